@@ -1,0 +1,54 @@
+#include "common/process_launch.h"
+
+#include "common/unique_owner.h"
+#include "logging/log_writer.h"
+#include "server/module.h"
+
+#include <shellapi.h>
+
+bool ShellExecuteProcess(const wchar_t* program, const wchar_t* parameters, bool runAsAdministrator,
+                         DWORD waitMilliseconds) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.hwnd = nullptr;
+    info.lpVerb = runAsAdministrator ? L"runas" : L"open";
+    info.lpFile = program;
+    info.lpParameters = parameters;
+    info.lpDirectory = nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info) || !info.hProcess) {
+        LogUtilsError(L"ShellExecuteProcess() -> failed: %d", static_cast<int>(GetLastError()));
+        return false;
+    }
+    unique_handle process(info.hProcess);
+    return WaitForSingleObject(process.get(), waitMilliseconds) != WAIT_TIMEOUT;
+}
+
+bool IsWow64() {
+    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+    if (!isWow64Process) return false;
+    BOOL wow64 = FALSE;
+    isWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 != FALSE;
+}
+
+std::wstring GetModuleFolder() {
+    wchar_t path[MAX_PATH] = L"";
+    const DWORD length = GetModuleFileNameW(g_moduleInstance, path, MAX_PATH);
+    std::wstring folder(path, length < MAX_PATH ? length : MAX_PATH - 1);
+    const size_t slash = folder.rfind(L'\\');
+    if (slash != std::wstring::npos) folder.resize(slash + 1);
+    return folder;
+}
+
+std::wstring GetTempFolder() {
+    wchar_t path[MAX_PATH] = L"";
+    const DWORD length = GetTempPathW(MAX_PATH, path);
+    // A length beyond the buffer means the folder did not fit; it counts as none rather than
+    // handing out a cut-off path.
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    return std::wstring(path, length - 1);
+}

@@ -1,0 +1,220 @@
+// What the extension object does with the browser's events: the "ready" status, the page
+// timers that inject the object and the content script into each completed page, and the
+// debug-time expiry that shares their callback.
+#include "extension/page_injection.h"
+
+#include "common/hresult.h"
+#include "extension/store_access.h"
+#include "extension/timer_map.h"
+#include "extension/velnor_ie_ext.h"
+#include "logging/log_writer.h"
+#include "server/module.h"
+
+#include <dispex.h>
+#include <mshtml.h>
+
+#include <vector>
+
+const wchar_t kContentScriptType[] = L"SCRIPT";
+
+namespace {
+
+constexpr UINT kPageTimerMs = 1000;
+constexpr VARTYPE kNoResult = 0xFFFF;   // VT_ILLEGAL: no script result ever has this type
+
+const wchar_t kProbeScript[] = L"var testvar = 0;";
+const wchar_t kScriptLanguage[] = L"javascript";
+
+// NULL string → empty.
+std::wstring TextOf(BSTR text) {
+    return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+}
+
+std::wstring Widen(const std::string& narrow) {
+    if (narrow.empty()) return std::wstring();
+    const int units = MultiByteToWideChar(CP_THREAD_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
+    if (units <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_THREAD_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), &wide[0], units);
+    return wide;
+}
+
+}  // namespace
+
+bool LoadScriptResource(HMODULE module, const wchar_t* type, WORD id, std::string& text) {
+    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+    if (!resource) return false;
+    const DWORD size = SizeofResource(module, resource);
+    HGLOBAL loaded = LoadResource(module, resource);
+    if (!loaded || size == 0) return false;
+    const char* bytes = static_cast<const char*>(LockResource(loaded));
+    if (!bytes) return false;
+    std::vector<char> buffer(bytes, bytes + size);
+    size_t length = 0;
+    while (length < size && buffer[length] != '\0') ++length;
+    text.append(buffer.data(), length);
+    return true;
+}
+
+bool ReadDocumentInfo(IWebBrowser2* browser, std::wstring& title, std::wstring& url) {
+    ComPtr<IDispatch> document;
+    if (!browser || FAILED(browser->get_Document(document.put())) || !document) return false;
+    ComPtr<IHTMLDocument2> html;
+    if (FAILED(document.As(IID_IHTMLDocument2, &html)) || !html) return false;
+    unique_bstr text;
+    title = SUCCEEDED(html->get_title(text.put())) ? TextOf(text.get()) : std::wstring();
+    url = SUCCEEDED(html->get_URL(text.put())) ? TextOf(text.get()) : std::wstring();
+    return true;
+}
+
+void CVelnorIEExt::OnDocumentComplete(IDispatch*, VARIANT*) {
+    LogExt(L"CVelnorIEExt::OnDocumentComplete()");
+    READYSTATE state = READYSTATE_UNINITIALIZED;
+    const HRESULT hr = m_webBrowser ? m_webBrowser->get_ReadyState(&state) : E_POINTER;
+    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> ReadyState=%d", static_cast<int>(state));
+    if (FAILED(hr) || (state != READYSTATE_INTERACTIVE && state != READYSTATE_COMPLETE)) return;
+
+    unique_bstr name(SysAllocString(L"VelnorIEExtStatus"));
+    unique_variant status;
+    V_VT(status.get()) = VT_BSTR;
+    V_BSTR(status.get()) = SysAllocString(L"ready");
+    if (!name || !V_BSTR(status.get())) throw std::bad_alloc();
+    m_webBrowser->PutProperty(name.get(), *status.get());
+
+    ReadDocumentInfo(m_webBrowser.get(), m_documentTitle, m_documentUrl);
+    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> %s : %s", m_documentUrl.c_str(), m_documentTitle.c_str());
+    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> start object");
+    // Every accepted DocumentComplete (the page and each frame) adds its own page timer.
+    if (StartTimer(kPageTimerMs) == 0)
+        LogExt(L"CVelnorIEExt::OnDocumentComplete() -> SetTimer failed: %d", static_cast<int>(GetLastError()));
+    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> finished");
+}
+
+void CALLBACK CVelnorIEExt::OnUpdate(HWND window, UINT, UINT_PTR timerId, DWORD) {
+    LogExt(L"CVelnorIEExt::OnUpdate()");
+    CVelnorIEExt* object = TimerMapLookup(timerId);
+    if (!object) return;
+
+    if (timerId == object->m_debugTimerId) {
+        KillTimer(window, timerId);
+        TimerMapRemove(timerId);
+        object->ForgetTimer(timerId);
+        object->m_debugTimerId = 0;
+        StoreAccess store(*object);
+        if (store.view()) WriteDebugTime(store.view(), 0);
+        return;
+    }
+
+    // The page may release the object while its script runs; keep it alive until done.
+    ComPtr<IVelnorIEExt> keepAlive(static_cast<IVelnorIEExt*>(object));
+    bool done = false;
+    try {
+        unique_variant value;
+        V_VT(value.get()) = VT_DISPATCH;
+        V_DISPATCH(value.get()) = static_cast<IVelnorIEExt*>(object);
+        object->AddRef();
+        done = object->AddExternalObject(L"VelnorIEExt", value.get());
+    } catch (...) {
+        done = false;   // out of memory: the next period tries again
+    }
+    if (!done) return;
+    LogExt(L"CVelnorIEExt::OnUpdate() -> kill object");
+    KillTimer(window, timerId);
+    TimerMapRemove(timerId);
+    object->ForgetTimer(timerId);
+    LogExt(L"CVelnorIEExt::OnUpdate() -> finished");
+}
+
+bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) {
+    LogExt(L"CVelnorIEExt::AddExternalObject()");
+    ComPtr<IDispatch> document;
+    HRESULT hr = m_webBrowser ? m_webBrowser->get_Document(document.put()) : E_POINTER;
+    LogExt(L"CVelnorIEExt::AddExternalObject() -> get_Document: %X", static_cast<unsigned>(hr));
+
+    ComPtr<IHTMLDocument2> html;
+    if (document) document.As(IID_IHTMLDocument2, &html);
+    LogExt(L"CVelnorIEExt::AddExternalObject() -> IHTMLDocument2: %d", html ? 1 : 0);
+    if (!html) return false;
+
+    ComPtr<IHTMLWindow2> window;
+    hr = html->get_parentWindow(window.put());
+    LogExt(L"CVelnorIEExt::AddExternalObject() -> get_parentWindow: %X", static_cast<unsigned>(hr));
+    if (!window) return false;
+
+    // The probe: the result variant tells whether the page's script engine ran it, whatever
+    // execScript returns.
+    unique_bstr probe(SysAllocString(kProbeScript));
+    unique_bstr language(SysAllocString(kScriptLanguage));
+    if (!probe || !language) throw std::bad_alloc();
+    VARIANT result;
+    VariantInit(&result);
+    V_VT(&result) = kNoResult;
+    LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
+    hr = window->execScript(probe.get(), language.get(), &result);
+    LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),
+           static_cast<int>(static_cast<unsigned short>(V_VT(&result))));
+    if (V_VT(&result) == kNoResult) return false;
+    VariantClear(&result);
+
+    ComPtr<IDispatchEx> windowEx;
+    window.As(IID_IDispatchEx, &windowEx);
+    LogExt(L"CVelnorIEExt::AddExternalObject() -> IDispatchEx: %d", windowEx ? 1 : 0);
+    if (!windowEx) return false;
+
+    unique_bstr propertyName(SysAllocString(name));
+    if (!propertyName) throw std::bad_alloc();
+    DISPID id = DISPID_UNKNOWN;
+    hr = windowEx->GetDispID(propertyName.get(), fdexNameEnsure, &id);
+    LogExt(L"CVelnorIEExt::AddExternalObject() -> GetDispID: %X", static_cast<unsigned>(hr));
+    if (FAILED(hr)) return false;
+
+    DISPPARAMS params = {};
+    params.rgvarg = value;
+    params.cArgs = 1;
+    params.rgdispidNamedArgs = nullptr;
+    params.cNamedArgs = 0;
+    hr = windowEx->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr,
+                          nullptr);
+    LogExt(L"CVelnorIEExt::AddExternalObject() -> Invoke: %X", static_cast<unsigned>(hr));
+    if (FAILED(hr)) return false;
+
+    std::string narrowScript;
+    LoadScriptResource(g_moduleInstance, kContentScriptType, kContentScriptId, narrowScript);
+    V_VT(&result) = kNoResult;
+    LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
+    const std::wstring wideScript = Widen(narrowScript);
+    unique_bstr script(SysAllocStringLen(wideScript.data(), static_cast<UINT>(wideScript.size())));
+    if (!script) throw std::bad_alloc();
+    hr = window->execScript(script.get(), language.get(), &result);
+    LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),
+           static_cast<int>(static_cast<unsigned short>(V_VT(&result))));
+    const bool ran = V_VT(&result) != kNoResult;
+    if (ran) VariantClear(&result);
+    return ran;
+}
+
+void CVelnorIEExt::OnBeforeNavigate(IDispatch*, VARIANT* url, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
+                                    VARIANT_BOOL*) {
+    BSTR text = nullptr;
+    if (url && V_VT(url) == VT_BSTR) text = V_BSTR(url);
+    else if (url && V_VT(url) == (VT_BSTR | VT_BYREF)) text = *V_BSTRREF(url);
+    m_navigateUrl = TextOf(text);
+    LogExt(L"CVelnorIEExt::OnBeforeNavigate(%s)", m_navigateUrl.c_str());
+}
+
+void CVelnorIEExt::OnNavigateComplete(IDispatch*, VARIANT*) {
+    LogExt(L"CVelnorIEExt::OnBeforeNavigate()");
+}
+
+void CVelnorIEExt::OnPropertyChange(BSTR name) {
+    LogExt(L"CVelnorIEExt::OnPropertyChange(%s)", name ? name : L"");
+    if (lstrcmpiW(name ? name : L"", L"VelnorIEExtSSOData") != 0) return;
+    unique_bstr propertyName(SysAllocString(L"VelnorIEExtSSOData"));
+    if (!propertyName) throw std::bad_alloc();
+    unique_variant value;
+    if (m_webBrowser) m_webBrowser->GetProperty(propertyName.get(), value.get());
+    if (V_VT(value.get()) == VT_BSTR)
+        LogExt(L"CVelnorIEExt::OnPropertyChange() -> value: %s", V_BSTR(value.get()) ? V_BSTR(value.get()) : L"");
+    else
+        LogExt(L"CVelnorIEExt::OnPropertyChange() -> type: %d", static_cast<int>(V_VT(value.get())));
+}

@@ -1,0 +1,18 @@
+// Loading the content script from the module's resources.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+constexpr WORD kContentScriptId = 201;
+extern const wchar_t kContentScriptType[];   // "SCRIPT"
+
+// Appends the resource's bytes to `text` (up to its size or its first zero byte). False, with
+// `text` left empty, when the resource is missing or empty.
+bool LoadScriptResource(HMODULE module, const wchar_t* type, WORD id, std::string& text);
+
+// Reads the title and URL of the browser's current document; false (both unchanged) when it
+// has no HTML document.
+struct IWebBrowser2;
+bool ReadDocumentInfo(IWebBrowser2* browser, std::wstring& title, std::wstring& url);

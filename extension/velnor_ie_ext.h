@@ -1,0 +1,146 @@
+// CVelnorIEExt: the Browser Helper Object. One per browser window or tab, living in that
+// browser thread's single-threaded apartment; its events, page-script calls and timer
+// callbacks all arrive on that thread, so its fields need no lock and its reference count
+// is plain.
+#pragma once
+
+#include "common/com_ptr.h"
+#include "common/unique_owner.h"
+
+#include <windows.h>
+#include <exdisp.h>
+#include <ocidl.h>
+#include <servprov.h>
+#include <shobjidl.h>
+#include <urlmon.h>
+
+#include <string>
+#include <vector>
+
+#include "VelnorIELib.h"
+
+constexpr DWORD kNotConnectedCookie = 0xFEFEFEFE;
+
+class CVelnorIEExt final : public IVelnorIEExt,
+                           public IObjectWithSite,
+                           public IAuthenticate,
+                           public IServiceProvider {
+public:
+    // The class table's instance creator: E_POINTER, CLASS_E_NOAGGREGATION, E_OUTOFMEMORY, or
+    // the result of QueryInterface(iid) on a new object (which is freed when that fails).
+    static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out);
+
+    // IUnknown (the identity is the IVelnorIEExt interface)
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IDispatch, driven by the type library in the module's resources
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, UINT* argumentError) override;
+
+    // IVelnorIEExt
+    STDMETHODIMP get_Status(BSTR* pVal) override;
+    STDMETHODIMP put_Status(BSTR newVal) override;
+    STDMETHODIMP TestCall() override;
+    STDMETHODIMP get_Templates(BSTR* pVal) override;
+    STDMETHODIMP put_Templates(BSTR newVal) override;
+    STDMETHODIMP GetElementByXPath(BSTR sXPathDef, IDispatch** pResult) override;
+    STDMETHODIMP get_AuthCreds(BSTR* pVal) override;
+    STDMETHODIMP put_AuthCreds(BSTR newVal) override;
+    STDMETHODIMP get_DebugTime(LONG* pVal) override;
+    STDMETHODIMP put_DebugTime(LONG newVal) override;
+
+    // IObjectWithSite
+    STDMETHODIMP SetSite(IUnknown* site) override;
+    STDMETHODIMP GetSite(REFIID iid, void** out) override;
+
+    // IAuthenticate
+    STDMETHODIMP Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR* pszPassword) override;
+
+    // IServiceProvider: answered exactly like QueryInterface, whatever the service.
+    STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override;
+
+    // Browser event handlers (DWebBrowserEvents2).
+    void OnBeforeNavigate(IDispatch* frame, VARIANT* url, VARIANT* flags, VARIANT* targetFrameName,
+                          VARIANT* postData, VARIANT* headers, VARIANT_BOOL* cancel);
+    void OnNavigateComplete(IDispatch* frame, VARIANT* url);
+    void OnDocumentComplete(IDispatch* frame, VARIANT* url);
+    void OnPropertyChange(BSTR name);
+
+    // Publishes `value` as window property `name` of the top-level page and runs the content
+    // script there. True when the page ran the script and gave a result.
+    bool AddExternalObject(const wchar_t* name, VARIANT* value);
+
+    // The thread-timer callback of page timers and debug timers.
+    static void CALLBACK OnUpdate(HWND window, UINT message, UINT_PTR timerId, DWORD time);
+
+    // For tests of this class: what the browser cannot see from outside.
+    DWORD BrowserEventsCookie() const { return m_browserEventsCookie; }
+    bool BrowserEventsAdvised() const { return m_browserEventsAdvised; }
+    UINT_PTR DebugTimerId() const { return m_debugTimerId; }
+    const std::vector<UINT_PTR>& TimerIds() const { return m_timerIds; }
+    const std::wstring& DocumentUrl() const { return m_documentUrl; }
+    const std::wstring& DocumentTitle() const { return m_documentTitle; }
+    const std::wstring& NavigateUrl() const { return m_navigateUrl; }
+    const std::wstring& AuthCreds() const { return m_authCreds; }
+
+private:
+    CVelnorIEExt();
+    ~CVelnorIEExt();
+    CVelnorIEExt(const CVelnorIEExt&) = delete;
+    CVelnorIEExt& operator=(const CVelnorIEExt&) = delete;
+
+    // The browser's DWebBrowserEvents2 sink. Counts on the object's own reference count, so an
+    // open connection keeps the object alive.
+    class CBrowserEventSink final : public IDispatch {
+    public:
+        explicit CBrowserEventSink(CVelnorIEExt* owner) : m_owner(owner) {}
+        STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+        STDMETHODIMP_(ULONG) AddRef() override { return m_owner->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return m_owner->Release(); }
+        STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+        STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override;
+        STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
+        STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                            EXCEPINFO* exception, UINT* argumentError) override;
+
+    private:
+        CVelnorIEExt* m_owner;
+    };
+
+    HRESULT FindBrowserEventsConnectionPoint(IConnectionPoint** point);
+    HRESULT FindProfferService(IProfferService** proffer);
+
+    // Timers of this object: started, registered in g_timerMap, and killed with it.
+    UINT_PTR StartTimer(UINT milliseconds);
+    void ForgetTimer(UINT_PTR timerId);
+    void KillAllTimers();
+
+    // Maps the template store into m_templateView for one operation, under the session's
+    // store lock; unmaps and unlocks when it goes out of scope.
+    class StoreAccess;
+    friend class StoreAccess;
+
+    ULONG m_refCount = 0;
+    CBrowserEventSink m_eventSink{this};
+
+    ComPtr<IUnknown> m_site;
+    DWORD m_browserEventsCookie = kNotConnectedCookie;
+    UINT_PTR m_debugTimerId = 0;
+    bool m_browserEventsAdvised = false;
+    DWORD m_authServiceCookie = 0;
+    ComPtr<IWebBrowser2> m_webBrowser;
+    unique_handle m_templateMapping;
+    void* m_templateView = nullptr;
+    DWORD m_templateSize = 0;
+    unique_handle m_templateLock;
+    std::wstring m_documentUrl;
+    std::wstring m_documentTitle;
+    std::wstring m_navigateUrl;
+    std::wstring m_authCreds;
+    std::vector<UINT_PTR> m_timerIds;   // page and debug timers registered in g_timerMap
+};

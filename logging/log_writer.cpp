@@ -1,0 +1,203 @@
+#include "logging/log_writer.h"
+
+#include "common/unique_owner.h"
+#include "common/wide_format.h"
+#include "logging/settings.h"
+
+#include <vector>
+
+namespace {
+
+const wchar_t kMutexName[] = L"Global\\Velnor#MWriteLog";
+const wchar_t kLogFileName[] = L"log.txt";
+
+// Process-wide state, filled in on first use and kept until the process ends. The SRW lock
+// makes sure no thread ever sees a value half written; the mutex handle and the paths are
+// deliberately never freed (other threads may be inside WriteLog while the process ends).
+struct WriterState {
+    SRWLOCK lock = SRWLOCK_INIT;
+    bool securityBuilt = false;
+    SECURITY_DESCRIPTOR descriptor{};
+    SECURITY_ATTRIBUTES attributes{};
+    std::wstring* folder = nullptr;
+    std::wstring* path = nullptr;
+    HANDLE mutex = nullptr;
+    std::wstring processName;
+};
+
+WriterState& State() {
+    static WriterState* state = new WriterState;
+    return *state;
+}
+
+int ConfiguredLevel() {
+    // Read once per process; a thread-safe static, so two first callers never race.
+    static const int level = ReadLogLevelSetting();
+    return level;
+}
+
+class SharedLock {
+public:
+    explicit SharedLock(SRWLOCK* lock) : m_lock(lock) { AcquireSRWLockExclusive(m_lock); }
+    ~SharedLock() { ReleaseSRWLockExclusive(m_lock); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    SRWLOCK* m_lock;
+};
+
+std::wstring ProcessName() {
+    WriterState& state = State();
+    SharedLock guard(&state.lock);
+    if (state.processName.empty()) {
+        wchar_t buffer[MAX_PATH] = L"";
+        const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+        state.processName = GetFileNamePart(std::wstring(buffer, length < MAX_PATH ? length : MAX_PATH - 1));
+    }
+    return state.processName;
+}
+
+void LogWithLevel(int threshold, const wchar_t* moduleName, const wchar_t* format, va_list args) {
+    if (!IsLogLevel(threshold)) return;
+    WriteLogLine(moduleName, format, args);
+}
+
+}  // namespace
+
+bool IsLogLevel(int threshold) {
+    return ConfiguredLevel() >= threshold;
+}
+
+std::wstring JoinPath(const std::wstring& folder, const wchar_t* name) {
+    std::wstring joined = folder;
+    if (!joined.empty() && joined.back() != L'\\') joined += L'\\';
+    if (name) joined += name;
+    return joined;
+}
+
+std::wstring GetFileNamePart(const std::wstring& path) {
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+void WriteLogLine(const wchar_t* moduleName, const wchar_t* format, va_list args) {
+    try {
+        const std::wstring message = FormatWideV(format, args);
+        const std::wstring processName = ProcessName();
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        const wchar_t* session = GetSystemMetrics(SM_REMOTESESSION) ? L"Remote" : L"Local";
+        std::wstring line = FormatWide(L"%.2d.%.2d.%.2d %.2d:%.2d:%.2d [%s] [%s] [%s] [%d] [%d]: ",
+                                       now.wDay, now.wMonth, now.wYear, now.wHour, now.wMinute,
+                                       now.wSecond, processName.c_str(), moduleName, session,
+                                       static_cast<int>(GetCurrentProcessId()),
+                                       static_cast<int>(GetCurrentThreadId()));
+        line += message;
+        line += L"\r\n";
+
+        const int lineUnits = static_cast<int>(line.size());
+        const int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), lineUnits, nullptr, 0,
+                                              nullptr, nullptr);
+        if (bytes <= 0) return;
+        std::vector<char> converted(static_cast<size_t>(bytes));
+        WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), lineUnits, converted.data(), bytes,
+                            nullptr, nullptr);
+        WriteLog(converted.data(), static_cast<DWORD>(bytes));
+    } catch (...) {
+        // Out of memory: the line is lost, the caller goes on.
+    }
+}
+
+void WriteLog(const char* bytes, DWORD count) {
+    WriterState& state = State();
+    std::wstring path, folder;
+    HANDLE mutex = nullptr;
+    {
+        SharedLock guard(&state.lock);
+        if (!state.securityBuilt) {
+            // A null DACL lets every user and integrity level (low-integrity tabs, the
+            // elevated installer) open the same mutex.
+            InitializeSecurityDescriptor(&state.descriptor, SECURITY_DESCRIPTOR_REVISION);
+            SetSecurityDescriptorDacl(&state.descriptor, TRUE, nullptr, FALSE);
+            state.attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
+            state.attributes.lpSecurityDescriptor = &state.descriptor;
+            state.attributes.bInheritHandle = FALSE;
+            state.securityBuilt = true;
+        }
+        if (ConfiguredLevel() <= 0) return;
+        if (!state.path) {
+            // While InstallPath is empty it is asked for again on every call.
+            std::wstring logFolder = GetLogFolder();
+            if (logFolder.empty()) return;
+            state.folder = new std::wstring(logFolder);
+            state.path = new std::wstring(JoinPath(logFolder, kLogFileName));
+        }
+        if (!state.mutex) state.mutex = CreateMutexW(&state.attributes, FALSE, kMutexName);
+        path = *state.path;
+        folder = *state.folder;
+        mutex = state.mutex;
+    }
+
+    // Whatever the wait gives (signalled, abandoned, timed out), the line is written.
+    if (mutex) WaitForSingleObject(mutex, 100);
+
+    // Append-only access: the system puts every write at the end of the file, so even a
+    // writer that gave up waiting for the mutex can never overwrite another process's line.
+    unique_file file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+        const DWORD sizeBefore = GetFileSize(file.get(), nullptr);
+        SetFilePointer(file.get(), 0, nullptr, FILE_END);
+        DWORD written = 0;
+        WriteFile(file.get(), bytes, count, &written, nullptr);
+        file.reset();
+        // INVALID_FILE_SIZE counts as full, so rotation is tried.
+        if (sizeBefore >= kLogRotateSize) RotateLog(path.c_str(), folder.c_str());
+    }
+
+    if (mutex) ReleaseMutex(mutex);
+}
+
+bool RotateLog(const wchar_t* path, const wchar_t* folder) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    try {
+        const std::wstring name = FormatWide(L"log-%d.%.2d.%.2d-%.2d.%.2d.%.2d.bak", now.wYear,
+                                             now.wMonth, now.wDay, now.wHour, now.wMinute,
+                                             now.wSecond);
+        const std::wstring target = JoinPath(folder ? folder : L"", name.c_str());
+        return MoveFileW(path, target.c_str()) != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
+void LogExt(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogWithLevel(2, L"VelnorIEExt", format, args);
+    va_end(args);
+}
+
+void LogDll(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogWithLevel(2, L"Dll", format, args);
+    va_end(args);
+}
+
+void LogUtilsError(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogWithLevel(2, L"Utils", format, args);
+    va_end(args);
+}
+
+void LogUtils(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogWithLevel(4, L"Utils", format, args);
+    va_end(args);
+}

@@ -1,0 +1,122 @@
+#include "logging/settings.h"
+
+#include "common/unique_owner.h"
+
+#include <climits>
+
+const wchar_t kSettingsKey[] = L"SOFTWARE\\Pellor";
+
+namespace {
+
+// The text of a string value: up to its first NUL, or to the end of the data without one.
+std::wstring TextOfData(const BYTE* data, DWORD size) {
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data);
+    const size_t units = size / sizeof(wchar_t);
+    size_t length = 0;
+    while (length < units && text[length] != L'\0') ++length;
+    return std::wstring(text, length);
+}
+
+// Leading blanks, an optional sign, then digits up to the first non-digit. Numbers outside
+// the 32-bit range saturate rather than wrap, so a huge level still means "everything".
+int ParseDecimal(const std::wstring& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t' || text[i] == L'\r' ||
+                               text[i] == L'\n' || text[i] == L'\v' || text[i] == L'\f'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        value = value * 10 + (text[i] - L'0');
+        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+bool RegQueryKeyValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName,
+                      DWORD* type, DWORD* size, BYTE** data) {
+    unique_hkey key;
+    if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_READ, nullptr, key.put(), nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD valueType = 0;
+    DWORD valueSize = 0;
+    if (RegQueryValueExW(key.get(), valueName, nullptr, &valueType, nullptr, &valueSize) !=
+        ERROR_SUCCESS)
+        return false;
+    // One spare zero unit so that callers never read past the data, whatever it holds.
+    unique_localmem buffer(LocalAlloc(LPTR, valueSize + sizeof(wchar_t)));
+    if (!buffer) return false;
+    DWORD readSize = valueSize;
+    if (RegQueryValueExW(key.get(), valueName, nullptr, &valueType,
+                         static_cast<BYTE*>(buffer.get()), &readSize) != ERROR_SUCCESS)
+        return false;
+    if (type) *type = valueType;
+    if (size) *size = readSize;
+    if (data) *data = static_cast<BYTE*>(buffer.release());
+    return true;
+}
+
+std::wstring RegGetKeyStr(HKEY root, const wchar_t* subKey, const wchar_t* valueName,
+                          const wchar_t* defaultValue) {
+    const wchar_t* fallback = defaultValue ? defaultValue : L"";
+    DWORD type = 0, size = 0;
+    BYTE* raw = nullptr;
+    if (!RegQueryKeyValue(root, subKey, valueName, &type, &size, &raw)) return fallback;
+    unique_localmem data(raw);
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return fallback;
+    try {
+        return TextOfData(raw, size);
+    } catch (...) {
+        return fallback;
+    }
+}
+
+int RegGetKeyInt(HKEY root, const wchar_t* subKey, const wchar_t* valueName, int defaultValue) {
+    DWORD type = 0, size = 0;
+    BYTE* raw = nullptr;
+    if (!RegQueryKeyValue(root, subKey, valueName, &type, &size, &raw)) return defaultValue;
+    unique_localmem data(raw);
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD value;
+        CopyMemory(&value, raw, sizeof(value));
+        return static_cast<int>(value);
+    }
+    if (type != REG_SZ) return defaultValue;
+    try {
+        return ParseDecimal(TextOfData(raw, size));
+    } catch (...) {
+        return defaultValue;
+    }
+}
+
+bool RegSetKeyStr(HKEY root, const wchar_t* subKey, const wchar_t* valueName, const wchar_t* text) {
+    unique_hkey key;
+    if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    const wchar_t* data = text ? text : L"";
+    const DWORD bytes = static_cast<DWORD>((lstrlenW(data) + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                          bytes) == ERROR_SUCCESS;
+}
+
+std::wstring GetInstallPath() {
+    return RegGetKeyStr(HKEY_LOCAL_MACHINE, kSettingsKey, L"InstallPath", L"");
+}
+
+std::wstring GetLogFolder() {
+    std::wstring folder = GetInstallPath();
+    if (!folder.empty()) folder += L"\\logs\\";
+    return folder;
+}
+
+int ReadLogLevelSetting() {
+    return RegGetKeyInt(HKEY_LOCAL_MACHINE, kSettingsKey, L"LogLevel", 0);
+}

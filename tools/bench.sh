@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks (figures for the README; never part of the test pass/fail).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/tools/setup.sh" test
+"$here/tools/build.sh" all >/dev/null
+for arch in x86 x64; do
+  run="$here/cmake/wine-run.sh $here/build/$arch/wineprefix"
+  echo "== log writer, $arch"
+  $run "$here/build/$arch/bin/log_writer_bench.exe"
+done

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds both architectures and runs every test
+# suite of the project. Exits non-zero when any test fails.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+set -e
+"$here/tools/setup.sh" test
+"$here/tools/build.sh" all
+set +e
+
+failed=0
+logs=$(mktemp -d)
+# The two architectures run side by side, each in its own Wine prefix.
+for arch in x86 x64; do
+  ( cd "$here/build/$arch" && ctest --output-on-failure --timeout 900 ) >"$logs/$arch.log" 2>&1 &
+  echo $! >"$logs/$arch.pid"
+done
+for arch in x86 x64; do
+  if wait "$(cat "$logs/$arch.pid")"; then
+    echo "== $arch: passed"; tail -n 3 "$logs/$arch.log"
+  else
+    echo "== $arch: FAILED"; cat "$logs/$arch.log"; failed=1
+  fi
+done
+for arch in x86 x64; do
+  WINEPREFIX="$here/build/$arch/wineprefix" wineserver -k 2>/dev/null || true
+done
+
+if [ -f "$here/tests/content/package.json" ]; then
+  echo "== content script"
+  if ! (cd "$here/tests/content" && npm test --silent); then failed=1; fi
+fi
+
+rm -rf "$logs"
+if [ $failed -ne 0 ]; then echo "TESTS FAILED"; exit 1; fi
+echo "ALL TESTS PASSED"
