@@ -9,11 +9,9 @@
 #include <utility>
 
 const wchar_t kLeftOutNodeTarget[] = L"velnor-left-out";
+const CLSID kMsxmlDomDocument = {0xf6d90f11, 0x9c73, 0x11d3, {0xb3, 0x2e, 0x00, 0xc0, 0x4f, 0x99, 0x0b, 0xb4}};
 
 namespace {
-
-// MSXML 3's DOMDocument: {F6D90F11-9C73-11D3-B32E-00C04F990BB4}.
-const CLSID kDomDocument = {0xf6d90f11, 0x9c73, 0x11d3, {0xb3, 0x2e, 0x00, 0xc0, 0x4f, 0x99, 0x0b, 0xb4}};
 
 constexpr long kElementNode = 1;
 constexpr long kTextNode = 3;
@@ -241,7 +239,7 @@ bool SerializeHtmlMirror(IHTMLDOMNode* root, std::wstring& xml) {
 HRESULT BuildHtmlMirror(IHTMLDocument3* document, IXMLDOMDocument** mirror) {
     *mirror = nullptr;
     ComPtr<IXMLDOMDocument> xmlDocument;
-    RETURN_IF_FAILED(CoCreateInstance(kDomDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, xmlDocument.put_void()));
+    RETURN_IF_FAILED(CoCreateInstance(kMsxmlDomDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, xmlDocument.put_void()));
     ComPtr<IHTMLDOMNode> root = RootElement(document);
     std::wstring xml;
     if (!SerializeHtmlMirror(root.get(), xml)) return E_FAIL;

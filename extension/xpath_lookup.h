@@ -17,6 +17,9 @@
 // tests select it, and node() counts the left-out node in the HTML document too.
 extern const wchar_t kLeftOutNodeTarget[];   // "velnor-left-out"
 
+// MSXML's DOMDocument, {F6D90F11-9C73-11D3-B32E-00C04F990BB4}.
+extern const CLSID kMsxmlDomDocument;
+
 // The mirror of the HTML root element and everything below it, as XML text. False when there
 // is no root.
 bool SerializeHtmlMirror(IHTMLDOMNode* root, std::wstring& xml);
