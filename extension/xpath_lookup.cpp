@@ -65,11 +65,13 @@ void AppendEscaped(std::wstring& out, const wchar_t* text, size_t length, bool i
     }
 }
 
-void AppendLeftOut(std::wstring& out) {
-    out += L"<?";
-    out += kLeftOutNodeTarget;
-    out += L"?>";
-}
+// The read side of the walk: what one HTML node becomes in the mirror.
+struct MirrorNode {
+    enum Kind { kElement, kText, kCData, kComment, kLeftOut } kind = kLeftOut;
+    std::wstring name;                                          // elements: lower case
+    std::wstring text;                                          // text, CDATA, comment
+    std::vector<std::pair<std::wstring, std::wstring>> attributes;
+};
 
 // The HTML node's value when it is a string.
 bool ReadStringValue(IHTMLDOMNode* node, std::wstring& value) {
@@ -94,7 +96,7 @@ bool AttributeText(VARIANT* value, std::wstring& text) {
     return true;
 }
 
-void AppendAttributes(std::wstring& out, IHTMLDOMNode* node) {
+void ReadAttributes(IHTMLDOMNode* node, MirrorNode& mirror) {
     ComPtr<IDispatch> collectionDispatch;
     ComPtr<IHTMLAttributeCollection> collection;
     if (FAILED(node->get_attributes(collectionDispatch.put())) || !collectionDispatch ||
@@ -103,8 +105,6 @@ void AppendAttributes(std::wstring& out, IHTMLDOMNode* node) {
     long length = 0;
     if (FAILED(collection->get_length(&length))) return;
 
-    // Setting an attribute twice keeps the last value; XML allows a name only once.
-    std::vector<std::pair<std::wstring, std::wstring>> attributes;
     for (long i = 0; i < length; ++i) {
         unique_variant index;
         V_VT(index.get()) = VT_I4;
@@ -122,31 +122,22 @@ void AppendAttributes(std::wstring& out, IHTMLDOMNode* node) {
         std::wstring text;
         if (!IsMirrorName(attributeName) || IsNamespaceDeclaration(attributeName) || !AttributeText(value.get(), text))
             continue;
-        auto existing = std::find_if(attributes.begin(), attributes.end(),
+        // Setting an attribute twice keeps the last value; XML allows a name only once.
+        auto existing = std::find_if(mirror.attributes.begin(), mirror.attributes.end(),
                                      [&](const auto& a) { return a.first == attributeName; });
-        if (existing != attributes.end())
+        if (existing != mirror.attributes.end())
             existing->second = std::move(text);
         else
-            attributes.emplace_back(std::move(attributeName), std::move(text));
-    }
-    for (const auto& attribute : attributes) {
-        out += L' ';
-        out += attribute.first;
-        out += L"=\"";
-        AppendEscaped(out, attribute.second.data(), attribute.second.size(), true);
-        out += L'"';
+            mirror.attributes.emplace_back(std::move(attributeName), std::move(text));
     }
 }
 
-// Writes one HTML node as it appears in the mirror. Returns the element's close tag when the
-// node's children belong under it, or an empty string when they are left out.
-std::wstring AppendNode(std::wstring& out, IHTMLDOMNode* node) {
+// Whatever the mirror cannot hold (an unknown node type, a name XML refuses, a value that is
+// not text, a type that cannot be read) is left out, and stands as a placeholder.
+MirrorNode ReadNode(IHTMLDOMNode* node) {
+    MirrorNode mirror;
     long type = 0;
-    if (FAILED(node->get_nodeType(&type))) {
-        AppendLeftOut(out);
-        return std::wstring();
-    }
-    std::wstring value;
+    if (FAILED(node->get_nodeType(&type))) return mirror;
     switch (type) {
     case kElementNode: {
         unique_bstr name;
@@ -154,43 +145,199 @@ std::wstring AppendNode(std::wstring& out, IHTMLDOMNode* node) {
         std::wstring lower(name.get(), SysStringLen(name.get()));
         std::transform(lower.begin(), lower.end(), lower.begin(), ToLowerAscii);
         if (!IsMirrorName(lower)) break;
-        out += L'<';
-        out += lower;
-        AppendAttributes(out, node);
-        out += L'>';
-        return L"</" + lower + L">";
+        mirror.kind = MirrorNode::kElement;
+        mirror.name = std::move(lower);
+        ReadAttributes(node, mirror);
+        break;
     }
     case kTextNode:
-        if (!ReadStringValue(node, value)) break;
-        AppendEscaped(out, value.data(), value.size(), false);
-        return std::wstring();
+        if (ReadStringValue(node, mirror.text)) mirror.kind = MirrorNode::kText;
+        break;
     case kCDataNode:
-        if (!ReadStringValue(node, value)) break;
-        // A section cannot hold "]]>"; two sections would be two nodes, so the text is bent.
-        out += L"<![CDATA[";
-        for (size_t i = 0; i < value.size(); ++i) {
-            out += IsXmlChar(value[i]) ? value[i] : L'\xFFFD';
-            if (value.compare(i, 3, L"]]>") == 0) out += L' ';
-        }
-        out += L"]]>";
-        return std::wstring();
+        if (ReadStringValue(node, mirror.text)) mirror.kind = MirrorNode::kCData;
+        break;
     case kCommentNode:
-        if (!ReadStringValue(node, value)) break;
-        out += L"<!--";
-        // XML comments cannot hold "--" or end in "-"; the text is bent so that the node
-        // (and its position) stays a comment.
-        for (size_t i = 0; i < value.size(); ++i) {
-            const wchar_t c = IsXmlChar(value[i]) ? value[i] : L'\xFFFD';
-            out += c;
-            if (c == L'-' && (i + 1 == value.size() || value[i + 1] == L'-')) out += L' ';
-        }
-        out += L"-->";
-        return std::wstring();
+        if (ReadStringValue(node, mirror.text)) mirror.kind = MirrorNode::kComment;
+        break;
     default:
         break;
     }
-    AppendLeftOut(out);
-    return std::wstring();
+    return mirror;
+}
+
+// The write side: the mirror as XML text, or built node by node in an MSXML document.
+class MirrorWriter {
+public:
+    virtual ~MirrorWriter() = default;
+    // Returns false when the node cannot be written (the walk then gives up).
+    virtual bool Open(const MirrorNode& node) = 0;   // elements stay open for their children
+    virtual bool Close() = 0;
+};
+
+// Sanitised for XML 1.0: characters it cannot carry become U+FFFD.
+wchar_t XmlChar(wchar_t c) { return IsXmlChar(c) ? c : L'\xFFFD'; }
+
+// XML comments cannot hold "--" or end in "-", nor sections "]]>": the text is bent so that
+// the node (and its position) stays what it is.
+std::wstring CommentText(const std::wstring& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += XmlChar(text[i]);
+        if (text[i] == L'-' && (i + 1 == text.size() || text[i + 1] == L'-')) out += L' ';
+    }
+    return out;
+}
+
+std::wstring CDataText(const std::wstring& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += XmlChar(text[i]);
+        if (text.compare(i, 3, L"]]>") == 0) out += L' ';
+    }
+    return out;
+}
+
+class TextWriter final : public MirrorWriter {
+public:
+    explicit TextWriter(std::wstring& out) : m_out(out) {}
+    bool Open(const MirrorNode& node) override {
+        switch (node.kind) {
+        case MirrorNode::kElement:
+            m_out += L'<';
+            m_out += node.name;
+            for (const auto& attribute : node.attributes) {
+                m_out += L' ';
+                m_out += attribute.first;
+                m_out += L"=\"";
+                AppendEscaped(m_out, attribute.second.data(), attribute.second.size(), true);
+                m_out += L'"';
+            }
+            m_out += L'>';
+            m_names.push_back(node.name);
+            break;
+        case MirrorNode::kText:
+            AppendEscaped(m_out, node.text.data(), node.text.size(), false);
+            break;
+        case MirrorNode::kCData:
+            m_out += L"<![CDATA[" + CDataText(node.text) + L"]]>";
+            break;
+        case MirrorNode::kComment:
+            m_out += L"<!--" + CommentText(node.text) + L"-->";
+            break;
+        case MirrorNode::kLeftOut:
+            m_out += L"<?";
+            m_out += kLeftOutNodeTarget;
+            m_out += L"?>";
+            break;
+        }
+        return true;
+    }
+    bool Close() override {
+        m_out += L"</" + m_names.back() + L">";
+        m_names.pop_back();
+        return true;
+    }
+
+private:
+    std::wstring& m_out;
+    std::vector<std::wstring> m_names;
+};
+
+class DomWriter final : public MirrorWriter {
+public:
+    explicit DomWriter(IXMLDOMDocument* document) : m_document(document) {
+        ComPtr<IXMLDOMNode> root;
+        document->QueryInterface(IID_IXMLDOMNode, root.put_void());
+        m_parents.push_back(root);
+    }
+    bool Open(const MirrorNode& node) override {
+        ComPtr<IXMLDOMNode> created;
+        if (!Create(node, &created)) return false;
+        ComPtr<IXMLDOMNode> appended;
+        if (FAILED(m_parents.back()->appendChild(created.get(), appended.put())) || !appended) return false;
+        if (node.kind == MirrorNode::kElement) m_parents.push_back(appended);
+        return true;
+    }
+    bool Close() override {
+        m_parents.pop_back();
+        return true;
+    }
+
+private:
+    bool Create(const MirrorNode& node, ComPtr<IXMLDOMNode>* created) {
+        auto asNode = [&](auto& typed) { return SUCCEEDED(typed.As(IID_IXMLDOMNode, created)); };
+        switch (node.kind) {
+        case MirrorNode::kElement: {
+            unique_bstr name(SysAllocString(node.name.c_str()));
+            ComPtr<IXMLDOMElement> element;
+            if (!name || FAILED(m_document->createElement(name.get(), element.put())) || !element) return false;
+            for (const auto& attribute : node.attributes) {
+                unique_bstr attributeName(SysAllocString(attribute.first.c_str()));
+                unique_variant value;
+                V_VT(value.get()) = VT_BSTR;
+                V_BSTR(value.get()) = SysAllocStringLen(attribute.second.data(), static_cast<UINT>(attribute.second.size()));
+                if (attributeName && V_BSTR(value.get())) element->setAttribute(attributeName.get(), *value.get());
+            }
+            return asNode(element);
+        }
+        case MirrorNode::kText: {
+            unique_bstr text(SysAllocStringLen(node.text.data(), static_cast<UINT>(node.text.size())));
+            ComPtr<IXMLDOMText> made;
+            return text && SUCCEEDED(m_document->createTextNode(text.get(), made.put())) && made && asNode(made);
+        }
+        case MirrorNode::kCData: {
+            unique_bstr text(SysAllocString(CDataText(node.text).c_str()));
+            ComPtr<IXMLDOMCDATASection> made;
+            return text && SUCCEEDED(m_document->createCDATASection(text.get(), made.put())) && made && asNode(made);
+        }
+        case MirrorNode::kComment: {
+            unique_bstr text(SysAllocString(CommentText(node.text).c_str()));
+            ComPtr<IXMLDOMComment> made;
+            return text && SUCCEEDED(m_document->createComment(text.get(), made.put())) && made && asNode(made);
+        }
+        case MirrorNode::kLeftOut: {
+            unique_bstr target(SysAllocString(kLeftOutNodeTarget)), data(SysAllocString(L""));
+            ComPtr<IXMLDOMProcessingInstruction> made;
+            return target && data && SUCCEEDED(m_document->createProcessingInstruction(target.get(), data.get(), made.put())) &&
+                   made && asNode(made);
+        }
+        }
+        return false;
+    }
+
+    IXMLDOMDocument* m_document;
+    std::vector<ComPtr<IXMLDOMNode>> m_parents;
+};
+
+// Depth first without recursion, so that a deeply nested page cannot exhaust the browser
+// thread's stack. Only the root element is written at the top: an XML document holds no second
+// element and no text there, and a node after the root can never be walked back to (see
+// WalkPositionPath), so the root's following siblings are of no use to a lookup.
+bool WalkHtml(IHTMLDOMNode* root, MirrorWriter& writer) {
+    struct Level {
+        ComPtr<IHTMLDOMNode> next;   // the rest of one sibling chain
+        bool closes;                 // whether an element was opened for this chain
+    };
+    std::vector<Level> levels;
+    levels.push_back({ComPtr<IHTMLDOMNode>(root), false});
+    while (!levels.empty()) {
+        if (!levels.back().next) {
+            if (levels.back().closes && !writer.Close()) return false;
+            levels.pop_back();
+            continue;
+        }
+        ComPtr<IHTMLDOMNode> node = std::move(levels.back().next);
+        ComPtr<IHTMLDOMNode> sibling;
+        if (levels.size() > 1 && SUCCEEDED(node->get_nextSibling(sibling.put()))) levels.back().next = sibling;
+
+        const MirrorNode mirror = ReadNode(node.get());
+        if (!writer.Open(mirror)) return false;
+        if (mirror.kind != MirrorNode::kElement) continue;
+        ComPtr<IHTMLDOMNode> child;
+        if (FAILED(node->get_firstChild(child.put()))) child.reset();
+        levels.push_back({child, true});
+    }
+    return true;
 }
 
 ComPtr<IHTMLDOMNode> RootElement(IHTMLDocument3* document) {
@@ -205,35 +352,8 @@ ComPtr<IHTMLDOMNode> RootElement(IHTMLDocument3* document) {
 bool SerializeHtmlMirror(IHTMLDOMNode* root, std::wstring& xml) {
     if (!root) return false;
     xml.clear();
-    // Only the root element is written at the top: an XML document holds no second element
-    // and no text there, and a node after the root can never be walked back to (see
-    // WalkPositionPath), so the root's following siblings are of no use to a lookup.
-    //
-    // Depth first without recursion, so that a deeply nested page cannot exhaust the browser
-    // thread's stack. Each level is the rest of one sibling chain and the tag that closes it.
-    struct Level {
-        ComPtr<IHTMLDOMNode> next;
-        std::wstring closeTag;
-    };
-    std::vector<Level> levels;
-    levels.push_back({ComPtr<IHTMLDOMNode>(root), std::wstring()});
-    while (!levels.empty()) {
-        if (!levels.back().next) {
-            xml += levels.back().closeTag;
-            levels.pop_back();
-            continue;
-        }
-        ComPtr<IHTMLDOMNode> node = std::move(levels.back().next);
-        ComPtr<IHTMLDOMNode> sibling;
-        if (levels.size() > 1 && SUCCEEDED(node->get_nextSibling(sibling.put()))) levels.back().next = sibling;
-
-        std::wstring closeTag = AppendNode(xml, node.get());
-        if (closeTag.empty()) continue;
-        ComPtr<IHTMLDOMNode> child;
-        if (FAILED(node->get_firstChild(child.put()))) child.reset();
-        levels.push_back({child, std::move(closeTag)});
-    }
-    return true;
+    TextWriter writer(xml);
+    return WalkHtml(root, writer);
 }
 
 HRESULT BuildHtmlMirror(IHTMLDocument3* document, IXMLDOMDocument** mirror) {
@@ -244,7 +364,8 @@ HRESULT BuildHtmlMirror(IHTMLDocument3* document, IXMLDOMDocument** mirror) {
     std::wstring xml;
     if (!SerializeHtmlMirror(root.get(), xml)) return E_FAIL;
 
-    // Whitespace-only text is a node of the HTML document too; it must keep its position.
+    // The mirror is written as one text and parsed once: far cheaper than a COM call per node.
+    // Whitespace-only text is a node of the HTML document too and must keep its position.
     RETURN_IF_FAILED(xmlDocument->put_preserveWhiteSpace(VARIANT_TRUE));
     xmlDocument->put_async(VARIANT_FALSE);
     xmlDocument->put_validateOnParse(VARIANT_FALSE);
@@ -252,8 +373,16 @@ HRESULT BuildHtmlMirror(IHTMLDocument3* document, IXMLDOMDocument** mirror) {
     unique_bstr text(SysAllocStringLen(xml.data(), static_cast<UINT>(xml.size())));
     if (!text) return E_OUTOFMEMORY;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    const HRESULT hr = xmlDocument->loadXML(text.get(), &loaded);
-    if (FAILED(hr) || loaded != VARIANT_TRUE) return FAILED(hr) ? hr : E_FAIL;
+    if (SUCCEEDED(xmlDocument->loadXML(text.get(), &loaded)) && loaded == VARIANT_TRUE) {
+        *mirror = xmlDocument.detach();
+        return S_OK;
+    }
+
+    // The parser refuses some documents the DOM can still hold (nesting deeper than its limit
+    // of 256 levels): build those node by node.
+    RETURN_IF_FAILED(CoCreateInstance(kMsxmlDomDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, xmlDocument.put_void()));
+    DomWriter writer(xmlDocument.get());
+    if (!WalkHtml(root.get(), writer)) return E_FAIL;
     *mirror = xmlDocument.detach();
     return S_OK;
 }

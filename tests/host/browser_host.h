@@ -64,6 +64,7 @@ public:
     // does); the first `unansweredScripts` calls leave the result untouched (not ready yet).
     bool answerScripts = true;
     int unansweredScripts = 0;
+    std::vector<bool> answerPlan;   // when not empty, decides each call in turn (true: answer)
     HRESULT execScriptResult = S_OK;
 
     bool offerDispatchEx = true;

@@ -51,6 +51,12 @@ HRESULT STDMETHODCALLTYPE Window_execScript(IHTMLWindow2* self, BSTR code, BSTR 
     if (!state) return E_FAIL;
     state->scripts.push_back({std::wstring(code ? code : L"", code ? SysStringLen(code) : 0),
                               std::wstring(language ? language : L"")});
+    if (!state->answerPlan.empty()) {
+        const bool answer = state->answerPlan.front();
+        state->answerPlan.erase(state->answerPlan.begin());
+        if (answer && result) VariantInit(result);
+        return state->execScriptResult;
+    }
     if (!state->answerScripts) return state->execScriptResult;
     if (state->unansweredScripts > 0) {
         --state->unansweredScripts;

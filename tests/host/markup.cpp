@@ -34,6 +34,7 @@ std::unique_ptr<FakeNode> Convert(IXMLDOMNode* xml) {
         for (long i = 0; i < count; ++i) {
             ComPtr<IXMLDOMNode> attribute;
             attributes->get_item(i, attribute.put());
+            if (!attribute) continue;
             unique_bstr attributeName;
             unique_variant attributeValue;
             attribute->get_nodeName(attributeName.put());
