@@ -1,0 +1,139 @@
+// XPath lookup cost on generated pages: milliseconds per GetElementByXPath call, against the
+// bare walk of the same page (every node, attribute and child read through the same COM calls,
+// without building the mirror).
+#include "common/com_ptr.h"
+#include "common/unique_owner.h"
+#include "extension/velnor_ie_ext.h"
+#include "extension/xpath_lookup.h"
+#include "host/browser_host.h"
+#include "server/module.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// A page of about `elements` elements: forms of labelled inputs in nested divs, with text and
+// attributes like a real login page; the target is the last input.
+void BuildPage(host::FakeDocument& document, int elements) {
+    document.LoadMarkup(L"<html><head><title>bench</title></head><body/></html>");
+    host::FakeNode* body = document.root->children[1].get();
+    int made = 3;
+    for (int block = 0; made < elements; ++block) {
+        host::FakeNode* div = body->Append(std::make_unique<host::FakeNode>(1L, L"DIV"));
+        div->attributes.emplace_back(L"class", host::Value(L"row"));
+        div->attributes.emplace_back(L"id", host::Value(L"row" + std::to_wstring(block)));
+        ++made;
+        for (int i = 0; i < 4 && made < elements; ++i) {
+            host::FakeNode* label = div->Append(std::make_unique<host::FakeNode>(1L, L"LABEL"));
+            auto text = std::make_unique<host::FakeNode>(3L, L"#text");
+            text->value = host::Value(L"Field " + std::to_wstring(made));
+            label->Append(std::move(text));
+            host::FakeNode* input = div->Append(std::make_unique<host::FakeNode>(1L, L"INPUT"));
+            input->attributes.emplace_back(L"id", host::Value(L"f" + std::to_wstring(made)));
+            input->attributes.emplace_back(L"name", host::Value(L"field" + std::to_wstring(made)));
+            input->attributes.emplace_back(L"type", host::Value(L"text"));
+            made += 2;
+        }
+    }
+    host::FakeNode* target = body->Append(std::make_unique<host::FakeNode>(1L, L"INPUT"));
+    target->attributes.emplace_back(L"id", host::Value(L"target"));
+}
+
+// Reads everything the mirror reads, and nothing more.
+size_t BareWalk(IHTMLDOMNode* node) {
+    size_t visited = 0;
+    std::vector<ComPtr<IHTMLDOMNode>> stack{ComPtr<IHTMLDOMNode>(node)};
+    while (!stack.empty()) {
+        ComPtr<IHTMLDOMNode> current = stack.back();
+        stack.pop_back();
+        ++visited;
+        long type = 0;
+        current->get_nodeType(&type);
+        unique_bstr name;
+        current->get_nodeName(name.put());
+        if (type != 1) {
+            unique_variant value;
+            current->get_nodeValue(value.get());
+        } else {
+            ComPtr<IDispatch> collectionDispatch;
+            ComPtr<IHTMLAttributeCollection> collection;
+            current->get_attributes(collectionDispatch.put());
+            if (collectionDispatch && SUCCEEDED(collectionDispatch.As(IID_IHTMLAttributeCollection, &collection))) {
+                long length = 0;
+                collection->get_length(&length);
+                for (long i = 0; i < length; ++i) {
+                    unique_variant index;
+                    V_VT(index.get()) = VT_I4;
+                    V_I4(index.get()) = i;
+                    ComPtr<IDispatch> item;
+                    ComPtr<IHTMLDOMAttribute> attribute;
+                    collection->item(index.get(), item.put());
+                    if (!item || FAILED(item.As(IID_IHTMLDOMAttribute, &attribute))) continue;
+                    unique_bstr attributeName;
+                    unique_variant attributeValue;
+                    attribute->get_nodeName(attributeName.put());
+                    attribute->get_nodeValue(attributeValue.get());
+                }
+            }
+        }
+        ComPtr<IHTMLDOMNode> sibling;
+        if (current.get() != node) current->get_nextSibling(sibling.put());
+        if (sibling) stack.push_back(sibling);
+        ComPtr<IHTMLDOMNode> child;
+        current->get_firstChild(child.put());
+        if (child) stack.push_back(child);
+    }
+    return visited;
+}
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
+}
+
+}  // namespace
+
+int main() {
+    g_moduleInstance = GetModuleHandleW(nullptr);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    printf("%-9s %8s %14s %14s %7s\n", "elements", "nodes", "lookup ms", "bare walk ms", "ratio");
+    for (int elements : {1000, 2000, 10000, 50000}) {
+        host::FakeDocument document;
+        BuildPage(document, elements);
+        host::FakeBrowser browser;
+        browser.document = &document;
+        ComPtr<IVelnorIEExt> object;
+        CVelnorIEExt::CreateInstance(nullptr, IID_IVelnorIEExt, object.put_void());
+        ComPtr<IObjectWithSite> site;
+        object.As(IID_IObjectWithSite, &site);
+        site->SetSite(browser.Site());
+
+        const int rounds = elements >= 50000 ? 3 : elements >= 10000 ? 5 : 20;
+        unique_bstr expression(SysAllocString(L"//input[@id='target']"));
+        LARGE_INTEGER start, end;
+        size_t nodes = 0;
+        double walk = 1e30, lookup = 1e30;
+        for (int round = 0; round < rounds; ++round) {
+            QueryPerformanceCounter(&start);
+            nodes = BareWalk(document.root->Node());
+            QueryPerformanceCounter(&end);
+            walk = std::min(walk, Milliseconds(start, end));
+
+            ComPtr<IDispatch> found;
+            QueryPerformanceCounter(&start);
+            object->GetElementByXPath(expression.get(), found.put());
+            QueryPerformanceCounter(&end);
+            lookup = std::min(lookup, Milliseconds(start, end));
+            if (!found) {
+                printf("lookup failed\n");
+                return 1;
+            }
+        }
+        printf("%-9d %8u %14.2f %14.2f %7.2f\n", elements, static_cast<unsigned>(nodes), lookup, walk, lookup / walk);
+        site->SetSite(nullptr);
+    }
+    CoUninitialize();
+    return 0;
+}
