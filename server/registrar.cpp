@@ -10,6 +10,8 @@
 
 namespace {
 
+RegistryAccess* g_scriptRegistry = nullptr;
+
 bool NamesEqualNoCase(const std::wstring& a, const wchar_t* b, size_t length) {
     if (a.size() != length) return false;
     return CompareStringOrdinal(a.data(), static_cast<int>(length), b, static_cast<int>(length), TRUE) ==
@@ -99,5 +101,10 @@ HRESULT UpdateRegistryFromScript(UINT resourceId, bool doRegister, const ScriptV
     RETURN_IF_FAILED(registrar.AddVariable(L"Module", quoted));
     RETURN_IF_FAILED(registrar.AddVariable(L"Module_Raw", quoted));
 
-    return RunScriptResource(registrar, path, resourceId, L"REGISTRY", doRegister, SystemRegistry());
+    return RunScriptResource(registrar, path, resourceId, L"REGISTRY", doRegister,
+                             g_scriptRegistry ? *g_scriptRegistry : SystemRegistry());
+}
+
+void SetScriptRegistryForTesting(RegistryAccess* registry) {
+    g_scriptRegistry = registry;
 }

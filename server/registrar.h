@@ -42,6 +42,10 @@ struct ScriptVariable {
 // Runs the module's "REGISTRY" resource `resourceId` with APPID, Module and Module_Raw set.
 HRESULT UpdateRegistryFromScript(UINT resourceId, bool doRegister, const ScriptVariable* extraVariables);
 
+// The registry that UpdateRegistryFromScript writes: the system's, unless a test gives its own
+// (null restores the system's).
+void SetScriptRegistryForTesting(RegistryAccess* registry);
+
 // Loads one script resource from a module file and runs it against `registry`.
 HRESULT RunScriptResource(CRegObject& registrar, const wchar_t* moduleFile, UINT resourceId,
                           const wchar_t* resourceType, bool doRegister, RegistryAccess& registry);
