@@ -8,7 +8,7 @@ mode=${1:-build}
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 need_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine32:i386 wine64 libwine-dev cmake make nlohmann-json3-dev)
-[ "$mode" = test ] && need_pkgs+=(googletest chromium)
+[ "$mode" = test ] && need_pkgs+=(googletest chromium xvfb xauth)
 # Node.js comes with the machine (with its own npm); Debian's is the fallback.
 if [ "$mode" = test ] && ! command -v npm >/dev/null; then need_pkgs+=(nodejs npm); fi
 

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The installer and uninstaller under Wine, driven as a user drives them: rundll32.exe from an
+# unelevated shell, the uninstall entry's own command. The closing message box needs a display:
+# the test runs Wine on its own Xvfb server with a watcher that reads and presses every box.
+#   installer_test.sh x86|x64 BIN_DIR X64_BIN_DIR WORK_DIR
+set -uo pipefail
+arch=$1 bin=$2 bin64=$3 work=$4
+here=$(cd "$(dirname "$0")/../.." && pwd)
+. "$here/tools/wine-lib.sh"
+
+failures=0
+ok() { printf '  ok    %s\n' "$1"; }
+bad() { printf '  FAIL  %s\n' "$1"; failures=$((failures + 1)); }
+expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: expected '$3', found '$2'"; fi; }
+
+mkdir -p "$work"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+trap 'kill $watcher 2>/dev/null; wineserver -k 2>/dev/null; kill $xvfb 2>/dev/null' EXIT
+
+echo "== fresh prefix"
+wine_new_prefix "$work/prefix"
+package='C:\package'
+pkg=$(wine_unix "$package")
+mkdir -p "$pkg"
+cp "$bin/VelnorIEx32.dll" "$pkg/" 2>/dev/null
+cp "$bin64/VelnorIEx64.dll" "$pkg/"
+# A 64-bit helper, like the 64-bit shell that runs an uninstall entry on 64-bit Windows (a
+# 32-bit process would find the 32-bit rundll32.exe, which cannot load the 64-bit copy).
+cp "$bin64/package_check.exe" "$(wine_unix 'C:\package_check.exe')"
+installed=$(wine_unix "$INSTALL_DIR")
+temp=$(wine_unix 'C:\users')/$(whoami)/Temp
+# Both builds trace into one log, each from its own registry view.
+for view in 32 64; do
+  wine reg add 'HKLM\SOFTWARE\Pellor' /v InstallPath /d 'C:\velnor' /reg:$view /f >/dev/null
+  wine reg add 'HKLM\SOFTWARE\Pellor' /v LogLevel /t REG_DWORD /d 2 /reg:$view /f >/dev/null
+done
+mkdir -p "$(wine_unix 'C:\velnor\logs')"
+log=$(wine_unix 'C:\velnor\logs\log.txt')
+dialogs="$work/dialogs.txt"
+: >"$dialogs"
+wine 'C:\package_check.exe' watch-dialogs 'Z:'"$(printf '%s' "$dialogs" | tr '/' '\\')" &
+watcher=$!
+sleep 1
+
+run_install() {  # rundll32 DllInstallExt with the given command-line text, as a user would
+  : >"$log"
+  : >"$dialogs"
+  # The command line exactly as typed at a prompt; a 32-bit DLL needs the 32-bit rundll32.
+  local rundll=rundll32.exe
+  [ "$1" = VelnorIEx32.dll ] && rundll='C:\windows\syswow64\rundll32.exe'
+  wine 'C:\package_check.exe' run "$rundll $package\\$1,DllInstallExt${2:+ $2}"
+  sleep 1
+}
+lines() { tr -d '\r' <"$log" | grep -c -- "$1"; }
+message='Installer	Zorvanti extension has been installed. Please press OK and restart Internet Explorer.'
+
+if [ "$arch" = x86 ]; then
+  echo "== the whole chain from an unelevated run"
+  run_install VelnorIEx32.dll ""
+  for dll in VelnorIEx32.dll VelnorIEx64.dll; do
+    if cmp -s "$installed/$dll" "$pkg/$dll"; then ok "$dll installed, byte-identical"; else bad "$dll not installed as in the package"; fi
+  done
+  expect "registered from the installed 32-bit copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 32)" "$INSTALL_DIR\\VelnorIEx32.dll"
+  expect "twin registered from its installed copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 64)" "$INSTALL_DIR\\VelnorIEx64.dll"
+  expect "the launching run, the elevated run and the twin ran" "$(lines 'DllInstallExt() -> fAlreadyStarted=')" 3
+  expect "elevated run and twin were started with ADMIN" "$(lines 'DllInstallExt() -> ADMIN$')" 2
+  expect "the 32-bit elevated run knows it is on 64-bit Windows" "$(lines 'DllInstallExt() -> fWow64Process=1')" 1
+  expect "the 32-bit run started the twin" "$(lines 'DllInstallExt() -> ShellExecuteProcess64')" 1
+  expect "the twin wrote the one uninstall entry" "$(lines 'DllInstallExt() -> RegSetKeyStr')" 1
+  expect "one message box, with the product's text and caption" "$(cat "$dialogs")" "$message"
+  if wine 'C:\package_check.exe' mutex-absent; then ok "installation mutex gone"; else bad "installation mutex still there"; fi
+
+  echo "== a second launching run while one is under way"
+  wine 'C:\package_check.exe' hold-mutex 15000 &
+  holder=$!
+  sleep 1
+  run_install VelnorIEx32.dll ""
+  expect "it returns at once" "$(lines 'fAlreadyStarted=1'):$(lines 'fWow64Process'):$(wc -l <"$dialogs")" "1:0:0"
+  run_install VelnorIEx32.dll "ADMIN x"
+  expect "\"ADMIN x\" takes the launching path" "$(lines 'DllInstallExt() -> ADMIN x$'):$(lines 'fWow64Process')" "1:0"
+  run_install VelnorIEx32.dll "admin"
+  expect "\"admin\" takes the elevated path" "$(lines 'fWow64Process=1'):$(wc -l <"$dialogs")" "1:1"
+  wait $holder
+
+  echo "== installing over an installation"
+  previous=$(cksum <"$installed/VelnorIEx32.dll")
+  cp "$pkg/VelnorIEx32.dll" "$work/original.dll"
+  printf 'a newer build' >>"$pkg/VelnorIEx32.dll"
+  run_install VelnorIEx32.dll ""
+  expect "the previous copy is kept as Temp\\VelnorIEx32.dll.bak" "$(cksum <"$temp/VelnorIEx32.dll.bak")" "$previous"
+  if cmp -s "$installed/VelnorIEx32.dll" "$pkg/VelnorIEx32.dll"; then ok "the new copy is installed"; else bad "the new copy is not installed"; fi
+  cp "$work/original.dll" "$pkg/VelnorIEx32.dll"
+else
+  echo "== the 64-bit build on its own"
+  run_install VelnorIEx64.dll ""
+  if cmp -s "$installed/VelnorIEx64.dll" "$pkg/VelnorIEx64.dll"; then ok "VelnorIEx64.dll installed, byte-identical"; else bad "VelnorIEx64.dll not installed"; fi
+  expect "registered from the installed copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 64)" "$INSTALL_DIR\\VelnorIEx64.dll"
+  expect "one message box, with the product's text and caption" "$(cat "$dialogs")" "$message"
+fi
+
+echo "== uninstall through the uninstall entry"
+command=$(reg_value "$UNINSTALL_KEY" UninstallString 64)
+expect "the entry runs the 64-bit copy" "$command" "rundll32.exe \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
+: >"$dialogs"
+wine 'C:\package_check.exe' run-uninstall
+sleep 1
+if reg_key_exists "$UNINSTALL_KEY" 64; then bad "uninstall entry still there"; else ok "uninstall entry gone"; fi
+if [ -e "$installed" ]; then bad "install folder still there: $(ls "$installed" | tr '\n' ' ')"; else ok "install folder gone"; fi
+for view in 32 64; do
+  if reg_key_exists "HKCR\\CLSID\\$CLSID" $view || reg_key_exists "$BHO_KEY\\$CLSID" $view; then
+    bad "class or Browser Helper Object left in the $view-bit view"
+  else
+    ok "nothing registered in the $view-bit view"
+  fi
+done
+if [ -f "$temp/VelnorIEx64.dll.bak" ]; then ok "last copy kept in the temporary folder"; else bad "no copy in the temporary folder"; fi
+expect "uninstall shows nothing" "$(wc -l <"$dialogs")" 0
+
+echo "== a second uninstall fails quietly"
+wine 'C:\package_check.exe' run "rundll32.exe \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
+sleep 1
+expect "nothing shown, nothing left" "$(wc -l <"$dialogs"):$([ -e "$installed" ] && echo folder)" "0:"
+
+if [ $failures -ne 0 ]; then echo "INSTALLER TESTS FAILED ($failures)"; exit 1; fi
+echo "installer tests passed"

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Verifies the package as a release engineer would: in a fresh throwaway Wine prefix (64-bit,
+# like 64-bit Windows) it puts both DLLs in one folder, runs
+#   rundll32.exe <folder>\VelnorIEx32.dll,DllInstallExt
+# as a user would, reports what the installation left, uninstalls through the uninstall
+# entry's own command and reports what is left. Exits non-zero when either did not do what it
+# promises.
+#   tools/verify-package.sh DIST_DIR PACKAGE_CHECK_EXE
+set -uo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+dist=$(cd "$1" && pwd)
+check_exe=$2
+. "$here/tools/wine-lib.sh"
+unset DISPLAY WAYLAND_DISPLAY
+
+failures=0
+ok() { printf '  ok    %s\n' "$1"; }
+bad() { printf '  FAIL  %s\n' "$1"; failures=$((failures + 1)); }
+expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: expected '$3', found '$2'"; fi; }
+
+prefix=$(mktemp -d /tmp/velnor-verify.XXXXXX)
+trap 'wineserver -k 2>/dev/null; rm -rf "$prefix"' EXIT
+echo "== preparing a fresh Wine prefix"
+wine_new_prefix "$prefix/wine"
+
+package='C:\velnor-package'
+mkdir -p "$(wine_unix "$package")"
+cp "$dist/x86/VelnorIEx32.dll" "$dist/x64/VelnorIEx64.dll" "$(wine_unix "$package")/"
+cp "$check_exe" "$(wine_unix 'C:\package_check.exe')"
+
+# The 32-bit DLL runs in the 32-bit rundll32.exe, as on 64-bit Windows.
+echo "== install: C:\\windows\\syswow64\\rundll32.exe $package\\VelnorIEx32.dll,DllInstallExt"
+wine 'C:\windows\syswow64\rundll32.exe' "$package\\VelnorIEx32.dll,DllInstallExt"
+wineserver -w
+
+installed=$(wine_unix "$INSTALL_DIR")
+echo "install folder $INSTALL_DIR:"
+ls -l "$installed" 2>/dev/null | sed 1d | awk '{printf "  %s  %s bytes\n", $NF, $5}'
+for dll in VelnorIEx32.dll VelnorIEx64.dll; do
+  if cmp -s "$installed/$dll" "$(wine_unix "$package")/$dll"; then ok "$dll installed, identical to the package"; else bad "$dll not installed as packaged"; fi
+done
+echo "registered class and ProgIDs:"
+for view in 32 64; do
+  server=$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" $view)
+  echo "  $view-bit view: CLSID $CLSID -> $server"
+done
+expect "32-bit class served by the installed 32-bit copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 32)" "$INSTALL_DIR\\VelnorIEx32.dll"
+expect "64-bit class served by the installed 64-bit copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 64)" "$INSTALL_DIR\\VelnorIEx64.dll"
+for progid in VelnorIE.VelnorIEExt VelnorIE.VelnorIEExt.1; do
+  expect "ProgID $progid" "$(reg_value "HKCR\\$progid\\CLSID" "" 64)" "$CLSID"
+done
+echo "Browser Helper Objects:"
+for view in 32 64; do
+  name=$(reg_value "$BHO_KEY\\$CLSID" "" $view)
+  echo "  $view-bit view: $CLSID = '$name', NoExplorer = $(reg_value "$BHO_KEY\\$CLSID" NoExplorer $view)"
+  expect "Browser Helper Object in the $view-bit view" "$name" "VelnorIEExt"
+done
+echo "uninstall entry:"
+command=$(reg_value "$UNINSTALL_KEY" UninstallString 64)
+echo "  UninstallString = $command"
+echo "  DisplayName = $(reg_value "$UNINSTALL_KEY" DisplayName 64), Publisher = $(reg_value "$UNINSTALL_KEY" Publisher 64), DisplayVersion = $(reg_value "$UNINSTALL_KEY" DisplayVersion 64)"
+expect "one uninstall entry, run by the 64-bit copy" "$command" "rundll32.exe \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
+expect "no second entry in the 32-bit view" "$(reg_value "$UNINSTALL_KEY" UninstallString 32)" ""
+if wine 'C:\package_check.exe' mutex-absent; then ok "installation mutex gone"; else bad "installation mutex still there"; fi
+
+echo "== uninstall: $command"
+wine 'C:\package_check.exe' run-uninstall
+wineserver -w
+if [ -e "$installed" ]; then bad "install folder still there: $(ls "$installed" | tr '\n' ' ')"; else ok "install folder removed"; fi
+for view in 32 64; do
+  if reg_key_exists "HKCR\\CLSID\\$CLSID" $view; then bad "class still registered ($view-bit view)"; else ok "class unregistered ($view-bit view)"; fi
+  if reg_key_exists "$BHO_KEY\\$CLSID" $view; then bad "Browser Helper Object still there ($view-bit view)"; else ok "Browser Helper Object removed ($view-bit view)"; fi
+  if reg_key_exists "$UNINSTALL_KEY" $view; then bad "uninstall entry still there ($view-bit view)"; else ok "no uninstall entry ($view-bit view)"; fi
+done
+temp=$(wine_unix 'C:\users')/$(whoami)/Temp
+for dll in VelnorIEx32.dll VelnorIEx64.dll; do
+  if [ -f "$temp/$dll.bak" ]; then ok "last copy kept as Temp\\$dll.bak"; else bad "no Temp\\$dll.bak"; fi
+done
+
+if [ $failures -ne 0 ]; then echo "PACKAGE VERIFICATION FAILED ($failures)"; exit 1; fi
+echo "package verified"

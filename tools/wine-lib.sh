@@ -1,0 +1,27 @@
+# Shell helpers shared by the package verification and the installer tests (sourced).
+
+# A fresh Wine prefix in $1 (64-bit, like 64-bit Windows); waits until it is ready.
+wine_new_prefix() {
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+}
+
+# Unix path of a C: path in the current prefix.
+wine_unix() { printf '%s/drive_c/%s' "$WINEPREFIX" "$(printf '%s' "${1#C:\\}" | tr '\\' '/')"; }
+
+# "reg query" of one value (empty when missing); $1 key, $2 value ("" for the default), $3 32|64.
+reg_value() {
+  local out
+  if [ -z "$2" ]; then out=$(wine reg query "$1" /ve /reg:"$3" 2>/dev/null); else out=$(wine reg query "$1" /v "$2" /reg:"$3" 2>/dev/null); fi
+  printf '%s\n' "$out" | tr -d '\r' | awk -F'    ' 'NF >= 4 && $3 ~ /^REG_/ {print $4; exit}'
+}
+
+reg_key_exists() { wine reg query "$1" /reg:"$2" >/dev/null 2>&1; }
+
+CLSID='{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}'
+BHO_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects'
+UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\VelnorIEExt'
+INSTALL_DIR='C:\Program Files\Zorvanti'
