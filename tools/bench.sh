@@ -8,4 +8,8 @@ for arch in x86 x64; do
   run="$here/cmake/wine-run.sh $here/build/$arch/wineprefix"
   echo "== log writer, $arch"
   $run "$here/build/$arch/bin/log_writer_bench.exe"
+  echo "== XPath lookup, $arch"
+  $run "$here/build/$arch/bin/xpath_bench.exe"
 done
+echo "== content script (Chromium)"
+(cd "$here/tests/content" && npm run bench --silent)

@@ -1,0 +1,155 @@
+// Runs the content script in headless Chromium the way the extension runs it in Internet
+// Explorer: after each page load, window.VelnorIEExt is published and content/content.js is
+// run in the top-level window. window.VelnorIEExt is a test double of the extension object:
+// a Templates text shared by all pages of a test (the template store), a write-only AuthCreds,
+// DebugTime, and GetElementByXPath on the top-level document only.
+import { createServer } from "node:http";
+import { readFileSync, existsSync } from "node:fs";
+import { dirname, join, extname } from "node:path";
+import { fileURLToPath } from "node:url";
+import { chromium } from "playwright-core";
+
+const here = dirname(fileURLToPath(import.meta.url));
+export const contentScriptPath = join(here, "..", "..", "content", "content.js");
+export const contentScript = readFileSync(contentScriptPath, "latin1");
+
+const types = { ".html": "text/html; charset=utf-8", ".js": "text/javascript" };
+
+// Serves the fixtures, React's browser builds and a page that shows what a form sent.
+export async function startServer() {
+  const server = createServer((request, response) => {
+    const url = new URL(request.url, "http://x");
+    if (url.pathname === "/favicon.ico") {
+      response.writeHead(204);
+      response.end();
+      return;
+    }
+    if (url.pathname === "/welcome") {
+      const fields = [...url.searchParams].map(([k, v]) => `<li id="sent-${k}">${k}=${v}</li>`).join("");
+      response.writeHead(200, { "content-type": types[".html"] });
+      response.end(`<!doctype html><title>Welcome</title><h1>Welcome</h1><ul>${fields}</ul>`);
+      return;
+    }
+    let file = join(here, "fixtures", url.pathname);
+    if (url.pathname.startsWith("/react/")) file = join(here, "node_modules", url.pathname.split("/")[2], "umd", url.pathname.split("/")[3]);
+    if (!existsSync(file)) {
+      response.writeHead(404);
+      response.end();
+      return;
+    }
+    let body = readFileSync(file, "utf8");
+    // Fixtures name the other origin (for cross-origin frames) as {{OTHER}}.
+    body = body.replaceAll("{{OTHER}}", `http://localhost:${server.address().port}`);
+    response.writeHead(200, { "content-type": types[extname(file)] || "application/octet-stream" });
+    response.end(body);
+  });
+  await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
+  // The fixtures' own origin is 127.0.0.1; "localhost" is a second origin on the same server.
+  server.base = `http://127.0.0.1:${server.address().port}`;
+  return server;
+}
+
+export async function launchBrowser() {
+  return chromium.launch({
+    executablePath: "/usr/bin/chromium",
+    headless: true,
+    args: ["--no-sandbox", "--disable-gpu", "--disable-background-networking", "--disable-component-update",
+           "--disable-sync", "--no-first-run", "--disable-dev-shm-usage"],
+  });
+}
+
+// The template store of one test: what every page reads, what pages wrote back.
+export class Store {
+  constructor(templates = "", debugTime = 0) {
+    this.templates = typeof templates === "string" ? templates : JSON.stringify(templates);
+    this.debugTime = debugTime;
+    this.templateWrites = 0;
+    this.authCreds = [];   // every text handed over, in order
+  }
+  get parsed() {
+    return this.templates ? JSON.parse(this.templates) : [];
+  }
+}
+
+function installDouble(state) {
+  let templates = state.templates;
+  const extension = {
+    GetElementByXPath(expression) {
+      try {
+        const found = document.evaluate(expression, document, null, XPathResult.FIRST_ORDERED_NODE_TYPE, null).singleNodeValue;
+        return found && found.nodeType === 1 ? found : null;
+      } catch (error) {
+        return null;
+      }
+    },
+  };
+  Object.defineProperty(extension, "Templates", {
+    get: () => templates,
+    set: (value) => {
+      templates = String(value);
+      window.__velnorStore("templates", templates);
+    },
+  });
+  Object.defineProperty(extension, "AuthCreds", {
+    get: () => "",   // handed-over credentials are never read back
+    set: (value) => window.__velnorStore("authCreds", String(value)),
+  });
+  Object.defineProperty(extension, "DebugTime", { get: () => state.debugTime, set: () => {} });
+  Object.defineProperty(extension, "Status", { get: () => "ready", set: () => {} });
+  window.VelnorIEExt = extension;
+}
+
+// A page whose every load gets the extension: window.VelnorIEExt, then the content script.
+export async function openPage(browser, store, { beforeScript } = {}) {
+  const context = await browser.newContext();
+  const page = await context.newPage();
+  page.traces = [];
+  page.errors = [];
+  page.injections = 0;
+  // The content script writes with console.log; the browser's own notices are other types.
+  page.on("console", (message) => {
+    if (message.type() === "log") page.traces.push(message.text());
+  });
+  page.on("pageerror", (error) => page.errors.push(error.message));
+  await page.exposeBinding("__velnorStore", (_source, what, value) => {
+    if (what === "templates") {
+      store.templates = value;
+      store.templateWrites++;
+    } else {
+      store.authCreds.push(value);
+    }
+  });
+  page.inject = async () => {
+    if (beforeScript) await page.evaluate(beforeScript);
+    await page.evaluate(installDouble, { templates: store.templates, debugTime: store.debugTime });
+    // Runs as the page's global code, like IHTMLWindow2::execScript; a script that does not
+    // complete rejects here.
+    await page.evaluate(contentScript);
+    page.injections++;
+  };
+  page.on("load", () => {
+    page.injected = page.inject().catch((error) => page.errors.push("injection: " + error.message));
+  });
+  page.close = async () => context.close();
+  return page;
+}
+
+// Loads a page and waits until the content script has run on it.
+export async function visit(page, url) {
+  page.injected = null;
+  await page.goto(url);
+  await waitFor(() => page.injected !== null, 10000, "the content script");
+  await page.injected;
+}
+
+export async function waitFor(condition, timeout = 10000, what = "condition") {
+  const end = Date.now() + timeout;
+  for (;;) {
+    const value = await condition();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 25));
+  }
+}
+
+export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
