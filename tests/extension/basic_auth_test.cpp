@@ -1,6 +1,6 @@
 // HTTP Basic authentication: the credentials text, the matching rules, and the answer the
 // browser gets through QueryService and IAuthenticate.
-#include "extension/basic_auth.h"
+#include "extension/auth_credentials.h"
 #include "extension/extension_fixture.h"
 
 using namespace exttest;

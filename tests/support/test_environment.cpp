@@ -104,6 +104,40 @@ int RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD
     return static_cast<int>(code);
 }
 
+ProgramResult RunProgramCaptured(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs) {
+    ProgramResult result;
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
+    unique_handle reader(readEnd), writer(writeEnd);
+    SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+    const std::wstring path = program.find(L'\\') == std::wstring::npos ? BinFolder() + program : program;
+    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writer.get();
+    startup.hStdError = writer.get();
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        return result;
+    CloseHandle(process.hThread);
+    unique_handle child(process.hProcess);
+    writer.reset();
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(reader.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) result.output.append(buffer, read);
+    if (WaitForSingleObject(child.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(child.get(), 1);
+        return result;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(child.get(), &code);
+    result.exitCode = static_cast<int>(code);
+    return result;
+}
+
 void SetInstallPath(const std::wstring& path) {
     RegSetKeyStr(HKEY_LOCAL_MACHINE, kSettingsKey, L"InstallPath", path.c_str());
 }

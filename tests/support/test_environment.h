@@ -26,6 +26,13 @@ void DeleteTree(const std::wstring& folder);
 int RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs = 60000);
 HANDLE StartProgram(const std::wstring& program, const std::wstring& arguments);
 
+// Runs a program and collects what it writes to its standard output and error (as 8-bit text).
+struct ProgramResult {
+    int exitCode = -1;
+    std::string output;   // standard output and standard error, as they came
+};
+ProgramResult RunProgramCaptured(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs = 60000);
+
 // HKLM "SOFTWARE\Pellor" as this build's registry view sees it.
 void SetInstallPath(const std::wstring& path);
 void SetLogLevelDword(DWORD level);

@@ -1,17 +1,16 @@
 // The masked pattern rule for URLs and titles.
 import assert from "node:assert/strict";
 import { test } from "node:test";
+import { readFileSync } from "node:fs";
 import { Store, openPage, visit, waitFor } from "../harness.mjs";
 import { env } from "./common.mjs";
 
 test("CompareMaskedString counts only what stands before the first star, case-sensitively", async () => {
   const page = await openPage(env.browser, new Store("", 0));
   await visit(page, `${env.base}/login.html`);
-  const cases = [
-    ["abc", "abc", true], ["abc", "abcd", false], ["abc*", "abc", true], ["abc*", "abcdef", true],
-    ["ab*xyz", "abqqq", true], ["*", "anything", true], ["*abc", "zzz", true], ["ABC*", "abcdef", false],
-    ["", "", true], ["", "x", false], [5, "5", true], [null, "null", true],
-  ];
+  // The table the store tool's tests use too, so that both sides keep one rule.
+  const shared = JSON.parse(readFileSync(new URL("../../fixtures/patterns.json", import.meta.url), "utf8"));
+  const cases = [...shared.masked, [5, "5", true], [null, "null", true]];
   for (const [pattern, text, expected] of cases) {
     assert.equal(await page.evaluate(([p, t]) => CompareMaskedString(p, t), [pattern, text]), expected,
                  `${JSON.stringify(pattern)} against ${JSON.stringify(text)}`);

@@ -1,5 +1,6 @@
-// HTTP Basic authentication from the credentials text the content script hands over:
-// records joined by LF, each "URL pattern CR user name CR password".
+// The credentials text the content script hands over for HTTP Basic authentication: records
+// joined by LF, each "URL pattern CR user name CR password", and how a pattern matches the URL
+// of a navigation. Shared by IAuthenticate and the template store tool.
 #pragma once
 
 #include <string>
@@ -17,13 +18,12 @@ inline std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t d
 // the whole URL under the locale's case-insensitive comparison.
 bool AuthPatternMatches(const std::wstring& pattern, const std::wstring& url);
 
-struct BasicCredentials {
+struct CredentialRecord {
     std::wstring pattern;
     std::wstring userName;
     std::wstring password;
 };
 
-// The last record of `credentialsText` whose pattern matches `url`, if any; `records` (when
-// given) receives the number of non-empty records.
-bool FindBasicCredentials(const std::wstring& credentialsText, const std::wstring& url, BasicCredentials* found,
-                          size_t* records = nullptr);
+// The records of a credentials text that have the three fields, in order (further fields are
+// ignored). *recordCount, when given, receives the number of non-empty records of any size.
+std::vector<CredentialRecord> ParseCredentials(const std::wstring& text, size_t* recordCount = nullptr);

@@ -1,0 +1,314 @@
+// VelnorSSOStore: puts sign-on templates into the session's template store, checks them first,
+// and shows what is there. It opens "Local\VelnorSSOTemplates" by name and serialises its
+// accesses with the browser's through the same store lock.
+#include "common/unique_owner.h"
+#include "extension/auth_credentials.h"
+#include "extension/template_store.h"
+#include "storetool/template_check.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using nlohmann::json;
+
+namespace {
+
+const char kUsage[] =
+    "usage: VelnorSSOStore COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Puts sign-on templates into the template store of this logon session, checks them first,\n"
+    "and shows what is there.\n"
+    "\n"
+    "commands:\n"
+    "  check FILE             check a template file; exit code 0 when it is valid\n"
+    "  put FILE               check a template file, then store it\n"
+    "  get [--pretty]         show the stored templates and DebugTime\n"
+    "  debug SECONDS          set DebugTime (0 switches the content script's tracing off)\n"
+    "  match FILE URL [TITLE] tell which templates of FILE apply to a page, and which Basic\n"
+    "                         credentials would answer a navigation to URL\n"
+    "  hold                   keep the store open until interrupted (Ctrl+C)\n"
+    "\n"
+    "VelnorSSOStore COMMAND --help tells more about one command.\n";
+
+struct Command {
+    const char* name;
+    const char* help;
+};
+
+const Command kCommands[] = {
+    {"check",
+     "usage: VelnorSSOStore check FILE\n\n"
+     "Checks FILE (UTF-8 JSON) against the template format: JSON syntax (with line and column),\n"
+     "required fields, find and action types with their fields, number fields, and the size\n"
+     "limit of the store (524,285 UTF-16 units). Prints one message per problem.\n"
+     "Exit code 0 when the file is valid, 1 otherwise.\n"},
+    {"put",
+     "usage: VelnorSSOStore put FILE\n\n"
+     "Checks FILE like \"check\", then writes its text into the template store, replacing what\n"
+     "was there. An invalid or over-size file is refused and the store keeps its text.\n"
+     "The store lives only while some program of the session holds it open (a browser, or\n"
+     "\"VelnorSSOStore hold\"); without one, nothing is written and the exit code is 1.\n"},
+    {"get",
+     "usage: VelnorSSOStore get [--pretty]\n\n"
+     "Prints DebugTime and the stored template text (indented with --pretty).\n"},
+    {"debug",
+     "usage: VelnorSSOStore debug SECONDS\n\n"
+     "Sets DebugTime, the number of seconds the content script traces what it does to the\n"
+     "browser's console on pages loaded from now on. Written from here, the value stays until\n"
+     "it is changed again: run \"VelnorSSOStore debug 0\" to switch tracing off.\n"},
+    {"match",
+     "usage: VelnorSSOStore match FILE URL [TITLE]\n\n"
+     "Tells which templates of FILE apply to a page at URL (and with TITLE, when given) under\n"
+     "the pattern rule of the content script, and which HTTP Basic credentials of FILE would\n"
+     "answer the browser after a navigation to URL (the last matching record wins).\n"},
+    {"hold",
+     "usage: VelnorSSOStore hold\n\n"
+     "Creates or opens the template store and keeps it open until interrupted, so that what\n"
+     "\"put\" writes survives while no browser is running.\n"},
+};
+
+void Write(FILE* stream, const std::string& utf8) {
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode)) {
+        const std::wstring wide = Utf8ToWide(utf8);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    fwrite(utf8.data(), 1, utf8.size(), stream);
+    fflush(stream);
+}
+
+void Out(const std::string& text) { Write(stdout, text); }
+void Err(const std::string& text) { Write(stderr, text); }
+
+std::string Narrow(const wchar_t* text) { return WideToUtf8(text ? text : L""); }
+
+bool ReadTextFile(const wchar_t* path, std::string& bytes) {
+    unique_file file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
+    bytes.clear();
+    char buffer[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+    // A UTF-8 byte-order mark is no part of the text.
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    return true;
+}
+
+// Reads and checks a template file; prints its problems. False when it is not valid.
+bool LoadChecked(const wchar_t* path, std::string& bytes) {
+    if (!ReadTextFile(path, bytes)) {
+        Err(Narrow(path) + ": cannot be read\n");
+        return false;
+    }
+    const std::vector<std::string> problems = CheckTemplateText(bytes);
+    for (const std::string& problem : problems) Err(Narrow(path) + ": " + problem + "\n");
+    return problems.empty();
+}
+
+// The store, open for one command, with its lock.
+class StoreSession {
+public:
+    // existing: open only what another program of the session holds.
+    explicit StoreSession(bool existingOnly) : m_lock(CreateTemplateStoreLock()) {
+        TemplateStoreLockScope lock(m_lock.get());
+        if (existingOnly) {
+            m_mapping.reset(OpenExistingTemplateStore());
+        } else {
+            bool created = false;
+            m_mapping.reset(CreateTemplateStore(&created));
+        }
+    }
+    bool open() const { return static_cast<bool>(m_mapping); }
+    HANDLE lock() const { return m_lock.get(); }
+    HANDLE mapping() const { return m_mapping.get(); }
+
+private:
+    unique_handle m_lock;
+    unique_handle m_mapping;
+};
+
+const char kNotHeld[] =
+    "the template store is not open in this session: start Internet Explorer, or run \"VelnorSSOStore hold\", first\n";
+
+int Check(const wchar_t* path) {
+    std::string bytes;
+    if (!LoadChecked(path, bytes)) return 1;
+    Out(Narrow(path) + ": valid\n");
+    return 0;
+}
+
+int Put(const wchar_t* path) {
+    std::string bytes;
+    if (!LoadChecked(path, bytes)) {
+        Err("nothing was stored\n");
+        return 1;
+    }
+    const std::wstring text = Utf8ToWide(bytes);
+    StoreSession store(true);
+    if (!store.open()) {
+        Err(kNotHeld);
+        return 1;
+    }
+    TemplateStoreLockScope lock(store.lock());
+    unique_mapview view(MapTemplateView(store.mapping()));
+    if (!view || !WriteTemplateText(view.get(), text.c_str())) {
+        Err("the store could not be written\n");
+        return 1;
+    }
+    Out("stored " + std::to_string(text.size()) + " characters\n");
+    return 0;
+}
+
+int Get(bool pretty) {
+    StoreSession store(true);
+    std::wstring text;
+    LONG debugTime = 0;
+    if (store.open()) {
+        TemplateStoreLockScope lock(store.lock());
+        unique_mapview view(MapTemplateView(store.mapping()));
+        if (view) {
+            text = ReadTemplateText(view.get());
+            debugTime = ReadDebugTime(view.get());
+        }
+    }
+    Out("DebugTime: " + std::to_string(debugTime) + "\n");
+    std::string utf8 = WideToUtf8(text);
+    if (pretty && !utf8.empty()) {
+        try {
+            utf8 = json::parse(utf8).dump(2);
+        } catch (const json::exception&) {
+            Err("the stored text is not valid JSON; shown as it is\n");
+        }
+    }
+    Out(utf8 + (utf8.empty() ? "" : "\n"));
+    return 0;
+}
+
+int Debug(const wchar_t* secondsText) {
+    wchar_t* end = nullptr;
+    const long long seconds = wcstoll(secondsText, &end, 10);
+    if (!*secondsText || *end || seconds < INT_MIN || seconds > INT_MAX) {
+        Err("SECONDS must be a whole number\n");
+        return 2;
+    }
+    StoreSession store(true);
+    if (!store.open()) {
+        Err(kNotHeld);
+        return 1;
+    }
+    TemplateStoreLockScope lock(store.lock());
+    unique_mapview view(MapTemplateView(store.mapping()));
+    if (!view) return 1;
+    WriteDebugTime(view.get(), static_cast<LONG>(seconds));
+    Out("DebugTime: " + std::to_string(seconds) + "\n");
+    return 0;
+}
+
+int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
+    std::string bytes;
+    if (!LoadChecked(path, bytes)) return 1;
+    const json templates = json::parse(bytes);
+
+    std::wstring credentials;
+    Out("templates for " + WideToUtf8(url) + (title ? ", title \"" + Narrow(title) + "\"" : std::string()) + ":\n");
+    for (size_t i = 0; i < templates.size(); ++i) {
+        const json& t = templates[i];
+        const std::wstring pattern = ScriptString(t["url"]);
+        for (const json& step : t["elements"])
+            for (const json& action : step.value("actions", json::array()))
+                if (action["type"] == "httpBasicAuth")
+                    credentials += (credentials.empty() ? L"" : L"\n") + pattern + L"\r" +
+                                   ScriptString(action["username"]) + L"\r" + ScriptString(action["password"]);
+        std::string verdict;
+        if (!MaskedPatternMatches(pattern, url)) {
+            verdict = "does not apply (url)";
+        } else if (!t.contains("title") || t["title"].is_null()) {
+            verdict = "applies";
+        } else if (!title) {
+            verdict = "applies if the title matches \"" + t["title"].get<std::string>() + "\"";
+        } else {
+            verdict = MaskedPatternMatches(ScriptString(t["title"]), title) ? "applies" : "does not apply (title)";
+        }
+        Out("  " + std::to_string(i + 1) + " " + WideToUtf8(pattern) + ": " + verdict + "\n");
+    }
+
+    Out("Basic credentials for a navigation to " + WideToUtf8(url) + ":\n");
+    const std::vector<CredentialRecord> records = ParseCredentials(credentials);
+    const CredentialRecord* answer = nullptr;
+    for (const CredentialRecord& record : records) {
+        const bool matches = AuthPatternMatches(record.pattern, url);
+        Out("  " + WideToUtf8(record.pattern) + " (user " + WideToUtf8(record.userName) + "): " +
+            (matches ? "matches" : "does not match") + "\n");
+        if (matches) answer = &record;
+    }
+    Out(answer ? "  the browser is answered with user " + WideToUtf8(answer->userName) + "\n"
+               : "  the browser is not answered\n");
+    return 0;
+}
+
+HANDLE g_stop = nullptr;
+
+BOOL WINAPI OnControl(DWORD) {
+    SetEvent(g_stop);
+    return TRUE;
+}
+
+int Hold() {
+    StoreSession store(false);
+    if (!store.open()) {
+        Err("the template store could not be opened\n");
+        return 1;
+    }
+    g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnControl, TRUE);
+    Out("holding the template store; press Ctrl+C to stop\n");
+    WaitForSingleObject(g_stop, INFINITE);
+    return 0;
+}
+
+bool WantsHelp(int argc, wchar_t** argv) {
+    for (int i = 2; i < argc; ++i)
+        if (wcscmp(argv[i], L"--help") == 0 || wcscmp(argv[i], L"-h") == 0 || wcscmp(argv[i], L"/?") == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // Output goes out as it is: "get > file" must give back the stored text byte for byte.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    if (argc < 2 || wcscmp(argv[1], L"--help") == 0 || wcscmp(argv[1], L"help") == 0) {
+        Out(kUsage);
+        return argc < 2 ? 2 : 0;
+    }
+    const std::string command = Narrow(argv[1]);
+    for (const Command& known : kCommands) {
+        if (command != known.name) continue;
+        if (WantsHelp(argc, argv)) {
+            Out(known.help);
+            return 0;
+        }
+        if (command == "check" && argc == 3) return Check(argv[2]);
+        if (command == "put" && argc == 3) return Put(argv[2]);
+        if (command == "get" && (argc == 2 || (argc == 3 && wcscmp(argv[2], L"--pretty") == 0)))
+            return Get(argc == 3);
+        if (command == "debug" && argc == 3) return Debug(argv[2]);
+        if (command == "match" && (argc == 4 || argc == 5)) return Match(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+        if (command == "hold" && argc == 2) return Hold();
+        Err(known.help);
+        return 2;
+    }
+    Err("unknown command \"" + command + "\"\n\n" + kUsage);
+    return 2;
+}

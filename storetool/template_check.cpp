@@ -1,0 +1,205 @@
+#include "storetool/template_check.h"
+
+#include "extension/template_store.h"
+
+#include <windows.h>
+
+#include <cmath>
+
+using nlohmann::json;
+
+namespace {
+
+const char* const kFindTypes[] = {"id", "name", "class", "xpath", "selector"};
+const char* const kActionTypes[] = {"text", "click", "select", "checkbox", "keypress",
+                                    "enable", "sendEvent", "delay", "httpBasicAuth"};
+
+template <size_t N>
+bool OneOf(const json& value, const char* const (&choices)[N]) {
+    if (!value.is_string()) return false;
+    for (const char* choice : choices)
+        if (value.get<std::string>() == choice) return true;
+    return false;
+}
+
+template <size_t N>
+std::string List(const char* const (&choices)[N]) {
+    std::string list;
+    for (const char* choice : choices) list += (list.empty() ? "" : ", ") + std::string(choice);
+    return list;
+}
+
+bool IsInteger(const json& value) {
+    return value.is_number_integer() || (value.is_number_float() && std::floor(value.get<double>()) == value.get<double>());
+}
+
+bool HasLineBreak(const json& value) {
+    return value.is_string() && value.get<std::string>().find_first_of("\r\n") != std::string::npos;
+}
+
+class Checker {
+public:
+    std::vector<std::string> problems;
+
+    void Template(const json& t, size_t index) {
+        m_where = "template " + std::to_string(index + 1);
+        if (t.is_object() && t.contains("url") && t["url"].is_string()) m_where += " (" + t["url"].get<std::string>() + ")";
+        if (!t.is_object()) return Problem("must be an object");
+        if (!t.contains("url")) Problem("url is required");
+        else if (!t["url"].is_string()) Problem("url must be a string");
+        else if (HasLineBreak(t["url"])) Problem("url must not contain line breaks");
+        if (t.contains("title") && !t["title"].is_string()) Problem("title must be a string");
+        Number(t, "maxRetries", -1, true, "an integer of -1 or more");
+        if (t.contains("retryInterval") && (!t["retryInterval"].is_number() || t["retryInterval"].get<double>() <= 0))
+            Problem("retryInterval must be a number above 0 (seconds)");
+        Number(t, "startElement", 0, true, "an integer of 0 or more");
+        Number(t, "startAction", 0, true, "an integer of 0 or more");
+        Number(t, "ID", 1, true, "an integer of 1 or more");
+        if (!t.contains("elements")) return Problem("elements is required");
+        if (!t["elements"].is_array()) return Problem("elements must be an array");
+        for (size_t i = 0; i < t["elements"].size(); ++i) Step(t["elements"][i], "elements[" + std::to_string(i) + "]");
+    }
+
+private:
+    void Problem(const std::string& text) { problems.push_back(m_where + ": " + text); }
+
+    void Number(const json& object, const char* name, double minimum, bool integer, const char* what) {
+        if (!object.contains(name)) return;
+        const json& value = object[name];
+        if (!value.is_number() || (integer && !IsInteger(value)) || value.get<double>() < minimum)
+            Problem(std::string(name) + " must be " + what);
+    }
+
+    void Step(const json& step, const std::string& path) {
+        if (!step.is_object()) return Problem(path + " must be an object");
+        if (step.contains("find")) {
+            const json& find = step["find"];
+            if (!find.is_object()) {
+                Problem(path + ".find must be an object");
+            } else {
+                if (!OneOf(find.value("type", json()), kFindTypes))
+                    Problem(path + ".find.type must be one of " + List(kFindTypes));
+                if (!find.contains("value") || !find["value"].is_string() || find["value"].get<std::string>().empty())
+                    Problem(path + ".find.value must be a non-empty string");
+            }
+        }
+        if (!step.contains("actions")) return;
+        if (!step["actions"].is_array()) return Problem(path + ".actions must be an array");
+        for (size_t j = 0; j < step["actions"].size(); ++j)
+            Action(step["actions"][j], path + ".actions[" + std::to_string(j) + "]");
+    }
+
+    void Action(const json& action, const std::string& path) {
+        if (!action.is_object()) return Problem(path + " must be an object");
+        const json type = action.value("type", json());
+        if (!OneOf(type, kActionTypes)) return Problem(path + ".type must be one of " + List(kActionTypes));
+        const std::string name = type.get<std::string>();
+        const auto has = [&](const char* field) { return action.contains(field) && !action[field].is_null(); };
+        const auto scalar = [&](const char* field) {
+            return has(field) && (action[field].is_string() || action[field].is_number() || action[field].is_boolean());
+        };
+        if (name == "text" && !scalar("value")) {
+            Problem(path + ": text needs value (a string, number or boolean)");
+        } else if (name == "select" && !scalar("value") && !scalar("byValue") && !scalar("byDisplay")) {
+            Problem(path + ": select needs one of value, byValue, byDisplay");
+        } else if (name == "checkbox" && !(has("selected") && action["selected"].is_string() &&
+                                           (action["selected"] == "true" || action["selected"] == "false"))) {
+            Problem(path + ": checkbox needs selected, \"true\" or \"false\" (as text)");
+        } else if (name == "sendEvent" && !(has("event") && action["event"].is_string() && !action["event"].get<std::string>().empty())) {
+            Problem(path + ": sendEvent needs event (a non-empty string)");
+        } else if (name == "delay" && !(has("value") && action["value"].is_number() && action["value"].get<double>() >= 0)) {
+            Problem(path + ": delay needs value, a number of 0 or more (milliseconds)");
+        } else if (name == "httpBasicAuth" && !(has("username") && has("password") && action["username"].is_string() &&
+                                                action["password"].is_string() && !HasLineBreak(action["username"]) &&
+                                                !HasLineBreak(action["password"]))) {
+            Problem(path + ": httpBasicAuth needs username and password (strings without line breaks)");
+        }
+    }
+
+    std::string m_where;
+};
+
+}  // namespace
+
+std::wstring Utf8ToWide(const std::string& utf8, bool* valid) {
+    if (valid) *valid = true;
+    if (utf8.empty()) return std::wstring();
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (units <= 0) {
+        if (valid) *valid = false;
+        return std::wstring();
+    }
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+    return wide;
+}
+
+std::string WideToUtf8(const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], bytes, nullptr, nullptr);
+    return utf8;
+}
+
+std::vector<std::string> CheckTemplateText(const std::string& utf8) {
+    bool valid = true;
+    const std::wstring wide = Utf8ToWide(utf8, &valid);
+    if (!valid) return {"the text is not valid UTF-8"};
+    std::vector<std::string> problems;
+    json templates;
+    try {
+        templates = json::parse(utf8);
+    } catch (const json::parse_error& error) {
+        // Line and column of the byte where parsing stopped.
+        size_t line = 1, column = 1;
+        for (size_t i = 0; i + 1 < error.byte && i < utf8.size(); ++i) {
+            if (utf8[i] == '\n') {
+                ++line;
+                column = 1;
+            } else if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+                ++column;
+            }
+        }
+        std::string detail = error.what();
+        const size_t colon = detail.find(": ", detail.find("parse error"));
+        if (colon != std::string::npos) detail = detail.substr(colon + 2);
+        return {"JSON syntax error at line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + detail};
+    }
+    if (!templates.is_array()) {
+        problems.push_back("the top level must be an array of templates");
+    } else {
+        Checker checker;
+        for (size_t i = 0; i < templates.size(); ++i) checker.Template(templates[i], i);
+        problems = std::move(checker.problems);
+    }
+    if (wide.size() > kMaxTemplateTextLength)
+        problems.push_back("the text is " + std::to_string(wide.size()) + " UTF-16 units long; the store holds at most " +
+                           std::to_string(kMaxTemplateTextLength));
+    return problems;
+}
+
+bool MaskedPatternMatches(const std::wstring& pattern, const std::wstring& text) {
+    if (pattern == text) return true;
+    const size_t star = pattern.find(L'*');
+    if (star == std::wstring::npos) return false;
+    return star == 0 || text.compare(0, star, pattern, 0, star) == 0;
+}
+
+std::wstring ScriptString(const json& value) {
+    if (value.is_string()) return Utf8ToWide(value.get<std::string>());
+    if (value.is_null()) return L"null";
+    if (value.is_boolean()) return value.get<bool>() ? L"true" : L"false";
+    if (value.is_number_integer()) return std::to_wstring(value.get<long long>());
+    if (value.is_number_float()) {
+        const double d = value.get<double>();
+        if (std::floor(d) == d && std::fabs(d) < 1e15) return std::to_wstring(static_cast<long long>(d));
+        return Utf8ToWide(value.dump());
+    }
+    if (value.is_array()) {
+        std::wstring joined;
+        for (size_t i = 0; i < value.size(); ++i) joined += (i ? L"," : L"") + (value[i].is_null() ? L"" : ScriptString(value[i]));
+        return joined;
+    }
+    return L"[object Object]";
+}

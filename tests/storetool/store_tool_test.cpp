@@ -1,0 +1,232 @@
+// The template store tool against the real session store: with "hold", with extension objects
+// of this process, and with checks and matches that must agree with the browser's rules.
+#include "common/com_ptr.h"
+#include "extension/auth_credentials.h"
+#include "extension/extension_fixture.h"
+#include "extension/template_store.h"
+#include "storetool/template_check.h"
+
+#include <nlohmann/json.hpp>
+
+using namespace exttest;
+using testenv::ProgramResult;
+using testenv::RunProgramCaptured;
+
+namespace {
+
+const wchar_t kTool[] = L"VelnorSSOStore.exe";
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+// A template file in a fresh folder.
+std::wstring WriteTemplates(const std::string& name, const std::string& utf8) {
+    static int counter = 0;
+    const std::wstring folder = testenv::FreshFolder(L"storetool-" + std::to_wstring(++counter));
+    const std::wstring path = folder + L"\\" + testenv::Widen(name);
+    testenv::WriteFileBytes(path, utf8);
+    return path;
+}
+
+ProgramResult Tool(const std::wstring& arguments) { return RunProgramCaptured(kTool, arguments); }
+
+// The whole section as it is now.
+std::string SectionBytes() {
+    unique_handle mapping(OpenExistingTemplateStore());
+    unique_mapview view(MapTemplateView(mapping.get()));
+    if (!view) return std::string();
+    return std::string(static_cast<const char*>(view.get()), kTemplateStoreSize);
+}
+
+const std::string kValid =
+    u8R"([{"url": "https://intranet.example/login*", "title": "Anmeldung – Zürich",
+          "elements": [{"find": {"type": "id", "value": "user"}, "actions": [{"type": "text", "value": "jdoe"}]},
+                       {"actions": [{"type": "httpBasicAuth", "username": "jdoe", "password": "pw"}]}]}])";
+
+TEST(StoreToolTest, PutAndGetRoundTripAcrossProcessesWhileHoldRuns) {
+    unique_handle hold(testenv::StartProgram(kTool, L"hold"));
+    ASSERT_TRUE(hold);
+    for (int i = 0; i < 100 && !unique_handle(OpenExistingTemplateStore()); ++i) Sleep(50);
+
+    const ProgramResult put = Tool(L"put " + Quoted(WriteTemplates("t.json", kValid)));
+    EXPECT_EQ(0, put.exitCode) << put.output;
+    const ProgramResult get = Tool(L"get");
+    EXPECT_EQ(0, get.exitCode);
+    EXPECT_EQ("DebugTime: 0\n" + kValid + "\n", get.output);
+    const ProgramResult pretty = Tool(L"get --pretty");
+    EXPECT_EQ("DebugTime: 0\n" + nlohmann::json::parse(kValid).dump(2) + "\n", pretty.output);
+
+    TerminateProcess(hold.get(), 0);
+    WaitForSingleObject(hold.get(), 10000);
+    EXPECT_FALSE(unique_handle(OpenExistingTemplateStore())) << "the store goes with its last holder";
+    const ProgramResult refused = Tool(L"put " + Quoted(WriteTemplates("t.json", kValid)));
+    EXPECT_EQ(1, refused.exitCode);
+    EXPECT_NE(std::string::npos, refused.output.find("the template store is not open in this session"));
+}
+
+TEST(StoreToolTest, ExtensionObjectsAndTheToolShareTheStore) {
+    ComPtr<IVelnorIEExt> object = CreateExtension();
+    ASSERT_EQ(0, Tool(L"put " + Quoted(WriteTemplates("t.json", kValid))).exitCode);
+    EXPECT_EQ(Utf8ToWide(kValid), Templates(object)) << "UTF-8 in the file, UTF-16 in the store";
+
+    ASSERT_EQ(S_OK, PutTemplates(object, L"[{\"url\":\"https://b/*\",\"elements\":[],\"ID\":1}]"));
+    ASSERT_EQ(S_OK, object->put_DebugTime(0));
+    EXPECT_EQ(0, Tool(L"debug 45").exitCode);
+    EXPECT_EQ(45, DebugTime(object));
+    EXPECT_EQ("DebugTime: 45\n[{\"url\":\"https://b/*\",\"elements\":[],\"ID\":1}]\n", Tool(L"get").output);
+    EXPECT_EQ(0, Tool(L"debug 0").exitCode);
+    EXPECT_EQ(2, Tool(L"debug soon").exitCode);
+}
+
+TEST(StoreToolTest, EveryRefusalLeavesTheStoreByteForByteUnchanged) {
+    ComPtr<IVelnorIEExt> object = CreateExtension();
+    ASSERT_EQ(S_OK, PutTemplates(object, L"[\"kept\"]"));
+    ASSERT_EQ(S_OK, object->put_DebugTime(-7));
+    const std::string before = SectionBytes();
+    ASSERT_EQ(kTemplateStoreSize, before.size());
+
+    std::string oversize = "[{\"url\": \"https://a/*\", \"elements\": [], \"notes\": \"";
+    oversize += std::string(kMaxTemplateTextLength, 'x') + "\"}]";
+    for (const std::string& text : {std::string("[{\"url\": "), std::string("[{\"elements\": []}]"), oversize,
+                                    std::string("\xFF\xFE[]"), std::string("{}")}) {
+        const ProgramResult result = Tool(L"put " + Quoted(WriteTemplates("bad.json", text)));
+        EXPECT_EQ(1, result.exitCode) << result.output;
+        EXPECT_NE(std::string::npos, result.output.find("nothing was stored")) << result.output;
+        EXPECT_TRUE(before == SectionBytes()) << "after " << text.substr(0, 40);
+    }
+    EXPECT_EQ(1, Tool(L"put C:\\no\\such\\file.json").exitCode);
+    EXPECT_TRUE(before == SectionBytes());
+    object->put_DebugTime(0);
+}
+
+TEST(StoreToolTest, CheckNamesEachProblem) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {"[{\"url\": \"a\",\n  \"elements\": [}]", {"JSON syntax error at line 2, column 16: "}},
+        {"{\"url\": \"a\"}", {"the top level must be an array of templates"}},
+        {"[5, {\"elements\": []}, {\"url\": 3, \"elements\": {}}]",
+         {"template 1: must be an object", "template 2: url is required", "template 3: url must be a string",
+          "template 3: elements must be an array"}},
+        {"[{\"url\": \"u\"}]", {"template 1 (u): elements is required"}},
+        {"[{\"url\": \"u\", \"elements\": [], \"maxRetries\": -2, \"retryInterval\": 0, \"startElement\": 1.5, "
+         "\"startAction\": \"0\", \"ID\": 0, \"title\": 7}]",
+         {"template 1 (u): title must be a string", "template 1 (u): maxRetries must be an integer of -1 or more",
+          "template 1 (u): retryInterval must be a number above 0 (seconds)",
+          "template 1 (u): startElement must be an integer of 0 or more",
+          "template 1 (u): startAction must be an integer of 0 or more",
+          "template 1 (u): ID must be an integer of 1 or more"}},
+        {"[{\"url\": \"u\", \"elements\": [null, {\"find\": {\"type\": \"tag\"}, \"actions\": {}},"
+         "{\"find\": 3, \"actions\": [null, {\"type\": \"jump\"}]}]}]",
+         {"template 1 (u): elements[0] must be an object",
+          "template 1 (u): elements[1].find.type must be one of id, name, class, xpath, selector",
+          "template 1 (u): elements[1].find.value must be a non-empty string",
+          "template 1 (u): elements[1].actions must be an array", "template 1 (u): elements[2].find must be an object",
+          "template 1 (u): elements[2].actions[0] must be an object",
+          "template 1 (u): elements[2].actions[1].type must be one of text, click, select, checkbox, keypress, "
+          "enable, sendEvent, delay, httpBasicAuth"}},
+        {"[{\"url\": \"u\", \"elements\": [{\"actions\": [{\"type\": \"text\"}, {\"type\": \"select\"}, "
+         "{\"type\": \"checkbox\", \"selected\": true}, {\"type\": \"sendEvent\"}, {\"type\": \"delay\", \"value\": \"1\"}, "
+         "{\"type\": \"httpBasicAuth\", \"username\": \"a\\r\", \"password\": \"b\"}]}]}]",
+         {"template 1 (u): elements[0].actions[0]: text needs value (a string, number or boolean)",
+          "template 1 (u): elements[0].actions[1]: select needs one of value, byValue, byDisplay",
+          "template 1 (u): elements[0].actions[2]: checkbox needs selected, \"true\" or \"false\" (as text)",
+          "template 1 (u): elements[0].actions[3]: sendEvent needs event (a non-empty string)",
+          "template 1 (u): elements[0].actions[4]: delay needs value, a number of 0 or more (milliseconds)",
+          "template 1 (u): elements[0].actions[5]: httpBasicAuth needs username and password (strings without line breaks)"}},
+        {"\xC3\x28", {"the text is not valid UTF-8"}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string> problems = CheckTemplateText(c.text);
+        ASSERT_EQ(c.messages.size(), problems.size()) << c.text;
+        for (size_t i = 0; i < problems.size(); ++i) EXPECT_EQ(0u, problems[i].find(c.messages[i])) << problems[i];
+    }
+    EXPECT_TRUE(CheckTemplateText(kValid).empty());
+    EXPECT_TRUE(CheckTemplateText("[]").empty());
+
+    // Through the program: one line per problem, prefixed with the file, and the exit code.
+    const std::wstring file = WriteTemplates("two.json", "[{\"url\": \"u\"}, 5]");
+    const ProgramResult result = Tool(L"check " + Quoted(file));
+    EXPECT_EQ(1, result.exitCode);
+    const std::string prefix = testenv::Narrow(file) + ": ";
+    EXPECT_EQ(prefix + "template 1 (u): elements is required\n" + prefix + "template 2: must be an object\n", result.output);
+    EXPECT_EQ(0, Tool(L"check " + Quoted(WriteTemplates("good.json", kValid))).exitCode);
+}
+
+nlohmann::json PatternCases() {
+    std::wstring path = L"Z:" + testenv::Widen(VELNOR_SOURCE_DIR "/tests/fixtures/patterns.json");
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return nlohmann::json::parse(testenv::ReadFileBytes(path));
+}
+
+TEST(StoreToolMatchTest, PatternRulesAgreeWithTheBrowsersOnTheSharedCases) {
+    const nlohmann::json cases = PatternCases();
+    for (const auto& c : cases["masked"])
+        EXPECT_EQ(c[2].get<bool>(), MaskedPatternMatches(Utf8ToWide(c[0]), Utf8ToWide(c[1]))) << c.dump();
+    for (const auto& c : cases["auth"])
+        EXPECT_EQ(c[2].get<bool>(), AuthPatternMatches(Utf8ToWide(c[0]), Utf8ToWide(c[1]))) << c.dump();
+}
+
+TEST(StoreToolMatchTest, MatchTellsWhatAppliesAndWhoAnswersAsTheBrowserWould) {
+    const std::string text = R"([
+      {"url": "https://site/login*", "title": "Sign*", "elements": [
+        {"actions": [{"type": "httpBasicAuth", "username": "first", "password": "p1"}]}]},
+      {"url": "https://SITE/*", "elements": [
+        {"actions": [{"type": "httpBasicAuth", "username": "second", "password": "p2"}]}]},
+      {"url": "https://other/*", "elements": [
+        {"actions": [{"type": "httpBasicAuth", "username": "third", "password": "p3"}]}]}
+    ])";
+    const std::wstring file = WriteTemplates("match.json", text);
+    const ProgramResult result = Tool(L"match " + Quoted(file) + L" https://site/login?x=1 \"Sign in\"");
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ("templates for https://site/login?x=1, title \"Sign in\":\n"
+              "  1 https://site/login*: applies\n"
+              "  2 https://SITE/*: does not apply (url)\n"
+              "  3 https://other/*: does not apply (url)\n"
+              "Basic credentials for a navigation to https://site/login?x=1:\n"
+              "  https://site/login* (user first): matches\n"
+              "  https://SITE/* (user second): matches\n"
+              "  https://other/* (user third): does not match\n"
+              "  the browser is answered with user second\n",
+              result.output);
+    EXPECT_EQ(std::string::npos, result.output.find("p2")) << "passwords are not shown";
+
+    // The extension object, given the same records for the same navigation, answers the same.
+    host::FakeBrowser browser;
+    ComPtr<IVelnorIEExt> object = CreateExtension();
+    ComPtr<IObjectWithSite> site;
+    ASSERT_EQ(S_OK, object.As(IID_IObjectWithSite, &site));
+    ASSERT_EQ(S_OK, site->SetSite(browser.Site()));
+    unique_bstr credentials(SysAllocString(L"https://site/login*\rfirst\rp1\nhttps://SITE/*\rsecond\rp2\nhttps://other/*\rthird\rp3"));
+    ASSERT_EQ(S_OK, object->put_AuthCreds(credentials.get()));
+    ASSERT_EQ(S_OK, browser.FireBeforeNavigate2(L"https://site/login?x=1"));
+    ComPtr<IAuthenticate> authenticate;
+    ASSERT_EQ(S_OK, object.As(IID_IAuthenticate, &authenticate));
+    HWND window = nullptr;
+    LPWSTR user = nullptr, password = nullptr;
+    ASSERT_EQ(S_OK, authenticate->Authenticate(&window, &user, &password));
+    ASSERT_NE(nullptr, user);
+    EXPECT_STREQ(L"second", user);
+    CoTaskMemFree(user);
+    CoTaskMemFree(password);
+    site->SetSite(nullptr);
+
+    const ProgramResult untitled = Tool(L"match " + Quoted(file) + L" https://site/login");
+    EXPECT_NE(std::string::npos, untitled.output.find("  1 https://site/login*: applies if the title matches \"Sign*\"\n"));
+}
+
+TEST(StoreToolTest, EveryCommandHasHelpAndWrongUseIsAnError) {
+    for (const wchar_t* command : {L"check", L"put", L"get", L"debug", L"match", L"hold"}) {
+        const ProgramResult help = Tool(std::wstring(command) + L" --help");
+        EXPECT_EQ(0, help.exitCode);
+        EXPECT_EQ(0u, help.output.find("usage: VelnorSSOStore " + testenv::Narrow(command))) << help.output;
+    }
+    EXPECT_EQ(2, Tool(L"").exitCode);
+    EXPECT_EQ(2, Tool(L"frobnicate").exitCode);
+    EXPECT_EQ(2, Tool(L"put").exitCode);
+    EXPECT_EQ(0, Tool(L"--help").exitCode);
+}
+
+}  // namespace
