@@ -118,19 +118,22 @@ bool LoadChecked(const wchar_t* path, std::string& bytes) {
 // The store, open for one command, with its lock.
 class StoreSession {
 public:
-    // existing: open only what another program of the session holds.
+    // existingOnly: open only what another program of the session holds.
     explicit StoreSession(bool existingOnly) : m_lock(CreateTemplateStoreLock()) {
         TemplateStoreLockScope lock(m_lock.get());
-        if (existingOnly) {
-            m_mapping.reset(OpenExistingTemplateStore());
-        } else {
-            bool created = false;
-            m_mapping.reset(CreateTemplateStore(&created));
-        }
+        m_mapping.reset(existingOnly ? OpenExistingTemplateStore() : CreateTemplateStore(nullptr));
     }
     bool open() const { return static_cast<bool>(m_mapping); }
-    HANDLE lock() const { return m_lock.get(); }
-    HANDLE mapping() const { return m_mapping.get(); }
+
+    // Runs `use` with a view of the whole section under the store lock; false without a view.
+    template <typename Use>
+    bool WithView(Use use) const {
+        TemplateStoreLockScope lock(m_lock.get());
+        unique_mapview view(MapTemplateView(m_mapping.get()));
+        if (!view) return false;
+        use(view.get());
+        return true;
+    }
 
 private:
     unique_handle m_lock;
@@ -159,9 +162,8 @@ int Put(const wchar_t* path) {
         Err(kNotHeld);
         return 1;
     }
-    TemplateStoreLockScope lock(store.lock());
-    unique_mapview view(MapTemplateView(store.mapping()));
-    if (!view || !WriteTemplateText(view.get(), text.c_str())) {
+    bool written = false;
+    if (!store.WithView([&](void* view) { written = WriteTemplateText(view, text.c_str()); }) || !written) {
         Err("the store could not be written\n");
         return 1;
     }
@@ -174,12 +176,10 @@ int Get(bool pretty) {
     std::wstring text;
     LONG debugTime = 0;
     if (store.open()) {
-        TemplateStoreLockScope lock(store.lock());
-        unique_mapview view(MapTemplateView(store.mapping()));
-        if (view) {
-            text = ReadTemplateText(view.get());
-            debugTime = ReadDebugTime(view.get());
-        }
+        store.WithView([&](void* view) {
+            text = ReadTemplateText(view);
+            debugTime = ReadDebugTime(view);
+        });
     }
     Out("DebugTime: " + std::to_string(debugTime) + "\n");
     std::string utf8 = WideToUtf8(text);
@@ -206,10 +206,7 @@ int Debug(const wchar_t* secondsText) {
         Err(kNotHeld);
         return 1;
     }
-    TemplateStoreLockScope lock(store.lock());
-    unique_mapview view(MapTemplateView(store.mapping()));
-    if (!view) return 1;
-    WriteDebugTime(view.get(), static_cast<LONG>(seconds));
+    if (!store.WithView([&](void* view) { WriteDebugTime(view, static_cast<LONG>(seconds)); })) return 1;
     Out("DebugTime: " + std::to_string(seconds) + "\n");
     return 0;
 }

@@ -16,23 +16,23 @@ struct FakeBrowser::Object {
     IConnectionPoint point;
     IServiceProvider provider;
     IProfferService proffer;
-    LONG refs = 1;
+    RefCount count;
     FakeBrowser* state = nullptr;
     IDispatch* sink = nullptr;
     DWORD sinkCookie = 0;
     DWORD nextCookie = 0;
     IServiceProvider* proffered = nullptr;
 
-    ULONG AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    ULONG AddRef() { return count.Add(); }
     ULONG Release() {
-        const LONG count = InterlockedDecrement(&refs);
-        if (count == 0) {
+        ULONG remaining = 0;
+        if (count.Drop(&remaining)) {
             if (sink) IDispatch_Release(sink);
             if (proffered) IServiceProvider_Release(proffered);
             NotImplementedSinks().erase(&browser);
             delete this;
         }
-        return static_cast<ULONG>(count);
+        return remaining;
     }
     HRESULT QueryInterface(REFIID iid, void** out);
 };
@@ -53,6 +53,10 @@ HRESULT FakeBrowser::Object::QueryInterface(REFIID iid, void** out) {
         *out = &container;
     else if (IsEqualIID(iid, IID_IServiceProvider) && state && state->offerServiceProvider)
         *out = &provider;
+    else if (IsEqualIID(iid, IID_IConnectionPoint))
+        *out = &point;
+    else if (IsEqualIID(iid, IID_IProfferService))
+        *out = &proffer;
     else
         return E_NOINTERFACE;
     AddRef();
@@ -64,11 +68,7 @@ namespace {
 // ---- IWebBrowser2 ----
 Object* FromBrowser(IWebBrowser2* self) { return HOST_IMPL_FROM(Object, browser, self); }
 
-HRESULT STDMETHODCALLTYPE Browser_QueryInterface(IWebBrowser2* self, REFIID iid, void** out) {
-    return FromBrowser(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Browser_AddRef(IWebBrowser2* self) { return FromBrowser(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Browser_Release(IWebBrowser2* self) { return FromBrowser(self)->Release(); }
+HOST_IUNKNOWN(Browser, Object, browser, IWebBrowser2)
 
 HRESULT STDMETHODCALLTYPE Browser_get_Document(IWebBrowser2* self, IDispatch** document) {
     Object* object = FromBrowser(self);
@@ -121,9 +121,7 @@ const IWebBrowser2Vtbl g_browserVtbl = [] {
     NI(get_RegisterAsDropTarget); NI(put_RegisterAsDropTarget); NI(get_TheaterMode); NI(put_TheaterMode);
     NI(get_AddressBar); NI(put_AddressBar); NI(get_Resizable); NI(put_Resizable);
 #undef NI
-    v.QueryInterface = Browser_QueryInterface;
-    v.AddRef = Browser_AddRef;
-    v.Release = Browser_Release;
+    HOST_SET_IUNKNOWN(v, Browser);
     v.get_Document = Browser_get_Document;
     v.get_ReadyState = Browser_get_ReadyState;
     v.PutProperty = Browser_PutProperty;
@@ -134,11 +132,7 @@ const IWebBrowser2Vtbl g_browserVtbl = [] {
 // ---- IConnectionPointContainer ----
 Object* FromContainer(IConnectionPointContainer* self) { return HOST_IMPL_FROM(Object, container, self); }
 
-HRESULT STDMETHODCALLTYPE Container_QueryInterface(IConnectionPointContainer* self, REFIID iid, void** out) {
-    return FromContainer(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Container_AddRef(IConnectionPointContainer* self) { return FromContainer(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Container_Release(IConnectionPointContainer* self) { return FromContainer(self)->Release(); }
+HOST_IUNKNOWN(Container, Object, container, IConnectionPointContainer)
 HRESULT STDMETHODCALLTYPE Container_FindConnectionPoint(IConnectionPointContainer* self, REFIID iid,
                                                         IConnectionPoint** point) {
     Object* object = FromContainer(self);
@@ -152,9 +146,7 @@ HRESULT STDMETHODCALLTYPE Container_FindConnectionPoint(IConnectionPointContaine
 const IConnectionPointContainerVtbl g_containerVtbl = [] {
     IConnectionPointContainerVtbl v = MakeVtable<IConnectionPointContainerVtbl>();
     RegisterVtable(&g_containerVtbl, "IConnectionPointContainer");
-    v.QueryInterface = Container_QueryInterface;
-    v.AddRef = Container_AddRef;
-    v.Release = Container_Release;
+    HOST_SET_IUNKNOWN(v, Container);
     v.FindConnectionPoint = Container_FindConnectionPoint;
     return v;
 }();
@@ -162,17 +154,7 @@ const IConnectionPointContainerVtbl g_containerVtbl = [] {
 // ---- IConnectionPoint for DWebBrowserEvents2 ----
 Object* FromPoint(IConnectionPoint* self) { return HOST_IMPL_FROM(Object, point, self); }
 
-HRESULT STDMETHODCALLTYPE Point_QueryInterface(IConnectionPoint* self, REFIID iid, void** out) {
-    Object* object = FromPoint(self);
-    if (IsEqualIID(iid, IID_IConnectionPoint)) {
-        *out = self;
-        object->AddRef();
-        return S_OK;
-    }
-    return object->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Point_AddRef(IConnectionPoint* self) { return FromPoint(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Point_Release(IConnectionPoint* self) { return FromPoint(self)->Release(); }
+HOST_IUNKNOWN(Point, Object, point, IConnectionPoint)
 
 HRESULT STDMETHODCALLTYPE Point_Advise(IConnectionPoint* self, IUnknown* sink, DWORD* cookie) {
     Object* object = FromPoint(self);
@@ -205,9 +187,7 @@ HRESULT STDMETHODCALLTYPE Point_Unadvise(IConnectionPoint* self, DWORD cookie) {
 const IConnectionPointVtbl g_pointVtbl = [] {
     IConnectionPointVtbl v = MakeVtable<IConnectionPointVtbl>();
     RegisterVtable(&g_pointVtbl, "IConnectionPoint");
-    v.QueryInterface = Point_QueryInterface;
-    v.AddRef = Point_AddRef;
-    v.Release = Point_Release;
+    HOST_SET_IUNKNOWN(v, Point);
     v.Advise = Point_Advise;
     v.Unadvise = Point_Unadvise;
     return v;
@@ -216,11 +196,7 @@ const IConnectionPointVtbl g_pointVtbl = [] {
 // ---- IServiceProvider ----
 Object* FromProvider(IServiceProvider* self) { return HOST_IMPL_FROM(Object, provider, self); }
 
-HRESULT STDMETHODCALLTYPE Provider_QueryInterface(IServiceProvider* self, REFIID iid, void** out) {
-    return FromProvider(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Provider_AddRef(IServiceProvider* self) { return FromProvider(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Provider_Release(IServiceProvider* self) { return FromProvider(self)->Release(); }
+HOST_IUNKNOWN(Provider, Object, provider, IServiceProvider)
 HRESULT STDMETHODCALLTYPE Provider_QueryService(IServiceProvider* self, REFGUID service, REFIID iid, void** out) {
     Object* object = FromProvider(self);
     *out = nullptr;
@@ -235,9 +211,7 @@ HRESULT STDMETHODCALLTYPE Provider_QueryService(IServiceProvider* self, REFGUID 
 const IServiceProviderVtbl g_providerVtbl = [] {
     IServiceProviderVtbl v = MakeVtable<IServiceProviderVtbl>();
     RegisterVtable(&g_providerVtbl, "IServiceProvider (browser)");
-    v.QueryInterface = Provider_QueryInterface;
-    v.AddRef = Provider_AddRef;
-    v.Release = Provider_Release;
+    HOST_SET_IUNKNOWN(v, Provider);
     v.QueryService = Provider_QueryService;
     return v;
 }();
@@ -245,17 +219,7 @@ const IServiceProviderVtbl g_providerVtbl = [] {
 // ---- IProfferService ----
 Object* FromProffer(IProfferService* self) { return HOST_IMPL_FROM(Object, proffer, self); }
 
-HRESULT STDMETHODCALLTYPE Proffer_QueryInterface(IProfferService* self, REFIID iid, void** out) {
-    Object* object = FromProffer(self);
-    if (IsEqualIID(iid, IID_IProfferService)) {
-        *out = self;
-        object->AddRef();
-        return S_OK;
-    }
-    return object->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Proffer_AddRef(IProfferService* self) { return FromProffer(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Proffer_Release(IProfferService* self) { return FromProffer(self)->Release(); }
+HOST_IUNKNOWN(Proffer, Object, proffer, IProfferService)
 
 HRESULT STDMETHODCALLTYPE Proffer_ProfferService(IProfferService* self, REFGUID service, IServiceProvider* provider,
                                                  DWORD* cookie) {
@@ -281,9 +245,7 @@ HRESULT STDMETHODCALLTYPE Proffer_RevokeService(IProfferService* self, DWORD coo
 const IProfferServiceVtbl g_profferVtbl = [] {
     IProfferServiceVtbl v = MakeVtable<IProfferServiceVtbl>();
     RegisterVtable(&g_profferVtbl, "IProfferService");
-    v.QueryInterface = Proffer_QueryInterface;
-    v.AddRef = Proffer_AddRef;
-    v.Release = Proffer_Release;
+    HOST_SET_IUNKNOWN(v, Proffer);
     v.ProfferService = Proffer_ProfferService;
     v.RevokeService = Proffer_RevokeService;
     return v;

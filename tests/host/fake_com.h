@@ -61,6 +61,35 @@ Object* ObjectFrom(Interface* iface, size_t offset) {
 }
 #define HOST_IMPL_FROM(Object, member, iface) ::host::ObjectFrom<Object>(iface, offsetof(Object, member))
 
+// The IUnknown members of interface `member` of `Object`, forwarded to the object's own
+// QueryInterface, AddRef and Release: defines Prefix_QueryInterface, Prefix_AddRef, Prefix_Release.
+#define HOST_IUNKNOWN(Prefix, Object, member, Interface)                                         \
+    HRESULT STDMETHODCALLTYPE Prefix##_QueryInterface(Interface* self, REFIID iid, void** out) { \
+        return HOST_IMPL_FROM(Object, member, self)->QueryInterface(iid, out);                  \
+    }                                                                                           \
+    ULONG STDMETHODCALLTYPE Prefix##_AddRef(Interface* self) {                                  \
+        return HOST_IMPL_FROM(Object, member, self)->AddRef();                                  \
+    }                                                                                           \
+    ULONG STDMETHODCALLTYPE Prefix##_Release(Interface* self) {                                 \
+        return HOST_IMPL_FROM(Object, member, self)->Release();                                 \
+    }
+#define HOST_SET_IUNKNOWN(vtbl, Prefix)        \
+    (vtbl).QueryInterface = Prefix##_QueryInterface; \
+    (vtbl).AddRef = Prefix##_AddRef;           \
+    (vtbl).Release = Prefix##_Release
+
+// Reference counting shared by the fakes: one count for all interfaces of an object.
+struct RefCount {
+    LONG refs = 1;
+    ULONG Add() { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    // True when the count reached zero and the object must go.
+    bool Drop(ULONG* remaining) {
+        const LONG count = InterlockedDecrement(&refs);
+        *remaining = static_cast<ULONG>(count);
+        return count == 0;
+    }
+};
+
 // A member that answers E_NOTIMPL and records the call (for interfaces that must answer rather
 // than stop, such as IWebBrowser2's many unused members).
 void RecordNotImplemented(const void* self, size_t slot);

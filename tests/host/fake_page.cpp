@@ -10,14 +10,14 @@ namespace host {
 struct FakeWindow::Object {
     IHTMLWindow2 window;
     IDispatchEx dispatchEx;
-    LONG refs = 1;
+    RefCount count;
     FakeWindow* state = nullptr;
 
-    ULONG AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    ULONG AddRef() { return count.Add(); }
     ULONG Release() {
-        const LONG count = InterlockedDecrement(&refs);
-        if (count == 0) delete this;
-        return static_cast<ULONG>(count);
+        ULONG remaining = 0;
+        if (count.Drop(&remaining)) delete this;
+        return remaining;
     }
     HRESULT QueryInterface(REFIID iid, void** out) {
         if (!out) return E_POINTER;
@@ -40,11 +40,7 @@ using WindowObject = FakeWindow::Object;
 WindowObject* FromWindow(IHTMLWindow2* self) { return HOST_IMPL_FROM(WindowObject, window, self); }
 WindowObject* FromDispatchEx(IDispatchEx* self) { return HOST_IMPL_FROM(WindowObject, dispatchEx, self); }
 
-HRESULT STDMETHODCALLTYPE Window_QueryInterface(IHTMLWindow2* self, REFIID iid, void** out) {
-    return FromWindow(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Window_AddRef(IHTMLWindow2* self) { return FromWindow(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Window_Release(IHTMLWindow2* self) { return FromWindow(self)->Release(); }
+HOST_IUNKNOWN(Window, WindowObject, window, IHTMLWindow2)
 
 HRESULT STDMETHODCALLTYPE Window_execScript(IHTMLWindow2* self, BSTR code, BSTR language, VARIANT* result) {
     FakeWindow* state = FromWindow(self)->state;
@@ -70,18 +66,12 @@ HRESULT STDMETHODCALLTYPE Window_execScript(IHTMLWindow2* self, BSTR code, BSTR 
 const IHTMLWindow2Vtbl g_windowVtbl = [] {
     IHTMLWindow2Vtbl v = MakeVtable<IHTMLWindow2Vtbl>();
     RegisterVtable(&g_windowVtbl, "IHTMLWindow2");
-    v.QueryInterface = Window_QueryInterface;
-    v.AddRef = Window_AddRef;
-    v.Release = Window_Release;
+    HOST_SET_IUNKNOWN(v, Window);
     v.execScript = Window_execScript;
     return v;
 }();
 
-HRESULT STDMETHODCALLTYPE DispatchEx_QueryInterface(IDispatchEx* self, REFIID iid, void** out) {
-    return FromDispatchEx(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE DispatchEx_AddRef(IDispatchEx* self) { return FromDispatchEx(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE DispatchEx_Release(IDispatchEx* self) { return FromDispatchEx(self)->Release(); }
+HOST_IUNKNOWN(DispatchEx, WindowObject, dispatchEx, IDispatchEx)
 
 HRESULT STDMETHODCALLTYPE DispatchEx_GetDispID(IDispatchEx* self, BSTR name, DWORD flags, DISPID* id) {
     FakeWindow* state = FromDispatchEx(self)->state;
@@ -119,9 +109,7 @@ HRESULT STDMETHODCALLTYPE DispatchEx_Invoke(IDispatchEx* self, DISPID id, REFIID
 const IDispatchExVtbl g_dispatchExVtbl = [] {
     IDispatchExVtbl v = MakeVtable<IDispatchExVtbl>();
     RegisterVtable(&g_dispatchExVtbl, "IDispatchEx (window)");
-    v.QueryInterface = DispatchEx_QueryInterface;
-    v.AddRef = DispatchEx_AddRef;
-    v.Release = DispatchEx_Release;
+    HOST_SET_IUNKNOWN(v, DispatchEx);
     v.GetDispID = DispatchEx_GetDispID;
     v.Invoke = DispatchEx_Invoke;
     return v;
@@ -147,14 +135,14 @@ IHTMLWindow2* FakeWindow::Interface() { return &m_object->window; }
 struct FakeNode::Object {
     IHTMLDOMNode node;
     IHTMLElement element;
-    LONG refs = 1;
+    RefCount count;
     FakeNode* state = nullptr;
 
-    ULONG AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    ULONG AddRef() { return count.Add(); }
     ULONG Release() {
-        const LONG count = InterlockedDecrement(&refs);
-        if (count == 0) delete this;
-        return static_cast<ULONG>(count);
+        ULONG remaining = 0;
+        if (count.Drop(&remaining)) delete this;
+        return remaining;
     }
     HRESULT QueryInterface(REFIID iid, void** out) {
         if (!out) return E_POINTER;
@@ -174,7 +162,6 @@ namespace {
 
 using NodeObject = FakeNode::Object;
 NodeObject* FromNode(IHTMLDOMNode* self) { return HOST_IMPL_FROM(NodeObject, node, self); }
-NodeObject* FromElement(IHTMLElement* self) { return HOST_IMPL_FROM(NodeObject, element, self); }
 
 // Hands out a node's IHTMLDOMNode with a reference, or null.
 HRESULT GiveNode(FakeNode* node, IHTMLDOMNode** out) {
@@ -195,153 +182,118 @@ FakeNode* SiblingOf(FakeNode* node, int step) {
     return nullptr;
 }
 
+// A fake with one interface besides IUnknown and IDispatch (collections and attributes), which
+// may keep a node's object alive while it lives. The interface comes first, so the object's
+// address is its interface's.
+template <typename Derived, typename Interface>
+struct OneInterfaceObject {
+    Interface face;
+    RefCount count;
+    NodeObject* owner = nullptr;
+
+    static Derived* From(Interface* self) { return reinterpret_cast<Derived*>(self); }
+    HRESULT QueryInterface(REFIID iid, void** out) {
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, Derived::Iid()))
+            return E_NOINTERFACE;
+        *out = &face;
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() { return count.Add(); }
+    ULONG Release() {
+        ULONG remaining = 0;
+        if (count.Drop(&remaining)) {
+            if (owner) owner->Release();
+            delete static_cast<Derived*>(this);
+        }
+        return remaining;
+    }
+    static HRESULT STDMETHODCALLTYPE QueryInterfaceOf(Interface* self, REFIID iid, void** out) {
+        return From(self)->QueryInterface(iid, out);
+    }
+    static ULONG STDMETHODCALLTYPE AddRefOf(Interface* self) { return From(self)->AddRef(); }
+    static ULONG STDMETHODCALLTYPE ReleaseOf(Interface* self) { return From(self)->Release(); }
+    template <typename Vtbl>
+    static void SetUnknown(Vtbl& v) {
+        v.QueryInterface = QueryInterfaceOf;
+        v.AddRef = AddRefOf;
+        v.Release = ReleaseOf;
+    }
+};
+
 // An attribute of the attribute collection: a name and a value, copied when handed out.
-struct AttributeObject {
-    IHTMLDOMAttribute attribute;
-    LONG refs = 1;
+struct AttributeObject : OneInterfaceObject<AttributeObject, IHTMLDOMAttribute> {
+    static const IID& Iid() { return IID_IHTMLDOMAttribute; }
     std::wstring name;
     Value value;
 };
-AttributeObject* FromAttribute(IHTMLDOMAttribute* self) { return HOST_IMPL_FROM(AttributeObject, attribute, self); }
 
-HRESULT STDMETHODCALLTYPE Attribute_QueryInterface(IHTMLDOMAttribute* self, REFIID iid, void** out) {
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, IID_IHTMLDOMAttribute))
-        return E_NOINTERFACE;
-    *out = self;
-    InterlockedIncrement(&FromAttribute(self)->refs);
-    return S_OK;
-}
-ULONG STDMETHODCALLTYPE Attribute_AddRef(IHTMLDOMAttribute* self) {
-    return static_cast<ULONG>(InterlockedIncrement(&FromAttribute(self)->refs));
-}
-ULONG STDMETHODCALLTYPE Attribute_Release(IHTMLDOMAttribute* self) {
-    AttributeObject* object = FromAttribute(self);
-    const LONG count = InterlockedDecrement(&object->refs);
-    if (count == 0) delete object;
-    return static_cast<ULONG>(count);
-}
 HRESULT STDMETHODCALLTYPE Attribute_get_nodeName(IHTMLDOMAttribute* self, BSTR* name) {
-    *name = SysAllocString(FromAttribute(self)->name.c_str());
+    *name = SysAllocString(AttributeObject::From(self)->name.c_str());
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE Attribute_get_nodeValue(IHTMLDOMAttribute* self, VARIANT* value) {
     VariantInit(value);
-    return VariantCopy(value, FromAttribute(self)->value.get());
+    return VariantCopy(value, AttributeObject::From(self)->value.get());
 }
 
 const IHTMLDOMAttributeVtbl g_attributeVtbl = [] {
     IHTMLDOMAttributeVtbl v = MakeVtable<IHTMLDOMAttributeVtbl>();
     RegisterVtable(&g_attributeVtbl, "IHTMLDOMAttribute");
-    v.QueryInterface = Attribute_QueryInterface;
-    v.AddRef = Attribute_AddRef;
-    v.Release = Attribute_Release;
+    AttributeObject::SetUnknown(v);
     v.get_nodeName = Attribute_get_nodeName;
     v.get_nodeValue = Attribute_get_nodeValue;
     return v;
 }();
 
 // The attribute collection of one element; it keeps the element's object alive.
-struct AttributesObject {
-    IHTMLAttributeCollection collection;
-    LONG refs = 1;
-    NodeObject* owner;
+struct AttributesObject : OneInterfaceObject<AttributesObject, IHTMLAttributeCollection> {
+    static const IID& Iid() { return IID_IHTMLAttributeCollection; }
 };
-AttributesObject* FromAttributes(IHTMLAttributeCollection* self) {
-    return HOST_IMPL_FROM(AttributesObject, collection, self);
-}
 
-HRESULT STDMETHODCALLTYPE Attributes_QueryInterface(IHTMLAttributeCollection* self, REFIID iid, void** out) {
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
-        !IsEqualIID(iid, IID_IHTMLAttributeCollection))
-        return E_NOINTERFACE;
-    *out = self;
-    InterlockedIncrement(&FromAttributes(self)->refs);
-    return S_OK;
-}
-ULONG STDMETHODCALLTYPE Attributes_AddRef(IHTMLAttributeCollection* self) {
-    return static_cast<ULONG>(InterlockedIncrement(&FromAttributes(self)->refs));
-}
-ULONG STDMETHODCALLTYPE Attributes_Release(IHTMLAttributeCollection* self) {
-    AttributesObject* object = FromAttributes(self);
-    const LONG count = InterlockedDecrement(&object->refs);
-    if (count == 0) {
-        object->owner->Release();
-        delete object;
-    }
-    return static_cast<ULONG>(count);
-}
 HRESULT STDMETHODCALLTYPE Attributes_get_length(IHTMLAttributeCollection* self, LONG* length) {
-    FakeNode* node = FromAttributes(self)->owner->state;
+    FakeNode* node = AttributesObject::From(self)->owner->state;
     if (!node) return E_FAIL;
     *length = static_cast<LONG>(node->attributes.size());
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE Attributes_item(IHTMLAttributeCollection* self, VARIANT* index, IDispatch** item) {
     *item = nullptr;
-    FakeNode* node = FromAttributes(self)->owner->state;
+    FakeNode* node = AttributesObject::From(self)->owner->state;
     if (!node || !index || V_VT(index) != VT_I4) return E_INVALIDARG;
     if (V_I4(index) < 0 || static_cast<size_t>(V_I4(index)) >= node->attributes.size()) return E_INVALIDARG;
     auto* attribute = new AttributeObject;
-    attribute->attribute.lpVtbl = const_cast<IHTMLDOMAttributeVtbl*>(&g_attributeVtbl);
+    attribute->face.lpVtbl = const_cast<IHTMLDOMAttributeVtbl*>(&g_attributeVtbl);
     attribute->name = node->attributes[static_cast<size_t>(V_I4(index))].first;
     attribute->value = node->attributes[static_cast<size_t>(V_I4(index))].second;
-    *item = reinterpret_cast<IDispatch*>(&attribute->attribute);
+    *item = reinterpret_cast<IDispatch*>(&attribute->face);
     return S_OK;
 }
 
 const IHTMLAttributeCollectionVtbl g_attributesVtbl = [] {
     IHTMLAttributeCollectionVtbl v = MakeVtable<IHTMLAttributeCollectionVtbl>();
     RegisterVtable(&g_attributesVtbl, "IHTMLAttributeCollection");
-    v.QueryInterface = Attributes_QueryInterface;
-    v.AddRef = Attributes_AddRef;
-    v.Release = Attributes_Release;
+    AttributesObject::SetUnknown(v);
     v.get_length = Attributes_get_length;
     v.item = Attributes_item;
     return v;
 }();
 
-// The child collection of one node.
-struct ChildrenObject {
-    IHTMLDOMChildrenCollection collection;
-    LONG refs = 1;
-    NodeObject* owner;
+// The child collection of one node; it keeps the node's object alive.
+struct ChildrenObject : OneInterfaceObject<ChildrenObject, IHTMLDOMChildrenCollection> {
+    static const IID& Iid() { return IID_IHTMLDOMChildrenCollection; }
 };
-ChildrenObject* FromChildren(IHTMLDOMChildrenCollection* self) {
-    return HOST_IMPL_FROM(ChildrenObject, collection, self);
-}
 
-HRESULT STDMETHODCALLTYPE Children_QueryInterface(IHTMLDOMChildrenCollection* self, REFIID iid, void** out) {
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) &&
-        !IsEqualIID(iid, IID_IHTMLDOMChildrenCollection))
-        return E_NOINTERFACE;
-    *out = self;
-    InterlockedIncrement(&FromChildren(self)->refs);
-    return S_OK;
-}
-ULONG STDMETHODCALLTYPE Children_AddRef(IHTMLDOMChildrenCollection* self) {
-    return static_cast<ULONG>(InterlockedIncrement(&FromChildren(self)->refs));
-}
-ULONG STDMETHODCALLTYPE Children_Release(IHTMLDOMChildrenCollection* self) {
-    ChildrenObject* object = FromChildren(self);
-    const LONG count = InterlockedDecrement(&object->refs);
-    if (count == 0) {
-        object->owner->Release();
-        delete object;
-    }
-    return static_cast<ULONG>(count);
-}
 HRESULT STDMETHODCALLTYPE Children_get_length(IHTMLDOMChildrenCollection* self, LONG* length) {
-    FakeNode* node = FromChildren(self)->owner->state;
+    FakeNode* node = ChildrenObject::From(self)->owner->state;
     if (!node) return E_FAIL;
     *length = static_cast<LONG>(node->children.size());
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE Children_item(IHTMLDOMChildrenCollection* self, LONG index, IDispatch** item) {
     *item = nullptr;
-    FakeNode* node = FromChildren(self)->owner->state;
+    FakeNode* node = ChildrenObject::From(self)->owner->state;
     if (!node || index < 0 || static_cast<size_t>(index) >= node->children.size()) return E_INVALIDARG;
     *item = reinterpret_cast<IDispatch*>(node->children[static_cast<size_t>(index)]->Node());
     IDispatch_AddRef(*item);
@@ -351,19 +303,13 @@ HRESULT STDMETHODCALLTYPE Children_item(IHTMLDOMChildrenCollection* self, LONG i
 const IHTMLDOMChildrenCollectionVtbl g_childrenVtbl = [] {
     IHTMLDOMChildrenCollectionVtbl v = MakeVtable<IHTMLDOMChildrenCollectionVtbl>();
     RegisterVtable(&g_childrenVtbl, "IHTMLDOMChildrenCollection");
-    v.QueryInterface = Children_QueryInterface;
-    v.AddRef = Children_AddRef;
-    v.Release = Children_Release;
+    ChildrenObject::SetUnknown(v);
     v.get_length = Children_get_length;
     v.item = Children_item;
     return v;
 }();
 
-HRESULT STDMETHODCALLTYPE Node_QueryInterface(IHTMLDOMNode* self, REFIID iid, void** out) {
-    return FromNode(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Node_AddRef(IHTMLDOMNode* self) { return FromNode(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Node_Release(IHTMLDOMNode* self) { return FromNode(self)->Release(); }
+HOST_IUNKNOWN(Node, NodeObject, node, IHTMLDOMNode)
 
 HRESULT STDMETHODCALLTYPE Node_get_nodeType(IHTMLDOMNode* self, LONG* type) {
     FakeNode* node = FromNode(self)->state;
@@ -389,10 +335,10 @@ HRESULT STDMETHODCALLTYPE Node_get_attributes(IHTMLDOMNode* self, IDispatch** at
     if (!object->state) return E_FAIL;
     if (object->state->type != 1) return S_OK;
     auto* collection = new AttributesObject;
-    collection->collection.lpVtbl = const_cast<IHTMLAttributeCollectionVtbl*>(&g_attributesVtbl);
+    collection->face.lpVtbl = const_cast<IHTMLAttributeCollectionVtbl*>(&g_attributesVtbl);
     collection->owner = object;
     object->AddRef();
-    *attributes = reinterpret_cast<IDispatch*>(&collection->collection);
+    *attributes = reinterpret_cast<IDispatch*>(&collection->face);
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE Node_get_childNodes(IHTMLDOMNode* self, IDispatch** children) {
@@ -400,10 +346,10 @@ HRESULT STDMETHODCALLTYPE Node_get_childNodes(IHTMLDOMNode* self, IDispatch** ch
     *children = nullptr;
     if (!object->state) return E_FAIL;
     auto* collection = new ChildrenObject;
-    collection->collection.lpVtbl = const_cast<IHTMLDOMChildrenCollectionVtbl*>(&g_childrenVtbl);
+    collection->face.lpVtbl = const_cast<IHTMLDOMChildrenCollectionVtbl*>(&g_childrenVtbl);
     collection->owner = object;
     object->AddRef();
-    *children = reinterpret_cast<IDispatch*>(&collection->collection);
+    *children = reinterpret_cast<IDispatch*>(&collection->face);
     return S_OK;
 }
 HRESULT STDMETHODCALLTYPE Node_get_firstChild(IHTMLDOMNode* self, IHTMLDOMNode** child) {
@@ -430,9 +376,7 @@ HRESULT STDMETHODCALLTYPE Node_get_parentNode(IHTMLDOMNode* self, IHTMLDOMNode**
 const IHTMLDOMNodeVtbl g_nodeVtbl = [] {
     IHTMLDOMNodeVtbl v = MakeVtable<IHTMLDOMNodeVtbl>();
     RegisterVtable(&g_nodeVtbl, "IHTMLDOMNode");
-    v.QueryInterface = Node_QueryInterface;
-    v.AddRef = Node_AddRef;
-    v.Release = Node_Release;
+    HOST_SET_IUNKNOWN(v, Node);
     v.get_nodeType = Node_get_nodeType;
     v.get_nodeName = Node_get_nodeName;
     v.get_nodeValue = Node_get_nodeValue;
@@ -445,18 +389,12 @@ const IHTMLDOMNodeVtbl g_nodeVtbl = [] {
     return v;
 }();
 
-HRESULT STDMETHODCALLTYPE Element_QueryInterface(IHTMLElement* self, REFIID iid, void** out) {
-    return FromElement(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Element_AddRef(IHTMLElement* self) { return FromElement(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Element_Release(IHTMLElement* self) { return FromElement(self)->Release(); }
+HOST_IUNKNOWN(Element, NodeObject, element, IHTMLElement)
 
 const IHTMLElementVtbl g_elementVtbl = [] {
     IHTMLElementVtbl v = MakeVtable<IHTMLElementVtbl>();
     RegisterVtable(&g_elementVtbl, "IHTMLElement");
-    v.QueryInterface = Element_QueryInterface;
-    v.AddRef = Element_AddRef;
-    v.Release = Element_Release;
+    HOST_SET_IUNKNOWN(v, Element);
     return v;
 }();
 
@@ -501,14 +439,14 @@ IUnknown* FakeNode::Interface() { return reinterpret_cast<IUnknown*>(Node()); }
 struct FakeDocument::Object {
     IHTMLDocument2 document2;
     IHTMLDocument3 document3;
-    LONG refs = 1;
+    RefCount count;
     FakeDocument* state = nullptr;
 
-    ULONG AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    ULONG AddRef() { return count.Add(); }
     ULONG Release() {
-        const LONG count = InterlockedDecrement(&refs);
-        if (count == 0) delete this;
-        return static_cast<ULONG>(count);
+        ULONG remaining = 0;
+        if (count.Drop(&remaining)) delete this;
+        return remaining;
     }
     HRESULT QueryInterface(REFIID iid, void** out) {
         if (!out) return E_POINTER;
@@ -533,11 +471,7 @@ using DocumentObject = FakeDocument::Object;
 DocumentObject* FromDocument2(IHTMLDocument2* self) { return HOST_IMPL_FROM(DocumentObject, document2, self); }
 DocumentObject* FromDocument3(IHTMLDocument3* self) { return HOST_IMPL_FROM(DocumentObject, document3, self); }
 
-HRESULT STDMETHODCALLTYPE Document2_QueryInterface(IHTMLDocument2* self, REFIID iid, void** out) {
-    return FromDocument2(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Document2_AddRef(IHTMLDocument2* self) { return FromDocument2(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Document2_Release(IHTMLDocument2* self) { return FromDocument2(self)->Release(); }
+HOST_IUNKNOWN(Document2, DocumentObject, document2, IHTMLDocument2)
 
 HRESULT STDMETHODCALLTYPE Document2_get_title(IHTMLDocument2* self, BSTR* title) {
     FakeDocument* state = FromDocument2(self)->state;
@@ -568,20 +502,14 @@ HRESULT STDMETHODCALLTYPE Document2_get_parentWindow(IHTMLDocument2* self, IHTML
 const IHTMLDocument2Vtbl g_document2Vtbl = [] {
     IHTMLDocument2Vtbl v = MakeVtable<IHTMLDocument2Vtbl>();
     RegisterVtable(&g_document2Vtbl, "IHTMLDocument2");
-    v.QueryInterface = Document2_QueryInterface;
-    v.AddRef = Document2_AddRef;
-    v.Release = Document2_Release;
+    HOST_SET_IUNKNOWN(v, Document2);
     v.get_title = Document2_get_title;
     v.get_URL = Document2_get_URL;
     v.get_parentWindow = Document2_get_parentWindow;
     return v;
 }();
 
-HRESULT STDMETHODCALLTYPE Document3_QueryInterface(IHTMLDocument3* self, REFIID iid, void** out) {
-    return FromDocument3(self)->QueryInterface(iid, out);
-}
-ULONG STDMETHODCALLTYPE Document3_AddRef(IHTMLDocument3* self) { return FromDocument3(self)->AddRef(); }
-ULONG STDMETHODCALLTYPE Document3_Release(IHTMLDocument3* self) { return FromDocument3(self)->Release(); }
+HOST_IUNKNOWN(Document3, DocumentObject, document3, IHTMLDocument3)
 
 HRESULT STDMETHODCALLTYPE Document3_get_documentElement(IHTMLDocument3* self, IHTMLElement** element) {
     FakeDocument* state = FromDocument3(self)->state;
@@ -594,9 +522,7 @@ HRESULT STDMETHODCALLTYPE Document3_get_documentElement(IHTMLDocument3* self, IH
 const IHTMLDocument3Vtbl g_document3Vtbl = [] {
     IHTMLDocument3Vtbl v = MakeVtable<IHTMLDocument3Vtbl>();
     RegisterVtable(&g_document3Vtbl, "IHTMLDocument3");
-    v.QueryInterface = Document3_QueryInterface;
-    v.AddRef = Document3_AddRef;
-    v.Release = Document3_Release;
+    HOST_SET_IUNKNOWN(v, Document3);
     v.get_documentElement = Document3_get_documentElement;
     return v;
 }();
