@@ -62,7 +62,7 @@ TEST_F(PageInjectionTest, CompletedPageGetsTheObjectAndTheContentScript) {
     EXPECT_EQ(L"Sign in", Impl(object)->DocumentTitle());
     EXPECT_TRUE(document.window.scripts.empty()) << "the first attempt comes one period later";
 
-    testenv::PumpMessages(1300);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
     ASSERT_EQ(2u, document.window.scripts.size());
     EXPECT_EQ(L"var testvar = 0;", document.window.scripts[0].code);
     EXPECT_EQ(ContentScriptFile(), document.window.scripts[1].code) << "byte for byte, widened";
@@ -135,12 +135,12 @@ TEST_F(PageInjectionTest, PageThatDoesNotAnswerIsProbedEverySecondUntilItDoes) {
     document.window.unansweredScripts = 2;
     testenv::LogCapture log;
     ASSERT_EQ(S_OK, browser.FireDocumentComplete(L"http://site/login"));
-    testenv::PumpMessages(1300);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return document.window.scripts.size() >= 1; }));
     EXPECT_EQ(1u, document.window.scripts.size());
     EXPECT_TRUE(document.window.properties.empty()) << "nothing is published before the probe answers";
-    testenv::PumpMessages(1000);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return document.window.scripts.size() >= 2; }));
     EXPECT_EQ(2u, document.window.scripts.size());
-    testenv::PumpMessages(1000);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
     EXPECT_EQ(3u, Executed(L"var testvar = 0;"));
     EXPECT_EQ(4u, document.window.scripts.size());
     EXPECT_TRUE(Impl(object)->TimerIds().empty());
@@ -151,10 +151,10 @@ TEST_F(PageInjectionTest, ContentScriptWithoutResultIsRunAgainWithTheProbe) {
     // The probe answers, the content script does not: the whole attempt repeats.
     document.window.answerPlan = {true, false, true, true};
     ASSERT_EQ(S_OK, browser.FireDocumentComplete(L"http://site/login"));
-    testenv::PumpMessages(1300);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return document.window.scripts.size() >= 2; }));
     EXPECT_EQ(2u, document.window.scripts.size());
     EXPECT_EQ(1u, Impl(object)->TimerIds().size());
-    testenv::PumpMessages(1000);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
     EXPECT_EQ(4u, document.window.scripts.size());
     EXPECT_EQ(2u, document.window.invokes.size()) << "the property is assigned again";
     EXPECT_TRUE(Impl(object)->TimerIds().empty());
@@ -166,7 +166,7 @@ TEST_F(PageInjectionTest, PageAndTwoFramesGetThreeTimersAndThreeRuns) {
     ASSERT_EQ(S_OK, browser.FireDocumentComplete(L"http://site/frame2", frame2.Interface()));
     ASSERT_EQ(S_OK, browser.FireDocumentComplete(L"http://site/login"));
     EXPECT_EQ(3u, Impl(object)->TimerIds().size());
-    testenv::PumpMessages(1400);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
     // Every run goes to the top-level window.
     EXPECT_EQ(3u, Executed(L"var testvar = 0;"));
     EXPECT_EQ(6u, document.window.scripts.size());
@@ -180,36 +180,41 @@ TEST_F(PageInjectionTest, NonHtmlDocumentKeepsItsTimerAndTheOldDocumentInfo) {
     testenv::LogCapture log;
     ASSERT_EQ(S_OK, browser.FireDocumentComplete(L"http://site/file.pdf"));
     EXPECT_EQ(L"", Impl(object)->DocumentUrl());
-    testenv::PumpMessages(2300);
-    EXPECT_EQ(1u, Impl(object)->TimerIds().size());
-    EXPECT_EQ(2u, Count(log.Messages(), "CVelnorIEExt::AddExternalObject() -> IHTMLDocument2: 0"));
+    ASSERT_TRUE(testenv::PumpUntil(
+        [&] { return Count(log.Messages(), "CVelnorIEExt::AddExternalObject() -> IHTMLDocument2: 0") >= 2; }));
+    EXPECT_EQ(1u, Impl(object)->TimerIds().size()) << "the page timer keeps firing";
 }
 
 TEST_F(PageInjectionTest, RefusedPropertyIsRetried) {
     document.window.getDispIdResult = E_ACCESSDENIED;
     ASSERT_EQ(S_OK, browser.FireDocumentComplete(L"http://site/login"));
-    testenv::PumpMessages(1300);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return document.window.scripts.size() >= 1; }));
     EXPECT_EQ(1u, document.window.scripts.size());
     document.window.getDispIdResult = S_OK;
     document.window.invokeResult = DISP_E_MEMBERNOTFOUND;
-    testenv::PumpMessages(1000);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return document.window.scripts.size() >= 2; }));
     EXPECT_EQ(2u, document.window.scripts.size());
     EXPECT_EQ(1u, Impl(object)->TimerIds().size());
     document.window.invokeResult = S_OK;
-    testenv::PumpMessages(1000);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
     EXPECT_EQ(4u, document.window.scripts.size());
     EXPECT_TRUE(Impl(object)->TimerIds().empty());
 }
 
 TEST_F(PageInjectionTest, DebugTimerEndsTheDebugPeriodWithoutInjecting) {
     document.window.answerScripts = false;
+    testenv::LogCapture log;
     ASSERT_EQ(S_OK, browser.FireDocumentComplete(L"http://site/login"));
     ASSERT_EQ(S_OK, PutTemplates(object, L"[kept]"));
     ASSERT_EQ(S_OK, object->put_DebugTime(1));
-    testenv::PumpMessages(1500);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->DebugTimerId() == 0; }));
     EXPECT_EQ(0, DebugTime(object));
     EXPECT_EQ(L"[kept]", Templates(object)) << "only the first word is written";
-    EXPECT_EQ(1u, document.window.scripts.size()) << "one probe, from the page timer alone";
+    // Every firing but the debug timer's was an injection attempt with its one probe.
+    const auto messages = log.Messages();
+    const size_t attempts = Count(messages, "CVelnorIEExt::AddExternalObject()");
+    EXPECT_EQ(Count(messages, "CVelnorIEExt::OnUpdate()"), attempts + 1);
+    EXPECT_EQ(attempts, document.window.scripts.size());
 }
 
 TEST_F(PageInjectionTest, TimerNoLongerInTheMapOnlyTraces) {

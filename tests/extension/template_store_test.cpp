@@ -112,7 +112,7 @@ TEST(DebugTimeTest, ExpiresThroughTheThreadTimer) {
     ASSERT_EQ(S_OK, object->put_DebugTime(1));
     EXPECT_EQ(1, DebugTime(object));
     EXPECT_NE(0u, Impl(object)->DebugTimerId());
-    testenv::PumpMessages(1500);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->DebugTimerId() == 0; }));
     EXPECT_EQ(0, DebugTime(object));
     EXPECT_EQ(0u, Impl(object)->DebugTimerId());
     EXPECT_TRUE(Impl(object)->TimerIds().empty());
@@ -128,11 +128,12 @@ TEST(DebugTimeTest, EachObjectEndsItsOwnPeriodWhateverOthersWrote) {
     ASSERT_EQ(S_OK, a->put_DebugTime(1));
     ASSERT_EQ(S_OK, b->put_DebugTime(2));
     EXPECT_EQ(2, DebugTime(a));
-    testenv::PumpMessages(1400);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(a)->DebugTimerId() == 0; }));
+    EXPECT_NE(0u, Impl(b)->DebugTimerId()) << "B's period runs on";
     EXPECT_EQ(0, DebugTime(b)) << "A's timer writes 0 although B wrote 2";
     SectionView section;
     section.SetWord(7);
-    testenv::PumpMessages(1000);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(b)->DebugTimerId() == 0; }));
     EXPECT_EQ(0, DebugTime(a)) << "B's own timer ends its period too";
 }
 
@@ -157,7 +158,7 @@ TEST(DebugTimeTest, SecondWriteReplacesTheTimer) {
     EXPECT_NE(first, Impl(object)->DebugTimerId());
     EXPECT_EQ(1u, Impl(object)->TimerIds().size());
     EXPECT_EQ(nullptr, TimerMapLookup(first));
-    testenv::PumpMessages(1400);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->DebugTimerId() == 0; }));
     EXPECT_EQ(0, DebugTime(object));
     const auto messages = log.Messages();
     EXPECT_EQ(1u, Count(messages, "CVelnorIEExt::put_DebugTime() -> 30"));

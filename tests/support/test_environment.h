@@ -61,6 +61,18 @@ std::wstring Widen(const std::string& text);
 // Runs the thread's message loop for a while (thread timers fire only while it pumps).
 void PumpMessages(DWORD milliseconds);
 
+// Pumps until `done` holds or the deadline passes; returns whether it holds. Timer tests wait
+// for what must happen rather than for a fixed time, so a busy machine only makes them slower.
+template <typename Condition>
+bool PumpUntil(Condition done, DWORD timeoutMs = 10000) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount64() >= end) return false;
+        PumpMessages(20);
+    }
+    return true;
+}
+
 bool Is64BitProcess();
 
 }  // namespace testenv
