@@ -29,6 +29,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-if [ "$mode" = test ] && [ -f "$here/tests/content/package.json" ] && [ ! -d "$here/tests/content/node_modules/playwright-core" ]; then
-  (cd "$here/tests/content" && npm ci --no-audit --no-fund --loglevel=error)
+# The content-script suite's packages (playwright-core drives Debian's Chromium; no browser is
+# downloaded), installed again whenever the lock file changed.
+content="$here/tests/content"
+if [ "$mode" = test ] && [ -f "$content/package-lock.json" ]; then
+  stamp=$(sha256sum "$content/package-lock.json" | cut -d' ' -f1)
+  if [ "$(cat "$content/node_modules/.velnor-lock" 2>/dev/null)" != "$stamp" ]; then
+    (cd "$content" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+    echo "$stamp" >"$content/node_modules/.velnor-lock"
+  fi
 fi
