@@ -74,16 +74,16 @@ if [ "$arch" = x86 ]; then
   if wine 'C:\package_check.exe' mutex-absent; then ok "installation mutex gone"; else bad "installation mutex still there"; fi
 
   echo "== a second launching run while one is under way"
-  wine 'C:\package_check.exe' hold-mutex 15000 &
+  wine 'C:\package_check.exe' hold-mutex 20000 &
   holder=$!
-  sleep 1
+  for _ in $(seq 100); do wine 'C:\package_check.exe' mutex-absent || break; sleep 0.1; done
   run_install VelnorIEx32.dll ""
   expect "it returns at once" "$(lines 'fAlreadyStarted=1'):$(lines 'fWow64Process'):$(wc -l <"$dialogs")" "1:0:0"
   run_install VelnorIEx32.dll "ADMIN x"
   expect "\"ADMIN x\" takes the launching path" "$(lines 'DllInstallExt() -> ADMIN x$'):$(lines 'fWow64Process')" "1:0"
   run_install VelnorIEx32.dll "admin"
   expect "\"admin\" takes the elevated path" "$(lines 'fWow64Process=1'):$(wc -l <"$dialogs")" "1:1"
-  wait $holder
+  kill $holder 2>/dev/null; wait $holder 2>/dev/null
 
   echo "== installing over an installation"
   previous=$(cksum <"$installed/VelnorIEx32.dll")
