@@ -202,26 +202,30 @@ TEST(ExtensionEventsTest, SinkCountsOnTheObjectAndAnswersItsThreeInterfaces) {
     EXPECT_EQ(unsited, References(object.get()));
 }
 
-TEST(ExtensionEventsTest, UnknownEventsAndUnboundArgumentsAreAnsweredOkWithoutEffect) {
+// An extension object sited on a browser, unsited again at the end, as the browser does.
+class SitedExtensionTest : public testing::Test {
+protected:
+    void SetUp() override {
+        object = CreateExtension();
+        ASSERT_EQ(S_OK, object.As(IID_IObjectWithSite, &site));
+        ASSERT_EQ(S_OK, site->SetSite(browser.Site()));
+    }
+    void TearDown() override { site->SetSite(nullptr); }
+
     FakeBrowser browser;
-    ComPtr<IVelnorIEExt> object = CreateExtension();
+    ComPtr<IVelnorIEExt> object;
     ComPtr<IObjectWithSite> site;
-    ASSERT_EQ(S_OK, object.As(IID_IObjectWithSite, &site));
-    ASSERT_EQ(S_OK, site->SetSite(browser.Site()));
+};
+
+TEST_F(SitedExtensionTest, UnknownEventsAndUnboundArgumentsAreAnsweredOkWithoutEffect) {
     testenv::LogCapture log;
     EXPECT_EQ(S_OK, browser.Fire(DISPID_PROGRESSCHANGE, {host::Value(5L), host::Value(10L)}));
     EXPECT_EQ(S_OK, browser.Fire(DISPID_DOCUMENTCOMPLETE, {host::Value(1L)}));   // wrong arity
     EXPECT_EQ(S_OK, browser.Fire(DISPID_PROPERTYCHANGE, {host::Value(3L)}));     // not a name
     EXPECT_TRUE(log.Messages().empty());
-    ASSERT_EQ(S_OK, site->SetSite(nullptr));
 }
 
-TEST(ExtensionEventsTest, NavigationEventsAreTracedAndTheLastUrlKept) {
-    FakeBrowser browser;
-    ComPtr<IVelnorIEExt> object = CreateExtension();
-    ComPtr<IObjectWithSite> site;
-    ASSERT_EQ(S_OK, object.As(IID_IObjectWithSite, &site));
-    ASSERT_EQ(S_OK, site->SetSite(browser.Site()));
+TEST_F(SitedExtensionTest, NavigationEventsAreTracedAndTheLastUrlKept) {
     testenv::LogCapture log;
     host::FakeDocument frame;
     EXPECT_EQ(S_OK, browser.FireBeforeNavigate2(L"http://site/top"));
@@ -232,15 +236,9 @@ TEST(ExtensionEventsTest, NavigationEventsAreTracedAndTheLastUrlKept) {
                                         "CVelnorIEExt::OnBeforeNavigate(http://site/frame)",
                                         "CVelnorIEExt::OnBeforeNavigate()"}),
               log.Messages());
-    ASSERT_EQ(S_OK, site->SetSite(nullptr));
 }
 
-TEST(ExtensionEventsTest, PropertyChangeTracesOnlyTheSsoDataProperty) {
-    FakeBrowser browser;
-    ComPtr<IVelnorIEExt> object = CreateExtension();
-    ComPtr<IObjectWithSite> site;
-    ASSERT_EQ(S_OK, object.As(IID_IObjectWithSite, &site));
-    ASSERT_EQ(S_OK, site->SetSite(browser.Site()));
+TEST_F(SitedExtensionTest, PropertyChangeTracesOnlyTheSsoDataProperty) {
     browser.properties[L"VelnorIEExtSSOData"] = host::Value(L"payload");
     testenv::LogCapture log;
     EXPECT_EQ(S_OK, browser.FirePropertyChange(L"VelnorIEExtStatus"));
@@ -257,7 +255,6 @@ TEST(ExtensionEventsTest, PropertyChangeTracesOnlyTheSsoDataProperty) {
                                         "CVelnorIEExt::OnPropertyChange(VelnorIEExtSSOData)",
                                         "CVelnorIEExt::OnPropertyChange() -> type: 0"}),
               log.Messages());
-    ASSERT_EQ(S_OK, site->SetSite(nullptr));
 }
 
 TEST(TimerMapTest, EveryAccessIsOneLockPairOnTheSameSection) {

@@ -109,12 +109,12 @@ MemoryRegistry::Node* MemoryRegistry::Walk(Node* from, const wchar_t* path, bool
     return node;
 }
 
-LSTATUS MemoryRegistry::OpenKey(HKEY parent, const wchar_t* name, REGSAM, HKEY* out) {
+LSTATUS MemoryRegistry::OpenHandle(HKEY parent, const wchar_t* name, bool create, HKEY* out) {
     *out = nullptr;
     LSTATUS status = ERROR_SUCCESS;
     Node* from = Resolve(parent, &status);
     if (!from) return status;
-    Node* node = Walk(from, name, false, &status);
+    Node* node = Walk(from, name, create, &status);
     if (!node) return status;
     Handle* handle = new Handle{node};
     m_handles.insert(handle);
@@ -122,17 +122,12 @@ LSTATUS MemoryRegistry::OpenKey(HKEY parent, const wchar_t* name, REGSAM, HKEY* 
     return ERROR_SUCCESS;
 }
 
+LSTATUS MemoryRegistry::OpenKey(HKEY parent, const wchar_t* name, REGSAM, HKEY* out) {
+    return OpenHandle(parent, name, false, out);
+}
+
 LSTATUS MemoryRegistry::CreateKey(HKEY parent, const wchar_t* name, REGSAM, HKEY* out) {
-    *out = nullptr;
-    LSTATUS status = ERROR_SUCCESS;
-    Node* from = Resolve(parent, &status);
-    if (!from) return status;
-    Node* node = Walk(from, name, true, &status);
-    if (!node) return status;
-    Handle* handle = new Handle{node};
-    m_handles.insert(handle);
-    *out = reinterpret_cast<HKEY>(handle);
-    return ERROR_SUCCESS;
+    return OpenHandle(parent, name, true, out);
 }
 
 LSTATUS MemoryRegistry::SetValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {

@@ -42,6 +42,7 @@ public:
 private:
     struct Handle;
     Node* Resolve(HKEY key, LSTATUS* status);
+    LSTATUS OpenHandle(HKEY parent, const wchar_t* name, bool create, HKEY* out);
     Node* Walk(Node* from, const wchar_t* path, bool create, LSTATUS* status);
     bool Denied(const Node* node) const;
 
