@@ -9,8 +9,12 @@
  * waits where a "delay" asks for it, retries a failed template on a timer and drops a template
  * from the store once it has run or has no retries left.
  *
- * Written for Internet Explorer's page script engine: ECMAScript 3 syntax with JSON, nothing
- * later. Single-byte ASCII text only (the extension widens it with the ANSI code page).
+ * Written for Internet Explorer's page script engines: ECMAScript 3 syntax, nothing later, and
+ * only what every document mode offers. Compatibility View (the default for intranet sites)
+ * gives a page the IE7 document mode: no JSON, no querySelector, no getElementsByClassName, no
+ * createEvent, and a getElementById that also answers with elements whose name matches. IE8
+ * mode adds JSON and querySelector. Where a built-in is missing the script uses its own code.
+ * Single-byte ASCII text only (the extension widens it with the ANSI code page).
  *
  * The script always completes: the extension runs it again every second until it does, so a
  * script error here would repeat forever. Text that is not JSON, a malformed template or an
@@ -28,11 +32,374 @@ function trace(sText) {
 
 function UpdateGlobalTemplates() {
     try {
-        window.VelnorIEExt.Templates = JSON.stringify(VelnorSSOTemplates);
+        window.VelnorIEExt.Templates = StringifyJson(VelnorSSOTemplates);
     } catch (e) {
         /* The store refuses a text that does not fit; what it held stays. */
         trace("content -> UpdateGlobalTemplates: " + ErrorText(e));
     }
+}
+
+/*
+ * JSON for engines without it (IE7 document mode). Any page can write the store, so its text
+ * is never handed to eval: a strict recursive-descent parser that accepts exactly JSON and
+ * throws on anything else, and a writer that escapes quotes, backslashes, control characters
+ * and everything outside ASCII, so that its text reads back to the same values. Where the
+ * engine has JSON, JSON is used.
+ */
+var JSON_MAX_DEPTH = 512;   /* deeper text is refused instead of exhausting the stack */
+var JSON_CONTROL = /[\x00-\x1f]/;
+/* Everything but printable ASCII, and the quote and the backslash. */
+var JSON_TO_ESCAPE = /[^\x20\x21\x23-\x5b\x5d-\x7e]/;
+var JSON_TO_ESCAPE_ALL = /[^\x20\x21\x23-\x5b\x5d-\x7e]/g;
+
+function HasNativeJson() {
+    return typeof JSON != "undefined" && JSON != null && typeof JSON.parse == "function" &&
+           typeof JSON.stringify == "function";
+}
+
+function ParseJson(sText) {
+    if (HasNativeJson()) {
+        return JSON.parse(sText);
+    }
+    return ParseJsonText("" + sText);
+}
+
+function StringifyJson(pValue) {
+    if (HasNativeJson()) {
+        return JSON.stringify(pValue);
+    }
+    return JsonValueText(pValue);
+}
+
+function ParseJsonText(sText) {
+    var nAt = 0;
+    var nLength = sText.length;
+
+    function Fail(sWhat) {
+        throw new Error("not valid JSON: " + sWhat + " at position " + nAt);
+    }
+
+    /* Called only where white space stands: JSON written by programs rarely has any, and a
+       call costs more than the test in the engines this is for. */
+    function SkipSpace() {
+        var c;
+        while (nAt < nLength) {
+            c = sText.charCodeAt(nAt);
+            if (c != 32 && c != 9 && c != 10 && c != 13) {
+                return;
+            }
+            nAt++;
+        }
+    }
+
+    function Word(sWord, pValue) {
+        if (sText.substring(nAt, nAt + sWord.length) != sWord) {
+            Fail("unexpected character");
+        }
+        nAt += sWord.length;
+        return pValue;
+    }
+
+    function Digits() {
+        var nStart = nAt;
+        var c;
+        while (nAt < nLength) {
+            c = sText.charCodeAt(nAt);
+            if (c < 48 || c > 57) {
+                break;
+            }
+            nAt++;
+        }
+        if (nAt == nStart) {
+            Fail("digit expected");
+        }
+    }
+
+    function NumberValue() {
+        var nStart = nAt;
+        if (sText.charAt(nAt) == "-") {
+            nAt++;
+        }
+        if (sText.charAt(nAt) == "0") {
+            nAt++;
+        } else {
+            Digits();
+        }
+        if (sText.charAt(nAt) == ".") {
+            nAt++;
+            Digits();
+        }
+        if (sText.charAt(nAt) == "e" || sText.charAt(nAt) == "E") {
+            nAt++;
+            if (sText.charAt(nAt) == "+" || sText.charAt(nAt) == "-") {
+                nAt++;
+            }
+            Digits();
+        }
+        /* parseFloat, not Number: some JScript engines give NaN for Number("1.5e-7"). */
+        return parseFloat(sText.substring(nStart, nAt));
+    }
+
+    /* Where the next backslash is, found once and kept: looking for it from every string
+       would scan the rest of the text again each time. */
+    var nNextEscape = -2;
+
+    function StringValue() {
+        var sOut = "";
+        var nQuote, sRun, c, sHex;
+        nAt++;   /* the opening quote */
+        for (;;) {
+            /* Runs without escapes are copied whole: much cheaper than one character at a time. */
+            nQuote = sText.indexOf("\"", nAt);
+            if (nQuote < 0) {
+                Fail("unterminated string");
+            }
+            if (nNextEscape != -1 && nNextEscape < nAt) {
+                nNextEscape = sText.indexOf("\\", nAt);
+            }
+            if (nNextEscape < 0 || nNextEscape > nQuote) {
+                sRun = sText.substring(nAt, nQuote);
+                if (JSON_CONTROL.test(sRun)) {
+                    Fail("control character in string");
+                }
+                nAt = nQuote + 1;
+                return sOut + sRun;
+            }
+            sRun = sText.substring(nAt, nNextEscape);
+            if (JSON_CONTROL.test(sRun)) {
+                Fail("control character in string");
+            }
+            sOut += sRun;
+            nAt = nNextEscape;
+            c = sText.charAt(nAt + 1);
+            nAt += 2;
+            switch (c) {
+                case "\"": sOut += "\""; break;
+                case "\\": sOut += "\\"; break;
+                case "/": sOut += "/"; break;
+                case "b": sOut += "\b"; break;
+                case "f": sOut += "\f"; break;
+                case "n": sOut += "\n"; break;
+                case "r": sOut += "\r"; break;
+                case "t": sOut += "\t"; break;
+                case "u":
+                    sHex = sText.substring(nAt, nAt + 4);
+                    if (!/^[0-9a-fA-F]{4}$/.test(sHex)) {
+                        Fail("bad unicode escape");
+                    }
+                    sOut += String.fromCharCode(parseInt(sHex, 16));
+                    nAt += 4;
+                    break;
+                default:
+                    nAt -= 2;
+                    Fail("bad escape");
+            }
+        }
+    }
+
+    function Value(nDepth) {
+        var c, pArray, pObject, sKey;
+        if (nDepth > JSON_MAX_DEPTH) {
+            Fail("nested too deeply");
+        }
+        if (sText.charCodeAt(nAt) <= 32) {
+            SkipSpace();
+        }
+        c = sText.charAt(nAt);
+        if (c == "{") {
+            nAt++;
+            pObject = {};
+            if (sText.charCodeAt(nAt) <= 32) {
+                SkipSpace();
+            }
+            if (sText.charAt(nAt) == "}") {
+                nAt++;
+                return pObject;
+            }
+            for (;;) {
+                if (sText.charCodeAt(nAt) <= 32) {
+                    SkipSpace();
+                }
+                if (sText.charAt(nAt) != "\"") {
+                    Fail("name expected");
+                }
+                sKey = StringValue();
+                if (sText.charCodeAt(nAt) <= 32) {
+                    SkipSpace();
+                }
+                if (sText.charAt(nAt) != ":") {
+                    Fail("colon expected");
+                }
+                nAt++;
+                pObject[sKey] = Value(nDepth + 1);
+                if (sText.charCodeAt(nAt) <= 32) {
+                    SkipSpace();
+                }
+                c = sText.charAt(nAt++);
+                if (c == "}") {
+                    return pObject;
+                }
+                if (c != ",") {
+                    nAt--;
+                    Fail("comma or } expected");
+                }
+            }
+        }
+        if (c == "[") {
+            nAt++;
+            pArray = [];
+            if (sText.charCodeAt(nAt) <= 32) {
+                SkipSpace();
+            }
+            if (sText.charAt(nAt) == "]") {
+                nAt++;
+                return pArray;
+            }
+            for (;;) {
+                pArray[pArray.length] = Value(nDepth + 1);
+                if (sText.charCodeAt(nAt) <= 32) {
+                    SkipSpace();
+                }
+                c = sText.charAt(nAt++);
+                if (c == "]") {
+                    return pArray;
+                }
+                if (c != ",") {
+                    nAt--;
+                    Fail("comma or ] expected");
+                }
+            }
+        }
+        if (c == "\"") {
+            return StringValue();
+        }
+        if (c == "-" || (c >= "0" && c <= "9")) {
+            return NumberValue();
+        }
+        if (c == "t") {
+            return Word("true", true);
+        }
+        if (c == "f") {
+            return Word("false", false);
+        }
+        if (c == "n") {
+            return Word("null", null);
+        }
+        Fail(nAt < nLength ? "unexpected character" : "unexpected end");
+    }
+
+    var pResult = Value(0);
+    if (sText.charCodeAt(nAt) <= 32) {
+        SkipSpace();
+    }
+    if (nAt < nLength) {
+        Fail("text after the value");
+    }
+    return pResult;
+}
+
+function JsonEscape(c) {
+    switch (c) {
+        case "\"": return "\\\"";
+        case "\\": return "\\\\";
+        case "\n": return "\\n";
+        case "\r": return "\\r";
+        case "\t": return "\\t";
+        default:
+            var sHex = "000" + c.charCodeAt(0).toString(16);
+            return "\\u" + sHex.substring(sHex.length - 4);
+    }
+}
+
+function JsonStringText(sText) {
+    if (!JSON_TO_ESCAPE.test(sText)) {
+        return "\"" + sText + "\"";
+    }
+    return "\"" + sText.replace(JSON_TO_ESCAPE_ALL, JsonEscape) + "\"";
+}
+
+/* Old JScript engines leave an object's own properties out of for-in when the prototype has a
+   property of that name that for-in skips (toString and the like); such names are then looked
+   for one by one. Engines without that fault are not asked. */
+var JSON_HIDDEN_NAMES = ["toString", "toLocaleString", "valueOf", "hasOwnProperty", "isPrototypeOf",
+                         "propertyIsEnumerable", "constructor"];
+var JSON_HIDES_NAMES = JsonHidesNames();
+
+function JsonHidesNames() {
+    for (var sName in { toString: 1 }) {
+        return false;
+    }
+    return true;
+}
+
+function OwnNames(pObject) {
+    var pNames = [];
+    var pOwn = Object.prototype.hasOwnProperty;
+    var sName, i;
+    for (sName in pObject) {
+        if (pOwn.call(pObject, sName)) {
+            pNames[pNames.length] = sName;
+        }
+    }
+    for (i = 0; JSON_HIDES_NAMES && i < JSON_HIDDEN_NAMES.length; i++) {
+        sName = JSON_HIDDEN_NAMES[i];
+        if (pOwn.call(pObject, sName)) {
+            pNames[pNames.length] = sName;
+        }
+    }
+    return pNames;
+}
+
+/* As JSON.stringify: undefined and functions are left out of objects and are null in arrays;
+   numbers that are not finite are null. Returns undefined for a value that has no text. */
+function JsonValueText(pValue) {
+    var sType = typeof pValue;
+    var pParts, pNames, sItem, i;
+    if (pValue === null) {
+        return "null";
+    }
+    if (sType == "undefined" || sType == "function") {
+        return undefined;
+    }
+    if (sType == "object" && typeof pValue.toJSON == "function") {
+        pValue = pValue.toJSON();
+        sType = typeof pValue;
+        if (pValue === null) {
+            return "null";
+        }
+    }
+    if (sType == "object" && (pValue instanceof String || pValue instanceof Number || pValue instanceof Boolean)) {
+        pValue = pValue.valueOf();
+        sType = typeof pValue;
+    }
+    if (sType == "string") {
+        return JsonStringText(pValue);
+    }
+    if (sType == "number") {
+        return isFinite(pValue) ? "" + pValue : "null";
+    }
+    if (sType == "boolean") {
+        return pValue ? "true" : "false";
+    }
+    if (sType != "object") {
+        return undefined;
+    }
+    pParts = [];
+    if (Object.prototype.toString.call(pValue) == "[object Array]") {
+        for (i = 0; i < pValue.length; i++) {
+            sItem = JsonValueText(pValue[i]);
+            pParts[pParts.length] = sItem === undefined ? "null" : sItem;
+        }
+        return "[" + pParts.join(",") + "]";
+    }
+    pNames = OwnNames(pValue);
+    for (i = 0; i < pNames.length; i++) {
+        sItem = JsonValueText(pValue[pNames[i]]);
+        if (sItem !== undefined) {
+            pParts[pParts.length] = JsonStringText(pNames[i]) + ":" + sItem;
+        }
+    }
+    return "{" + pParts.join(",") + "}";
 }
 
 function ErrorText(e) {
@@ -47,8 +414,15 @@ function SendElementEvent(pElement, sEvent) {
         var pEvent = document.createEvent("HTMLEvents");
         pEvent.initEvent(sEvent, true, false);
         pElement.dispatchEvent(pEvent);
-    } else {
+        return;
+    }
+    /* Before IE9 mode only fireEvent exists, and it refuses the names of events the document
+       mode does not have (IE8 has no "oninput"). No handler can listen for such an event, so
+       the step counts as done and the sign-on goes on. */
+    try {
         pElement.fireEvent("on" + sEvent);
+    } catch (e) {
+        trace("content -> SendElementEvent: " + sEvent + " not sent: " + ErrorText(e));
     }
 }
 
@@ -78,22 +452,83 @@ function SetElementValue(pElement, value) {
     }
 }
 
+/* In IE7 mode getElementById also answers with the first element whose name matches; the
+   element that carries the id may come later. */
+function FindById(pDocument, sId) {
+    var pElement = pDocument.getElementById(sId);
+    if (!pElement || pElement.id == sId) {
+        return pElement;
+    }
+    var pAll = pDocument.getElementsByTagName("*");
+    for (var i = 0; i < pAll.length; i++) {
+        if (pAll[i].nodeType == 1 && pAll[i].id == sId) {
+            return pAll[i];
+        }
+    }
+    return null;
+}
+
+function ClassNames(sText) {
+    var pNames = [];
+    var pParts = ("" + sText).split(/[ \t\n\r\f]+/);
+    for (var i = 0; i < pParts.length; i++) {
+        if (pParts[i] != "") {
+            pNames[pNames.length] = pParts[i];
+        }
+    }
+    return pNames;
+}
+
+/* getElementsByClassName for documents without it (IE7 and IE8 modes): the first element, in
+   document order, that has every class of the list. IE7 mode has no "class" attribute to read
+   (getAttribute("class") is null there); className is the same in every mode. */
+function FindByClassName(pDocument, sClasses) {
+    var pWanted = ClassNames(sClasses);
+    if (pWanted.length == 0) {
+        return null;
+    }
+    var pAll = pDocument.getElementsByTagName("*");
+    for (var i = 0; i < pAll.length; i++) {
+        var pElement = pAll[i];
+        /* IE before version 9 lists comments here too. */
+        if (pElement.nodeType != 1 || !pElement.className) {
+            continue;
+        }
+        var sHave = " " + ClassNames(pElement.className).join(" ") + " ";
+        var fAll = true;
+        for (var j = 0; fAll && j < pWanted.length; j++) {
+            fAll = sHave.indexOf(" " + pWanted[j] + " ") >= 0;
+        }
+        if (fAll) {
+            return pElement;
+        }
+    }
+    return null;
+}
+
 function FindInDocument(pDef, pWindow) {
     var pDocument = pWindow.document;
     var pList;
     switch (pDef.type) {
         case "id":
-            return pDocument.getElementById(pDef.value);
+            return FindById(pDocument, pDef.value);
         case "name":
             pList = pDocument.getElementsByName(pDef.value);
             return pList.length > 0 ? pList[0] : null;
         case "class":
+            if (!pDocument.getElementsByClassName) {
+                return FindByClassName(pDocument, pDef.value);
+            }
             pList = pDocument.getElementsByClassName(pDef.value);
             return pList.length > 0 ? pList[0] : null;
         case "xpath":
             /* The extension searches the top-level document, whatever window is searched. */
             return window.VelnorIEExt.GetElementByXPath(pDef.value);
         case "selector":
+            if (!pDocument.querySelector) {
+                trace("content -> FindWebElement: this document has no CSS selectors: " + pDef.value);
+                return null;
+            }
             return pDocument.querySelector(pDef.value);
         default:
             return null;
@@ -192,11 +627,13 @@ function PerformAction(pAction, pElement) {
     }
 }
 
-function RemoveTemplate(nTemplateID) {
+/* Drops the template with that ID; given the template itself, drops exactly that one (a
+   template passed over as malformed keeps whatever ID it was stored with). */
+function RemoveTemplate(nTemplateID, pTemplateRun) {
     for (var i = 0; i < VelnorSSOTemplates.length; i++) {
         var pTemplate = VelnorSSOTemplates[i];
         trace("content -> RemoveTemplate: check template: " + nTemplateID + ", " + (pTemplate ? pTemplate.ID : pTemplate));
-        if (pTemplate && pTemplate.ID == nTemplateID) {
+        if (pTemplateRun ? pTemplate === pTemplateRun : (pTemplate && pTemplate.ID == nTemplateID)) {
             VelnorSSOTemplates.splice(i, 1);
             UpdateGlobalTemplates();
             return true;
@@ -255,7 +692,9 @@ function RunElementStep(pTemplate, nStep, nFirstAction) {
     }
     for (var j = nFirstAction; j < pStep.actions.length; j++) {
         var pAction = pStep.actions[j];
-        trace("content -> CheckTemplate: action def: " + pAction + "[ " + (pAction ? pAction.type + ", " + pAction.value : "") + "]");
+        /* What a "text" action types (a password, often) never reaches the console. */
+        trace("content -> CheckTemplate: action def: " + pAction + "[ " +
+              (pAction ? pAction.type + ", " + (pAction.type == "text" ? "*****" : pAction.value) : "") + "]");
         if (pAction.type == "delay") {
             pTemplate.startElement = nStep;
             pTemplate.startAction = j + 1;
@@ -275,6 +714,17 @@ function RunElementStep(pTemplate, nStep, nFirstAction) {
         }
     }
     return "done";
+}
+
+/* An interval that is not a positive number of seconds (0, negative, not a number) would
+   re-check the page every few milliseconds for as long as it is open: it counts as the default
+   of one second. The template keeps the value it was written with. */
+function RetryMilliseconds(retryInterval) {
+    var nSeconds = Number(retryInterval);
+    if (!(nSeconds > 0)) {
+        nSeconds = 1;
+    }
+    return nSeconds * 1000;
 }
 
 /* Checks and runs one template; reports whether it dropped the template. */
@@ -318,18 +768,18 @@ function CheckTemplate(pTemplate) {
 
     if (sOutcome == "done") {
         trace("content -> CheckTemplate: template excuted");
-        RemoveTemplate(pTemplate.ID);
+        RemoveTemplate(pTemplate.ID, pTemplate);
         return true;
     }
     trace("content -> CheckTemplate: Template.retryInterval = " + pTemplate.retryInterval);
     if (pTemplate.maxRetries > 0 || pTemplate.maxRetries == -1) {
-        DeferCheck(pTemplate, pTemplate.retryInterval * 1000);
+        DeferCheck(pTemplate, RetryMilliseconds(pTemplate.retryInterval));
         if (pTemplate.maxRetries != -1) {
             pTemplate.maxRetries = pTemplate.maxRetries - 1;
         }
         return false;
     }
-    RemoveTemplate(pTemplate.ID);
+    RemoveTemplate(pTemplate.ID, pTemplate);
     return true;
 }
 
@@ -424,7 +874,7 @@ function StartVelnorSSO() {
     VelnorSSOTemplates = [];
     if (sText != null && sText != "") {
         try {
-            VelnorSSOTemplates = JSON.parse(sText);
+            VelnorSSOTemplates = ParseJson(sText);
         } catch (e) {
             /* Nothing is checked and nothing is written: the store keeps its text. */
             trace("content -> templates are not valid JSON: " + ErrorText(e));

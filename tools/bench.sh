@@ -11,5 +11,9 @@ for arch in x86 x64; do
   echo "== XPath lookup, $arch"
   $run "$here/build/$arch/bin/xpath_bench.exe"
 done
+echo "== content script (legacy JScript engine, x86 and x64)"
+for arch in x86 x64; do
+  bash "$here/tests/legacy/run_legacy.sh" $arch "$here/build/$arch/bin" "$here/build/$arch/wineprefix" "$here" --bench
+done
 echo "== content script (Chromium)"
 (cd "$here/tests/content" && npm run bench --silent)

@@ -3,7 +3,7 @@
 // elements. Run from tests/content with "npm run bench"; not part of the tests.
 import { contentScript, launchBrowser, startServer } from "../../tests/content/harness.mjs";
 
-const rounds = 7;
+const rounds = 21;
 
 function templates(count, base, matching) {
   const list = [];

@@ -1,0 +1,371 @@
+/*
+ * The content script in a real legacy JScript engine (the script host's JScript 5.8, the engine
+ * of Internet Explorer's IE7 document mode), against the real extension object and its real
+ * template store: the test double of the page is page_double.js; window.VelnorIEExt is the
+ * registered class "VelnorIE.VelnorIEExt".
+ *
+ *   cscript //nologo suite.js <content.js> <expected build: x86|x64>
+ *
+ * Each case runs the content script as page-level code, as execScript does, in the IE7, IE8
+ * and IE9 document modes, plays its timers on a virtual clock and checks what the page saw and
+ * what the store holds afterwards. Prints "ok" or "not ok" per check, then a closing line; the
+ * host reports neither script errors nor failures by its exit code, so the runner needs both.
+ */
+
+var LegacyFso = new ActiveXObject("Scripting.FileSystemObject");
+var LegacyContentScript = LegacyFso.OpenTextFile(WScript.Arguments(0), 1).ReadAll();
+var LegacyExtension = new ActiveXObject("VelnorIE.VelnorIEExt");
+var LegacyPassed = 0;
+var LegacyFailed = 0;
+
+/* The page's globals, set for each case. */
+var window = null;
+var document = null;
+var console;
+var LegacyPageNow = null;
+var LegacyTraces = [];
+var LegacyErrors = [];
+
+function LegacyOk(fCondition, sName, sDetail) {
+    if (fCondition) {
+        LegacyPassed++;
+        WScript.Echo("ok - " + sName);
+    } else {
+        LegacyFailed++;
+        WScript.Echo("not ok - " + sName + (sDetail === undefined ? "" : " -- " + sDetail));
+    }
+}
+
+function LegacyEqual(pActual, pExpected, sName) {
+    LegacyOk(pActual === pExpected, sName, "got <" + pActual + ">, expected <" + pExpected + ">");
+}
+
+function LegacyStore() {
+    return LegacyExtension.Templates;
+}
+
+function LegacyParse(sText) {
+    return eval("(" + sText + ")");
+}
+
+function LegacyLogged(sEntry) {
+    return LegacyContains(LegacyPageNow.log, sEntry);
+}
+
+function LegacyTraced(sPrefix) {
+    for (var i = 0; i < LegacyTraces.length; i++) {
+        if (LegacyTraces[i].substring(0, sPrefix.length) == sPrefix) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* A fresh page in sMode: its store text, globals, console and clock. */
+function LegacyOpen(sMode, sStoreText, pSpecs, pOptions) {
+    pOptions = pOptions || {};
+    LegacyPageNow = new LegacyPage(sMode, pOptions.url || "http://intranet.example/login.aspx?x=1", "Sign in",
+                                   pSpecs || LegacyLoginForm());
+    window = LegacyPageNow.window;
+    document = LegacyPageNow.document;
+    window.VelnorIEExt = LegacyExtension;
+    JSON = sMode == "IE7" ? undefined : LegacyEngineJson;
+    LegacyJsonCalls = 0;
+    LegacyTraces = [];
+    LegacyErrors = [];
+    console = pOptions.noConsole ? undefined : { log: function (sText) { LegacyTraces[LegacyTraces.length] = "" + sText; } };
+    LegacyClock.now = 0;
+    LegacyClock.queue = [];
+    LegacyExtension.DebugTime = pOptions.debugTime === undefined ? 600 : pOptions.debugTime;
+    LegacyExtension.Templates = sStoreText;
+    return LegacyPageNow;
+}
+
+function LegacyTemplate(pElements, pExtra) {
+    var pTemplate = { url: "http://intranet.example/login.aspx*", elements: pElements };
+    for (var sName in pExtra || {}) {
+        pTemplate[sName] = pExtra[sName];
+    }
+    return pTemplate;
+}
+
+function ById(sValue) {
+    return { type: "id", value: sValue };
+}
+
+/* The store text of a list of templates, written by the content script's own writer. */
+function LegacyText(pTemplates) {
+    return JsonValueText(pTemplates);
+}
+
+var LegacyModes = ["IE7", "IE8", "IE9"];
+var LegacyCases = [];
+
+function LegacyCase(sName, fOpen, fCheck, nRunFor) {
+    LegacyCases[LegacyCases.length] = { name: sName, open: fOpen, check: fCheck, runFor: nRunFor || 30000 };
+}
+
+/* ---- the cases; each runs in every mode unless it says otherwise ---- */
+
+LegacyCase("a login by id fills both fields, clicks and submits",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([LegacyTemplate([
+            { find: ById("user"), actions: [{ type: "text", value: "alice" }] },
+            { find: ById("pass"), actions: [{ type: "text", value: "p@ss w" }] },
+            { find: ById("go"), actions: [{ type: "click" }] }])]));
+    },
+    function (sMode, pPage) {
+        LegacyEqual(pPage.document.ById("user").value, "alice", sMode + " user name typed");
+        LegacyEqual(pPage.document.ById("pass").value, "p@ss w", sMode + " password typed");
+        LegacyEqual(pPage.log.join(" "), "click:go submit:login", sMode + " clicked and submitted");
+        LegacyEqual(LegacyStore(), "[]", sMode + " the template left the store");
+        LegacyOk(sMode == "IE7" || LegacyJsonCalls >= 2, sMode + " the engine's JSON is used where there is one");
+    });
+
+LegacyCase("a login by name with a drop-down list and a check box",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([LegacyTemplate([
+            { find: { type: "name", value: "user" }, actions: [{ type: "text", value: "bob" }] },
+            { find: { type: "name", value: "country" }, actions: [{ type: "select", value: "Germany" }] },
+            { find: { type: "name", value: "remember" }, actions: [{ type: "checkbox", selected: "true" }] },
+            { find: { type: "name", value: "terms" }, actions: [{ type: "checkbox", selected: "false" }] },
+            { find: ById("locked"), actions: [{ type: "click" }] },
+            { find: ById("go"), actions: [{ type: "click" }] }])]));
+    },
+    function (sMode, pPage) {
+        var pDocument = pPage.document;
+        LegacyEqual(pDocument.ById("user").value, "bob", sMode + " typed by name");
+        LegacyEqual(pDocument.ById("country").Chosen(), "de", sMode + " option chosen by its text");
+        LegacyEqual(pDocument.ById("remember").checked, true, sMode + " box ticked");
+        LegacyEqual(pDocument.ById("terms").checked, false, sMode + " box cleared");
+        LegacyEqual(pPage.log.join(" "), "click:locked click:go submit:login", sMode + " disabled button enabled and clicked");
+        LegacyEqual(LegacyStore(), "[]", sMode + " the template left the store");
+    });
+
+LegacyCase("class and selector finds, with each mode's own means",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([
+            LegacyTemplate([{ find: { type: "selector", value: "form#login input[type=password]" },
+                              actions: [{ type: "text", value: "by selector" }] }]),
+            LegacyTemplate([{ find: { type: "class", value: "login-user  field" },
+                              actions: [{ type: "text", value: "by class" }] },
+                            { find: { type: "class", value: "note" }, actions: [{ type: "click" }] }])]));
+    },
+    function (sMode, pPage) {
+        var pDocument = pPage.document;
+        LegacyEqual(pDocument.ById("user").value, "by class", sMode + " class find (two classes, any order)");
+        LegacyEqual(pPage.log.join(" "), "click:span", sMode + " the first element of a class");
+        LegacyEqual(pDocument.ById("pass").value, sMode == "IE7" ? "" : "by selector", sMode + " selector find");
+        LegacyOk(sMode != "IE7" || LegacyTraced("content -> FindWebElement: this document has no CSS selectors"),
+                 sMode + " a selector without querySelector is traced");
+        LegacyEqual(LegacyStore(), "[]", sMode + " both templates left the store (the failed one had no retries)");
+        LegacyEqual(LegacyErrors.length, 0, sMode + " no script error");
+    });
+
+LegacyCase("events: dispatched in IE9 mode, fired before it, and a refused name does not stop the sign-on",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([LegacyTemplate([
+            { find: ById("user"), actions: [{ type: "text", value: "u" }, { type: "sendEvent", event: "input" },
+                                            { type: "sendEvent", event: "change" }] },
+            { find: ById("go"), actions: [{ type: "click" }] }])]));
+    },
+    function (sMode, pPage) {
+        var sExpected = sMode == "IE9" ? "input:user=u change:user=u click:go submit:login"
+                                       : "change:user=u click:go submit:login";
+        LegacyEqual(pPage.log.join(" "), sExpected, sMode + " events that reached the page");
+        LegacyOk(sMode == "IE9" || LegacyTraced("content -> SendElementEvent: input not sent: Invalid argument."),
+                 sMode + " the refused event is traced");
+        LegacyEqual(LegacyStore(), "[]", sMode + " signed on");
+    });
+
+LegacyCase("IE7's getElementById answers with a name first; the element with the id is used",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([LegacyTemplate([{ find: ById("user"), actions: [{ type: "text", value: "right" }] }])]),
+                   [{ tag: "a", name: "user" }, { tag: "input", id: "username", name: "x" }, { tag: "input", id: "user" }]);
+    },
+    function (sMode, pPage) {
+        LegacyEqual(pPage.document.ById("user").value, "right", sMode + " the element with the id");
+        LegacyEqual(pPage.document.all[0].value, "", sMode + " not the named element");
+    });
+
+LegacyCase("a retry finds an element that appeared meanwhile; a delay resumes at the next action",
+    function (sMode) {
+        var pPage = LegacyOpen(sMode, LegacyText([
+            LegacyTemplate([{ find: ById("late"), actions: [{ type: "text", value: "late" }] }],
+                           { maxRetries: 5, retryInterval: 1 }),
+            LegacyTemplate([{ find: ById("user"), actions: [{ type: "text", value: "u" }, { type: "delay", value: 500 },
+                                                            { type: "click" }] }])]));
+        setTimeout(function () {
+            pPage.document.Add(pPage.document.ById("login"), { tag: "input", id: "late" });
+            pPage.Record("appeared");
+        }, 1500);
+        setTimeout(function () {
+            pPage.Record("at 600 ms");
+        }, 600);
+    },
+    function (sMode, pPage) {
+        LegacyEqual(pPage.document.ById("late").value, "late", sMode + " the late field was filled");
+        LegacyEqual(pPage.log.join(" "), "click:user at 600 ms appeared", sMode + " the click came after the delay");
+        LegacyEqual(LegacyStore(), "[]", sMode + " both templates left the store");
+    });
+
+LegacyCase("a frame is searched after the page; an unreadable frame is passed over",
+    function (sMode) {
+        var pPage = LegacyOpen(sMode, LegacyText([LegacyTemplate([
+            { find: { type: "class", value: "inner" }, actions: [{ type: "text", value: "in frame" }] }])]));
+        pPage.AddFrame(null);
+        pPage.AddFrame([{ tag: "div", children: [{ tag: "input", id: "f1", "class": "inner" }] }]);
+    },
+    function (sMode, pPage) {
+        LegacyEqual(pPage.window.frames[1].document.ById("f1").value, "in frame", sMode + " found in the second frame");
+        LegacyOk(LegacyTraced("FindWebElement() -> exception: "), sMode + " the unreadable frame is traced");
+    });
+
+LegacyCase("values with quotes, backslashes, control characters and non-ASCII survive the write-back",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([
+            LegacyTemplate([]),
+            { url: "https://other.example/\u00e9*", title: "Z\u00fcrich \u20ac \"q\" \\ \t\n\r\u0001\ud83d\ude00",
+              note: "\u4e2d\u6587 '/' </script>", ID: 9, n: -1.5e-7, flag: false, nothing: null,
+              elements: [{ find: ById("x"), actions: [{ type: "text", value: "\u00fc\"\\" }] }] }]));
+    },
+    function (sMode, pPage) {
+        var pStored = LegacyParse(LegacyStore());
+        LegacyEqual(pStored.length, 1, sMode + " one template left");
+        var pOther = pStored[0];
+        LegacyEqual(pOther.title, "Z\u00fcrich \u20ac \"q\" \\ \t\n\r\u0001\ud83d\ude00", sMode + " title");
+        LegacyEqual(pOther.url, "https://other.example/\u00e9*", sMode + " url");
+        LegacyEqual(pOther.note, "\u4e2d\u6587 '/' </script>", sMode + " an unknown field");
+        LegacyEqual(pOther.elements[0].actions[0].value, "\u00fc\"\\", sMode + " a value");
+        LegacyEqual(pOther.n, -1.5e-7, sMode + " a number");
+        LegacyOk(pOther.flag === false && pOther.nothing === null, sMode + " literals");
+        LegacyEqual(pOther.ID, 9, sMode + " written back before the pass reached it");
+        LegacyOk(sMode != "IE7" || !/[^\x20-\x7e]/.test(LegacyStore()), sMode + " the script's own writer writes ASCII");
+    });
+
+LegacyCase("text that is not JSON leaves the store untouched",
+    function (sMode) {
+        LegacyOpen(sMode, "[{\"url\": \"http://intranet.example/*\", \"elements\": []},]");
+    },
+    function (sMode, pPage) {
+        LegacyEqual(LegacyStore(), "[{\"url\": \"http://intranet.example/*\", \"elements\": []},]", sMode + " store unchanged");
+        LegacyOk(LegacyTraced("content -> templates are not valid JSON: "), sMode + " traced");
+    });
+
+LegacyCase("a write-back the store refuses: the script completes and the store keeps its text",
+    function (sMode) {
+        /* 100,000 characters outside ASCII fit the store; the script's own writer spells each
+           as six, which does not. */
+        var sWide = new Array(100001).join("\u00e9");
+        LegacyOpen(sMode, "[" + LegacyText(LegacyTemplate([])) + ",{\"url\":\"https://other.example/\",\"elements\":[]," +
+                          "\"wide\":\"" + sWide + "\"}]");
+        LegacyPageNow.stored = LegacyStore();
+    },
+    function (sMode, pPage) {
+        LegacyEqual(LegacyStore() == pPage.stored, true, sMode + " the store keeps its text");
+        LegacyOk(LegacyTraced("content -> UpdateGlobalTemplates: "), sMode + " the refusal is traced");
+        LegacyEqual(LegacyTraces[LegacyTraces.length - 1], "content -> OnTemplatesLoaded: ", sMode + " the pass went on to its end");
+    });
+
+LegacyCase("a malformed entry with a stale ID stays; exactly the template that ran is dropped",
+    function (sMode) {
+        LegacyOpen(sMode, "[{\"elements\":[],\"ID\":2},{\"url\":\"http://intranet.example/*\",\"elements\":[]}]");
+    },
+    function (sMode, pPage) {
+        var pStored = LegacyParse(LegacyStore());
+        LegacyOk(pStored.length == 1 && pStored[0].url === undefined && pStored[0].ID == 2,
+                 sMode + " the malformed entry is what stays", LegacyStore());
+    });
+
+LegacyCase("typed values never reach the console",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([LegacyTemplate([
+            { find: ById("pass"), actions: [{ type: "text", value: "s3cr3t-pw" }] },
+            { actions: [{ type: "httpBasicAuth", username: "u", password: "basic-pw" }] }])]));
+    },
+    function (sMode, pPage) {
+        LegacyEqual(pPage.document.ById("pass").value, "s3cr3t-pw", sMode + " typed");
+        var sAll = LegacyTraces.join("\n");
+        LegacyOk(sAll.indexOf("s3cr3t-pw") < 0 && sAll.indexOf("basic-pw") < 0, sMode + " no value in the traces");
+        LegacyOk(LegacyTraced("content -> CheckTemplate: action def: [object Object][ text, *****]"), sMode + " masked");
+    });
+
+LegacyCase("an interval that is not a positive number counts as one second",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([
+            LegacyTemplate([{ find: ById("missing") }], { maxRetries: -1, retryInterval: 0 }),
+            LegacyTemplate([{ find: ById("missing") }], { maxRetries: -1, retryInterval: "soon" }),
+            LegacyTemplate([{ find: ById("missing") }], { maxRetries: -1, retryInterval: 0.5 })]));
+    },
+    function (sMode, pPage) {
+        var pChecks = [0, 0, 0, 0];
+        for (var i = 0; i < LegacyTraces.length; i++) {
+            var pMatch = /^content -> CheckTemplate: check template#(\d) /.exec(LegacyTraces[i]);
+            if (pMatch) {
+                pChecks[Number(pMatch[1])]++;
+            }
+        }
+        LegacyEqual(pChecks[1], 11, sMode + " interval 0: checked at load and once a second for 10 s");
+        LegacyEqual(pChecks[2], 11, sMode + " interval not a number: the same");
+        LegacyEqual(pChecks[3], 21, sMode + " a fraction of a second stays as it is");
+    }, 10000);
+
+LegacyCase("no console with tracing on",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([LegacyTemplate([{ find: ById("user"), actions: [{ type: "text", value: "quiet" }] }])]),
+                   null, { noConsole: true });
+    },
+    function (sMode, pPage) {
+        LegacyEqual(pPage.document.ById("user").value, "quiet", sMode + " signed on");
+        LegacyEqual(LegacyStore(), "[]", sMode + " the template left the store");
+    });
+
+/* ---- the run ---- */
+
+LegacyOk(LegacyExtension.Status == "ready", "the real extension object answers");
+var LegacyShell = new ActiveXObject("WScript.Shell");
+var LegacyArchitecture = LegacyShell.Environment("PROCESS")("PROCESSOR_ARCHITECTURE");
+/* An in-process server always has the bitness of its host. */
+LegacyEqual(LegacyArchitecture == "AMD64" ? "x64" : "x86", WScript.Arguments(1), "the build under test answered");
+LegacyEqual(typeof JSON, "undefined", "the host's engine has no JSON of its own");
+
+/* The content script's functions (its JSON writer among them) exist once it has run. */
+LegacyOpen("IE7", "");
+eval(LegacyContentScript);
+
+for (var LegacyIndex = 0; LegacyIndex < LegacyCases.length * LegacyModes.length; LegacyIndex++) {
+    var LegacyNow = LegacyCases[Math.floor(LegacyIndex / LegacyModes.length)];
+    var LegacyMode = LegacyModes[LegacyIndex % LegacyModes.length];
+    WScript.Echo("# " + LegacyMode + ": " + LegacyNow.name);
+    LegacyNow.open(LegacyMode);
+    try {
+        eval(LegacyContentScript);
+    } catch (e) {
+        LegacyErrors[LegacyErrors.length] = "content script: " + (e.message || e);
+    }
+    LegacyRunTimers(LegacyNow.runFor, LegacyErrors);
+    LegacyNow.check(LegacyMode, LegacyPageNow);
+    LegacyEqual(LegacyErrors.join("; "), "", LegacyMode + " no script error");
+}
+
+/* The script's own JSON reader: strict, and never fooled into running code. */
+var LegacyBadTexts = ["", " ", "[1,]", "{\"a\":1,}", "[01]", "[1.]", "[.5]", "['x']", "[\"\\x41\"]", "[\"\\u12\"]",
+                      "[\"a\nb\"]", "{a:1}", "[NaN]", "[Infinity]", "[undefined]", "[true false]", "[] []", "[1",
+                      "{\"a\" 1}", "[-]", "[1e]", "[+1]", "(function(){throw 1})()", "[\"\\ud83d\" + 1]", "nul",
+                      "[" + new Array(600).join("[") + new Array(600).join("]") + "]"];
+for (var LegacyBad = 0; LegacyBad < LegacyBadTexts.length; LegacyBad++) {
+    var LegacyThrew = false;
+    try {
+        ParseJsonText(LegacyBadTexts[LegacyBad]);
+    } catch (e) {
+        LegacyThrew = true;
+    }
+    LegacyOk(LegacyThrew, "refused as JSON: " + LegacyBadTexts[LegacyBad].substring(0, 40).replace(/\n/g, "\\n"));
+}
+var LegacyGood = ParseJsonText(" {\"a\" : [1, -0.5e+2, 2E-1, 0, true, false, null, {}, []], \"\\u00e9\\/\\b\\f\\n\\r\\t\\\"\\\\\": \"\"}\r\n");
+LegacyEqual(JsonValueText(LegacyGood), "{\"a\":[1,-50,0.2,0,true,false,null,{},[]],\"\\u00e9/\\u0008\\u000c\\n\\r\\t\\\"\\\\\":\"\"}",
+            "every form of JSON is read");
+
+LegacyExtension.DebugTime = 0;
+LegacyExtension.Templates = "";
+WScript.Echo("legacy suite finished: " + LegacyPassed + " passed, " + LegacyFailed + " failed");

@@ -1,0 +1,378 @@
+/*
+ * A test double of an Internet Explorer page for the legacy script engine, in ECMAScript 3: the
+ * window, document and form elements that the content script uses, in one of three document
+ * modes, each with its own gaps and quirks:
+ *
+ *   IE7  no JSON, querySelector, getElementsByClassName or createEvent; getElementById also
+ *        answers with the first element whose name matches; getAttribute("class") is null;
+ *        getElementsByTagName("*") lists comments too; fireEvent knows only the events of
+ *        that mode and throws "Invalid argument." for any other name.
+ *   IE8  as IE7, but with JSON, querySelector and a getElementById that matches ids only.
+ *   IE9  JSON, querySelector, getElementsByClassName, createEvent and dispatchEvent.
+ *
+ * The engine's own JSON is absent in the script host; in IE8 and IE9 modes the double gives
+ * the page one (recording that it was used). Everything the page sees happen (values typed,
+ * clicks, events, submits) is recorded in the order it happened. Time is virtual: setTimeout
+ * queues, and LegacyRunTimers plays the queue in order.
+ */
+
+var LegacyClock = { now: 0, queue: [], seq: 0 };
+
+function setTimeout(fCallback, nMilliseconds) {
+    var nDelay = Number(nMilliseconds);
+    if (!(nDelay > 0)) {
+        nDelay = 0;
+    }
+    LegacyClock.seq++;
+    LegacyClock.queue[LegacyClock.queue.length] = { due: LegacyClock.now + nDelay, seq: LegacyClock.seq, run: fCallback };
+    return LegacyClock.seq;
+}
+
+/* Runs the queued callbacks in time order up to nUntil milliseconds; returns how many ran. */
+function LegacyRunTimers(nUntil, pErrors) {
+    var nRan = 0;
+    for (;;) {
+        var nNext = -1;
+        for (var i = 0; i < LegacyClock.queue.length; i++) {
+            var pEntry = LegacyClock.queue[i];
+            if (nNext < 0 || pEntry.due < LegacyClock.queue[nNext].due ||
+                (pEntry.due == LegacyClock.queue[nNext].due && pEntry.seq < LegacyClock.queue[nNext].seq)) {
+                nNext = i;
+            }
+        }
+        if (nNext < 0 || LegacyClock.queue[nNext].due > nUntil) {
+            return nRan;
+        }
+        var pTimer = LegacyClock.queue[nNext];
+        LegacyClock.queue.splice(nNext, 1);
+        LegacyClock.now = pTimer.due;
+        nRan++;
+        try {
+            pTimer.run();
+        } catch (e) {
+            /* A script error in a timer callback: the page goes on, the test notes it. */
+            pErrors[pErrors.length] = "timer at " + pTimer.due + " ms: " + (e.message || e);
+        }
+    }
+}
+
+var LEGACY_FIRE_EVENTS = {
+    IE7: ["onblur", "onchange", "onclick", "onfocus", "onkeydown", "onkeypress", "onkeyup", "onpropertychange",
+          "onreset", "onselect", "onsubmit", "onmousedown", "onmouseup"],
+    IE8: ["onblur", "onchange", "onclick", "onfocus", "onkeydown", "onkeypress", "onkeyup", "onpropertychange",
+          "onreset", "onselect", "onsubmit", "onmousedown", "onmouseup", "onfocusin", "onfocusout"]
+};
+
+function LegacyContains(pList, sItem) {
+    for (var i = 0; i < pList.length; i++) {
+        if (pList[i] == sItem) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* One element. pSpec: { tag, id, name, "class", type, value, checked, disabled, options: [[value, text], ...] } */
+function LegacyElement(pPage, pSpec) {
+    this.page = pPage;
+    this.nodeType = 1;
+    this.tagName = pSpec.tag.toUpperCase();
+    this.id = pSpec.id || "";
+    this.name = pSpec.name || "";
+    this.className = pSpec["class"] || "";
+    this.type = pSpec.type || "";
+    this.value = pSpec.value || "";
+    this.checked = !!pSpec.checked;
+    this.disabled = !!pSpec.disabled;
+    this.parent = null;
+    this.children = [];
+    if (pSpec.options) {
+        this.options = [];
+        for (var i = 0; i < pSpec.options.length; i++) {
+            this.options[i] = { value: pSpec.options[i][0], text: pSpec.options[i][1] };
+        }
+        this.selectedIndex = 0;
+        this.value = this.options[0].value;
+        this.initialValue = this.value;
+    }
+}
+
+LegacyElement.prototype.Label = function () {
+    return this.id || this.name || this.tagName.toLowerCase();
+};
+
+/* What a drop-down list shows: the option chosen by index, unless script set its value. */
+LegacyElement.prototype.Chosen = function () {
+    if (this.value !== this.initialValue) {
+        return this.value;
+    }
+    return this.options[this.selectedIndex].value;
+};
+
+LegacyElement.prototype.getAttribute = function (sName) {
+    if (sName == "class") {
+        return this.page.mode == "IE7" ? null : this.className;
+    }
+    if (sName == "className") {
+        return this.page.mode == "IE7" ? this.className : null;
+    }
+    var pValue = this[sName];
+    return pValue === undefined ? null : pValue;
+};
+
+LegacyElement.prototype.click = function () {
+    if (this.disabled) {
+        return;   /* a disabled element ignores clicks */
+    }
+    if (this.type == "checkbox") {
+        this.checked = !this.checked;
+    }
+    this.page.Record("click:" + this.Label());
+    if (this.type == "submit") {
+        var pForm = this.parent;
+        while (pForm && pForm.tagName != "FORM") {
+            pForm = pForm.parent;
+        }
+        if (pForm) {
+            this.page.Record("submit:" + pForm.Label());
+        }
+    }
+};
+
+LegacyElement.prototype.fireEvent = function (sName) {
+    var pKnown = LEGACY_FIRE_EVENTS[this.page.mode];
+    if (!pKnown || !LegacyContains(pKnown, sName)) {
+        throw new Error("Invalid argument.");
+    }
+    this.page.Record(sName.substring(2) + ":" + this.Label() + "=" + (this.type == "checkbox" ? this.checked : this.value));
+    return true;
+};
+
+function LegacyEvent() {
+    this.type = "";
+}
+
+LegacyEvent.prototype.initEvent = function (sType, fBubbles, fCancelable) {
+    this.type = sType;
+    this.bubbles = fBubbles;
+    this.cancelable = fCancelable;
+};
+
+function LegacyDispatchEvent(pEvent) {
+    this.page.Record(pEvent.type + ":" + this.Label() + "=" + (this.type == "checkbox" ? this.checked : this.value));
+    return true;
+}
+
+/* A document made of element specs; { children: [...] } nests. Comments are { comment: "text" }. */
+function LegacyDocument(pPage, pSpecs) {
+    this.page = pPage;
+    this.all = [];
+    this.nodes = [];
+    this.AddChildren(null, pSpecs);
+    if (pPage.mode != "IE7") {
+        this.querySelector = LegacyQuerySelector;
+    }
+    if (pPage.mode == "IE9") {
+        this.getElementsByClassName = LegacyGetElementsByClassName;
+        this.createEvent = function (sKind) {
+            return new LegacyEvent();
+        };
+    }
+}
+
+LegacyDocument.prototype.AddChildren = function (pParent, pSpecs) {
+    for (var i = 0; i < pSpecs.length; i++) {
+        this.Add(pParent, pSpecs[i]);
+    }
+};
+
+LegacyDocument.prototype.Add = function (pParent, pSpec) {
+    if (pSpec.comment !== undefined) {
+        this.nodes[this.nodes.length] = { nodeType: 8, nodeValue: pSpec.comment };
+        return null;
+    }
+    var pElement = new LegacyElement(this.page, pSpec);
+    if (this.page.mode == "IE9") {
+        pElement.dispatchEvent = LegacyDispatchEvent;
+    }
+    pElement.parent = pParent;
+    if (pParent) {
+        pParent.children[pParent.children.length] = pElement;
+    }
+    this.all[this.all.length] = pElement;
+    this.nodes[this.nodes.length] = pElement;
+    if (pSpec.children) {
+        this.AddChildren(pElement, pSpec.children);
+    }
+    return pElement;
+};
+
+LegacyDocument.prototype.getElementById = function (sId) {
+    for (var i = 0; i < this.all.length; i++) {
+        var pElement = this.all[i];
+        if (pElement.id == sId) {
+            return pElement;
+        }
+        if (this.page.mode == "IE7" && (pElement.id.toLowerCase() == ("" + sId).toLowerCase() || pElement.name == sId)) {
+            return pElement;
+        }
+    }
+    return null;
+};
+
+LegacyDocument.prototype.getElementsByName = function (sName) {
+    var pFound = [];
+    for (var i = 0; i < this.all.length; i++) {
+        if (this.all[i].name == sName) {
+            pFound[pFound.length] = this.all[i];
+        }
+    }
+    return pFound;
+};
+
+LegacyDocument.prototype.getElementsByTagName = function (sTag) {
+    var pFound = [];
+    var pFrom = (sTag == "*" && this.page.mode != "IE9") ? this.nodes : this.all;
+    for (var i = 0; i < pFrom.length; i++) {
+        if (sTag == "*" || (pFrom[i].tagName && pFrom[i].tagName == sTag.toUpperCase())) {
+            pFound[pFound.length] = pFrom[i];
+        }
+    }
+    return pFound;
+};
+
+LegacyDocument.prototype.ById = function (sId) {
+    for (var i = 0; i < this.all.length; i++) {
+        if (this.all[i].id == sId) {
+            return this.all[i];
+        }
+    }
+    return null;
+};
+
+function LegacyHasClasses(pElement, sClasses) {
+    var pWanted = ("" + sClasses).split(" ");
+    var sHave = " " + pElement.className + " ";
+    for (var i = 0; i < pWanted.length; i++) {
+        if (pWanted[i] != "" && sHave.indexOf(" " + pWanted[i] + " ") < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+function LegacyGetElementsByClassName(sClasses) {
+    var pFound = [];
+    for (var i = 0; i < this.all.length; i++) {
+        if (("" + sClasses) != "" && LegacyHasClasses(this.all[i], sClasses)) {
+            pFound[pFound.length] = this.all[i];
+        }
+    }
+    return pFound;
+}
+
+/* A compound selector: tag, #id, .class and [attr=value] parts, without combinators. */
+function LegacyMatchesCompound(pElement, sCompound) {
+    var pParts = sCompound.match(/^[a-zA-Z]+|#[\w-]+|\.[\w-]+|\[[\w-]+=[^\]]*\]/g);
+    if (!pParts || pParts.join("") != sCompound) {
+        throw new Error("Invalid argument.");
+    }
+    for (var i = 0; i < pParts.length; i++) {
+        var sPart = pParts[i];
+        var c = sPart.charAt(0);
+        if (c == "#" && pElement.id != sPart.substring(1)) {
+            return false;
+        }
+        if (c == "." && !LegacyHasClasses(pElement, sPart.substring(1))) {
+            return false;
+        }
+        if (c == "[") {
+            var pPair = sPart.substring(1, sPart.length - 1).split("=");
+            var sWanted = pPair[1].replace(/^["']|["']$/g, "");
+            if ("" + pElement.getAttribute(pPair[0]) != sWanted) {
+                return false;
+            }
+        }
+        if (c != "#" && c != "." && c != "[" && pElement.tagName != sPart.toUpperCase()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/* Compound selectors joined by the descendant combinator. */
+function LegacyQuerySelector(sSelector) {
+    var pCompounds = ("" + sSelector).replace(/^\s+|\s+$/g, "").split(/\s+/);
+    for (var i = 0; i < this.all.length; i++) {
+        var pElement = this.all[i];
+        var n = pCompounds.length - 1;
+        if (!LegacyMatchesCompound(pElement, pCompounds[n])) {
+            continue;
+        }
+        var pAncestor = pElement.parent;
+        n--;
+        while (n >= 0 && pAncestor) {
+            if (LegacyMatchesCompound(pAncestor, pCompounds[n])) {
+                n--;
+            }
+            pAncestor = pAncestor.parent;
+        }
+        if (n < 0) {
+            return pElement;
+        }
+    }
+    return null;
+}
+
+/* A page: its window (with frames) and document in one document mode. */
+function LegacyPage(sMode, sUrl, sTitle, pSpecs) {
+    this.mode = sMode;
+    this.log = [];
+    this.document = new LegacyDocument(this, pSpecs);
+    this.document.title = sTitle;
+    this.window = { location: { href: sUrl }, document: this.document, frames: [] };
+}
+
+LegacyPage.prototype.Record = function (sWhat) {
+    this.log[this.log.length] = sWhat;
+};
+
+/* A frame of this page, with its own document; an unreadable frame has a null document, as a
+   frame from another site throws when its document is touched. */
+LegacyPage.prototype.AddFrame = function (pSpecs) {
+    var pFrame = { document: pSpecs ? new LegacyDocument(this, pSpecs) : null, frames: [] };
+    this.window.frames[this.window.frames.length] = pFrame;
+    return pFrame;
+};
+
+/* The login form of the content-script suite's fixture. */
+function LegacyLoginForm() {
+    return [
+        { tag: "form", id: "login", children: [
+            { tag: "input", id: "user", name: "user", "class": "field login-user", type: "text" },
+            { comment: " the password " },
+            { tag: "input", id: "pass", name: "pass", "class": "field", type: "password" },
+            { tag: "select", id: "country", name: "country",
+              options: [["", "choose"], ["1", "One"], ["2", "Two"], ["de", "Germany"], ["2b", "2"]] },
+            { tag: "input", id: "remember", name: "remember", type: "checkbox", value: "yes" },
+            { tag: "input", id: "terms", name: "terms", type: "checkbox", value: "yes", checked: true },
+            { tag: "button", id: "locked", type: "button", disabled: true },
+            { tag: "input", id: "go", type: "submit", value: "Sign in" }
+        ] },
+        { tag: "p", children: [{ tag: "span", "class": "note" }, { tag: "span", "class": "note" }] }
+    ];
+}
+
+/* The engine's JSON in IE8 and IE9 modes (the script host has none): the content script's own
+   reader and writer stand in for it, counting calls, so that a test can tell which was used. */
+var LegacyJsonCalls = 0;
+var LegacyEngineJson = {
+    parse: function (sText) {
+        LegacyJsonCalls++;
+        return ParseJsonText("" + sText);
+    },
+    stringify: function (pValue) {
+        LegacyJsonCalls++;
+        return JsonValueText(pValue);
+    }
+};
