@@ -2,6 +2,7 @@
 #include "extension/velnor_ie_ext.h"
 
 #include "common/hresult.h"
+#include "extension/page_mirror.h"
 #include "extension/template_store.h"
 #include "extension/timer_map.h"
 #include "logging/log_writer.h"

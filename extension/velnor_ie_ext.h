@@ -14,10 +14,13 @@
 #include <shobjidl.h>
 #include <urlmon.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "VelnorIELib.h"
+
+class PageMirror;
 
 constexpr DWORD kNotConnectedCookie = 0xFEFEFEFE;
 
@@ -143,4 +146,5 @@ private:
     std::wstring m_navigateUrl;
     std::wstring m_authCreds;
     std::vector<UINT_PTR> m_timerIds;   // page and debug timers registered in g_timerMap
+    std::unique_ptr<PageMirror> m_pageMirror;   // XPath's reusable mirror, empty between lookups
 };

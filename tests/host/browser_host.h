@@ -111,6 +111,16 @@ public:
     FakeNode* Append(std::unique_ptr<FakeNode> child);
     const Value* Attribute(const std::wstring& attributeName) const;
 
+    // Pages built node by node, as script builds them: what markup can never hold (adjacent
+    // text nodes, empty text nodes) included. Element names are given as MSHTML reports them.
+    static std::unique_ptr<FakeNode> Element(const std::wstring& name,
+                                             std::vector<std::pair<std::wstring, std::wstring>> attributes = {});
+    static std::unique_ptr<FakeNode> Text(const std::wstring& text);
+    static std::unique_ptr<FakeNode> Comment(const std::wstring& text);
+    // Appends and returns the new child, for chains such as
+    // body->Add(FakeNode::Element(L"FORM"))->Add(FakeNode::Text(L""))
+    FakeNode* Add(std::unique_ptr<FakeNode> child) { return Append(std::move(child)); }
+
     // The node's COM identity (its IHTMLDOMNode; elements also answer IHTMLElement).
     IUnknown* Interface();
     IHTMLDOMNode* Node();

@@ -416,6 +416,25 @@ FakeNode* FakeNode::Append(std::unique_ptr<FakeNode> child) {
     return children.back().get();
 }
 
+std::unique_ptr<FakeNode> FakeNode::Element(const std::wstring& name,
+                                           std::vector<std::pair<std::wstring, std::wstring>> attributes) {
+    auto node = std::make_unique<FakeNode>(1L, name);
+    for (auto& attribute : attributes) node->attributes.emplace_back(attribute.first, Value(attribute.second));
+    return node;
+}
+
+std::unique_ptr<FakeNode> FakeNode::Text(const std::wstring& text) {
+    auto node = std::make_unique<FakeNode>(3L, L"#text");
+    node->value = Value(text);
+    return node;
+}
+
+std::unique_ptr<FakeNode> FakeNode::Comment(const std::wstring& text) {
+    auto node = std::make_unique<FakeNode>(8L, L"#comment");
+    node->value = Value(text);
+    return node;
+}
+
 const Value* FakeNode::Attribute(const std::wstring& attributeName) const {
     for (const auto& attribute : attributes)
         if (attribute.first == attributeName) return &attribute.second;
