@@ -4,6 +4,7 @@
 #include "extension/page_injection.h"
 
 #include "common/hresult.h"
+#include "extension/page_binding.h"
 #include "extension/store_access.h"
 #include "extension/timer_map.h"
 #include "extension/velnor_ie_ext.h"
@@ -109,10 +110,12 @@ void CALLBACK CVelnorIEExt::OnUpdate(HWND window, UINT, UINT_PTR timerId, DWORD)
     ComPtr<IVelnorIEExt> keepAlive(static_cast<IVelnorIEExt*>(object));
     bool done = false;
     try {
+        // The page gets the object bound to its own document.
         unique_variant value;
         V_VT(value.get()) = VT_DISPATCH;
-        V_DISPATCH(value.get()) = static_cast<IVelnorIEExt*>(object);
-        object->AddRef();
+        IVelnorIEExt* binding = nullptr;
+        if (FAILED(object->CreatePageBinding(&binding))) return;   // out of memory: the next period tries again
+        V_DISPATCH(value.get()) = binding;
         done = object->AddExternalObject(L"VelnorIEExt", value.get());
     } catch (...) {
         done = false;   // out of memory: the next period tries again
@@ -123,6 +126,29 @@ void CALLBACK CVelnorIEExt::OnUpdate(HWND window, UINT, UINT_PTR timerId, DWORD)
     TimerMapRemove(timerId);
     object->ForgetTimer(timerId);
     LogExt(L"CVelnorIEExt::OnUpdate() -> finished");
+}
+
+HRESULT CVelnorIEExt::CreatePageBinding(IVelnorIEExt** binding) {
+    *binding = nullptr;
+    PageContext page;
+    ComPtr<IDispatch> document;
+    if (m_webBrowser && SUCCEEDED(m_webBrowser->get_Document(document.put())) && document) {
+        document.As(IID_IUnknown, &page.document);
+        ComPtr<IHTMLDocument2> html;
+        unique_bstr url;
+        if (SUCCEEDED(document.As(IID_IHTMLDocument2, &html)) && SUCCEEDED(html->get_URL(url.put())))
+            page.url = TextOf(url.get());
+    }
+    return CPageBinding::Create(this, std::move(page), binding);
+}
+
+bool CVelnorIEExt::ShowsDocument(IUnknown* identity) {
+    ComPtr<IDispatch> document;
+    ComPtr<IUnknown> current;
+    if (!identity || !m_webBrowser || FAILED(m_webBrowser->get_Document(document.put())) || !document ||
+        FAILED(document.As(IID_IUnknown, &current)))
+        return false;
+    return current.get() == identity;
 }
 
 bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) {
@@ -198,6 +224,9 @@ void CVelnorIEExt::OnBeforeNavigate(IDispatch*, VARIANT* url, VARIANT*, VARIANT*
     BSTR text = nullptr;
     if (url && V_VT(url) == VT_BSTR) text = V_BSTR(url);
     else if (url && V_VT(url) == (VT_BSTR | VT_BYREF)) text = *V_BSTRREF(url);
+    // Emptied first: should the copy fail, a Basic challenge from the new site must not be
+    // answered with the previous site's credentials.
+    m_navigateUrl.clear();
     m_navigateUrl = TextOf(text);
     LogExt(L"CVelnorIEExt::OnBeforeNavigate(%s)", m_navigateUrl.c_str());
 }

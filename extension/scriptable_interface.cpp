@@ -8,64 +8,83 @@
 #include "server/identity.h"
 #include "server/module.h"
 #include "server/type_library.h"
+#include "extension/scriptable_type_info.h"
 
 namespace {
 
-// The type information of IVelnorIEExt, loaded once from the module's own "TYPELIB" resource
-// under the module lock and released by the module's termination list at unload.
-ITypeInfo* g_typeInfo = nullptr;
+// Both halves of IVelnorIEExt's type information, loaded once under the module lock and
+// released by the module's termination list at unload.
+ITypeInfo* g_dispatchInfo = nullptr;
+ITypeInfo* g_vtableInfo = nullptr;
 
 void ReleaseTypeInfo(void*) {
-    if (g_typeInfo) g_typeInfo->Release();
-    g_typeInfo = nullptr;
+    if (g_dispatchInfo) g_dispatchInfo->Release();
+    if (g_vtableInfo) g_vtableInfo->Release();
+    g_dispatchInfo = nullptr;
+    g_vtableInfo = nullptr;
 }
 
-HRESULT LoadInterfaceTypeInfo(ITypeInfo** out) {
+HRESULT LoadInterfaceTypeInfo() {
     unique_bstr path;
     ComPtr<ITypeLib> library;
     RETURN_IF_FAILED(LoadModuleTypeLibrary(g_moduleInstance, nullptr, path.put(), library.put()));
     ComPtr<ITypeInfo> info;
     RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID_IVelnorIEExt, info.put()));
-    // For a dual interface the library hands out the dispatch half; DispInvoke needs the
-    // vtable half, which the dispatch half names as its implemented type -1.
+    // For a dual interface the library hands out the dispatch half; it names the vtable half
+    // as its implemented type -1.
     TYPEATTR* attributes = nullptr;
     RETURN_IF_FAILED(info->GetTypeAttr(&attributes));
     const TYPEKIND kind = attributes->typekind;
     info->ReleaseTypeAttr(attributes);
+    ComPtr<ITypeInfo> vtableInfo = info;
     if (kind == TKIND_DISPATCH) {
         HREFTYPE vtableType = 0;
-        ComPtr<ITypeInfo> vtableInfo;
-        if (SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableType)) &&
-            SUCCEEDED(info->GetRefTypeInfo(vtableType, vtableInfo.put())))
-            info = vtableInfo;
+        RETURN_IF_FAILED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableType));
+        RETURN_IF_FAILED(info->GetRefTypeInfo(vtableType, vtableInfo.put()));
     }
-    *out = info.detach();
+    RETURN_IF_FAILED(AddTerminationCallback(ReleaseTypeInfo, nullptr));
+    g_dispatchInfo = info.detach();
+    g_vtableInfo = vtableInfo.detach();
     return S_OK;
 }
 
-HRESULT GetInterfaceTypeInfo(ITypeInfo** out) {
+}  // namespace
+
+HRESULT GetScriptableTypeInfo(TypeInfoHalf half, ITypeInfo** out) {
+    if (!out) return E_POINTER;
     *out = nullptr;
     CVelnorIEModule* module = GetModule();
     if (!module) return E_UNEXPECTED;
     EnterCriticalSection(module->ModuleLock());
-    HRESULT hr = S_OK;
-    if (!g_typeInfo) {
-        hr = LoadInterfaceTypeInfo(&g_typeInfo);
-        if (SUCCEEDED(hr) && FAILED(AddTerminationCallback(ReleaseTypeInfo, nullptr))) {
-            g_typeInfo->Release();
-            g_typeInfo = nullptr;
-            hr = E_OUTOFMEMORY;
-        }
-    }
-    if (g_typeInfo) {
-        g_typeInfo->AddRef();
-        *out = g_typeInfo;
+    const HRESULT hr = g_vtableInfo ? S_OK : LoadInterfaceTypeInfo();
+    if (SUCCEEDED(hr)) {
+        *out = half == TypeInfoHalf::kDispatch ? g_dispatchInfo : g_vtableInfo;
+        (*out)->AddRef();
     }
     LeaveCriticalSection(module->ModuleLock());
     return hr;
 }
 
-}  // namespace
+HRESULT ScriptableGetTypeInfo(UINT index, ITypeInfo** typeInfo) {
+    if (!typeInfo) return E_POINTER;
+    *typeInfo = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    return GetScriptableTypeInfo(TypeInfoHalf::kDispatch, typeInfo);
+}
+
+HRESULT ScriptableGetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) {
+    ComPtr<ITypeInfo> info;
+    RETURN_IF_FAILED(GetScriptableTypeInfo(TypeInfoHalf::kVtable, info.put()));
+    return DispGetIDsOfNames(info.get(), names, count, ids);
+}
+
+HRESULT ScriptableInvoke(IVelnorIEExt* object, REFIID iid, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                         EXCEPINFO* exception, UINT* argumentError) {
+    if (!InlineIsEqualGUID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    ComPtr<ITypeInfo> info;
+    RETURN_IF_FAILED(GetScriptableTypeInfo(TypeInfoHalf::kVtable, info.put()));
+    return DispInvoke(object, info.get(), id, flags, params, result, exception, argumentError);
+}
 
 STDMETHODIMP CVelnorIEExt::GetTypeInfoCount(UINT* count) {
     if (!count) return E_POINTER;
@@ -74,25 +93,17 @@ STDMETHODIMP CVelnorIEExt::GetTypeInfoCount(UINT* count) {
 }
 
 STDMETHODIMP CVelnorIEExt::GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) {
-    if (!typeInfo) return E_POINTER;
-    *typeInfo = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return GetInterfaceTypeInfo(typeInfo);
+    return ScriptableGetTypeInfo(index, typeInfo);
 }
 
 STDMETHODIMP CVelnorIEExt::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    ComPtr<ITypeInfo> info;
-    RETURN_IF_FAILED(GetInterfaceTypeInfo(info.put()));
-    return DispGetIDsOfNames(info.get(), names, count, ids);
+    return ScriptableGetIDsOfNames(names, count, ids);
 }
 
 STDMETHODIMP CVelnorIEExt::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                   EXCEPINFO* exception, UINT* argumentError) {
-    if (!InlineIsEqualGUID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ComPtr<ITypeInfo> info;
-    RETURN_IF_FAILED(GetInterfaceTypeInfo(info.put()));
-    return DispInvoke(static_cast<IVelnorIEExt*>(this), info.get(), id, flags, params, result, exception,
-                      argumentError);
+    return ScriptableInvoke(static_cast<IVelnorIEExt*>(this), iid, id, flags, params, result, exception,
+                            argumentError);
 }
 
 STDMETHODIMP CVelnorIEExt::get_Status(BSTR* pVal) {

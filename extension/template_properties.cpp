@@ -93,6 +93,7 @@ STDMETHODIMP CVelnorIEExt::put_DebugTime(LONG newVal) {
                                       ? kMaxDebugTimerMs
                                       : static_cast<UINT>(newVal) * 1000;
         m_debugTimerId = StartTimer(milliseconds);
+        m_debugTimeWritten = newVal;
         if (m_debugTimerId == 0)
             LogExt(L"CVelnorIEExt::put_DebugTime() -> SetTimer failed: %d", static_cast<int>(GetLastError()));
     }

@@ -3,6 +3,7 @@
 
 #include "common/hresult.h"
 #include "extension/page_mirror.h"
+#include "extension/store_access.h"
 #include "extension/template_store.h"
 #include "extension/timer_map.h"
 #include "logging/log_writer.h"
@@ -117,11 +118,14 @@ STDMETHODIMP CVelnorIEExt::SetSite(IUnknown* site) {
                 m_browserEventsCookie = cookie;
                 m_browserEventsAdvised = true;
                 // Failures here are ignored: the object works on without answering
-                // authentication requests.
+                // authentication requests. Only a cookie of a successful proffer is kept: a
+                // stale one may by now belong to another component's service.
+                m_authServiceCookie = 0;
                 ComPtr<IProfferService> proffer;
-                if (SUCCEEDED(FindProfferService(proffer.put())))
-                    proffer->ProfferService(IID_IAuthenticate, static_cast<IServiceProvider*>(this),
-                                            &m_authServiceCookie);
+                if (SUCCEEDED(FindProfferService(proffer.put())) &&
+                    FAILED(proffer->ProfferService(IID_IAuthenticate, static_cast<IServiceProvider*>(this),
+                                                   &m_authServiceCookie)))
+                    m_authServiceCookie = 0;
             }
         }
     } else {
@@ -130,7 +134,9 @@ STDMETHODIMP CVelnorIEExt::SetSite(IUnknown* site) {
             if (SUCCEEDED(FindBrowserEventsConnectionPoint(point.put()))) point->Unadvise(m_browserEventsCookie);
             m_browserEventsCookie = kNotConnectedCookie;
             ComPtr<IProfferService> proffer;
-            if (SUCCEEDED(FindProfferService(proffer.put()))) proffer->RevokeService(m_authServiceCookie);
+            if (m_authServiceCookie != 0 && SUCCEEDED(FindProfferService(proffer.put())))
+                proffer->RevokeService(m_authServiceCookie);
+            m_authServiceCookie = 0;
             m_browserEventsAdvised = false;
         }
         // An unsited object gets no more timer callbacks.
@@ -170,6 +176,15 @@ void CVelnorIEExt::ForgetTimer(UINT_PTR timerId) {
 }
 
 void CVelnorIEExt::KillAllTimers() {
+    // A debug period this object started ends with it, so that tracing is never left on for
+    // the session; a period that another object's later write started is not touched.
+    if (m_debugTimerId != 0) {
+        StoreAccess store(*this);
+        if (store.view() && ReadDebugTime(store.view()) == m_debugTimeWritten) {
+            WriteDebugTime(store.view(), 0);
+            LogExt(L"CVelnorIEExt::put_DebugTime() -> ended early: %d", static_cast<int>(m_debugTimeWritten));
+        }
+    }
     while (!m_timerIds.empty()) {
         const UINT_PTR timerId = m_timerIds.back();
         m_timerIds.pop_back();

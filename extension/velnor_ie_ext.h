@@ -21,6 +21,7 @@
 #include "VelnorIELib.h"
 
 class PageMirror;
+struct PageContext;
 
 constexpr DWORD kNotConnectedCookie = 0xFEFEFEFE;
 
@@ -81,6 +82,12 @@ public:
     // The thread-timer callback of page timers and debug timers.
     static void CALLBACK OnUpdate(HWND window, UINT message, UINT_PTR timerId, DWORD time);
 
+    // What the page the browser shows now is given as window.VelnorIEExt: a binding of this
+    // object to that document (page_binding.h).
+    HRESULT CreatePageBinding(IVelnorIEExt** binding);
+    // Whether the browser's top-level document is the one with that COM identity.
+    bool ShowsDocument(IUnknown* document);
+
     // For tests of this class: what the browser cannot see from outside.
     DWORD BrowserEventsCookie() const { return m_browserEventsCookie; }
     bool BrowserEventsAdvised() const { return m_browserEventsAdvised; }
@@ -134,6 +141,7 @@ private:
     ComPtr<IUnknown> m_site;
     DWORD m_browserEventsCookie = kNotConnectedCookie;
     UINT_PTR m_debugTimerId = 0;
+    LONG m_debugTimeWritten = 0;        // what put_DebugTime stored when it started the debug timer
     bool m_browserEventsAdvised = false;
     DWORD m_authServiceCookie = 0;
     ComPtr<IWebBrowser2> m_webBrowser;

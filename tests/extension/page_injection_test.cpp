@@ -68,11 +68,12 @@ TEST_F(PageInjectionTest, CompletedPageGetsTheObjectAndTheContentScript) {
     EXPECT_EQ(ContentScriptFile(), document.window.scripts[1].code) << "byte for byte, widened";
     for (const auto& script : document.window.scripts) EXPECT_EQ(L"javascript", script.language);
 
-    // window.VelnorIEExt holds the object's IVelnorIEExt.
+    // window.VelnorIEExt holds the object bound to this page: the same members by name.
     ASSERT_EQ(1u, document.window.properties.count(L"VelnorIEExt"));
     const host::Value& published = document.window.properties[L"VelnorIEExt"];
     ASSERT_EQ(VT_DISPATCH, published.type());
-    EXPECT_EQ(static_cast<IDispatch*>(object.get()), V_DISPATCH(published.get()));
+    ComPtr<IVelnorIEExt> binding;
+    ASSERT_EQ(S_OK, V_DISPATCH(published.get())->QueryInterface(IID_IVelnorIEExt, binding.put_void()));
     EXPECT_EQ((std::vector<DWORD>{fdexNameEnsure}), document.window.getDispIdFlags);
     ASSERT_EQ(1u, document.window.invokes.size());
     const auto& invoke = document.window.invokes[0];
@@ -234,6 +235,49 @@ TEST(ContentScriptResourceTest, MissingResourceGivesNothing) {
     EXPECT_TRUE(text.empty());
     EXPECT_TRUE(LoadScriptResource(GetModuleHandleW(nullptr), kContentScriptType, kContentScriptId, text));
     EXPECT_EQ(ContentScriptFile(), std::wstring(text.begin(), text.end()));
+}
+
+}  // namespace
+
+namespace {
+
+// The object bound to a page, as the page's script holds it.
+ComPtr<IDispatch> PublishedOn(FakeDocument& page) {
+    const host::Value& value = page.window.properties[L"VelnorIEExt"];
+    return ComPtr<IDispatch>(V_VT(value.get()) == VT_DISPATCH ? V_DISPATCH(value.get()) : nullptr);
+}
+
+TEST_F(PageInjectionTest, AReferenceKeptFromOnePageNeverReachesTheNextPagesElements) {
+    document.LoadMarkup(L"<html><body><input id=\"here\"/></body></html>");
+    ASSERT_EQ(S_OK, browser.FireDocumentComplete(L"http://site/login"));
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
+    const ComPtr<IDispatch> kept = PublishedOn(document);
+    ASSERT_TRUE(kept);
+
+    auto lookUp = [](IDispatch* through, const wchar_t* expression) {
+        unique_variant argument, result;
+        V_VT(argument.get()) = VT_BSTR;
+        V_BSTR(argument.get()) = SysAllocString(expression);
+        EXPECT_EQ(S_OK, CallByName(through, L"GetElementByXPath", {*argument.get()}, result.get()));
+        return V_VT(result.get()) == VT_DISPATCH && V_DISPATCH(result.get()) != nullptr;
+    };
+    EXPECT_TRUE(lookUp(kept.get(), L"//input[@id='here']")) << "its own page answers";
+
+    // The tab goes to another site; the page that kept the reference asks for the new page.
+    FakeDocument other;
+    other.url = L"https://bank.example/";
+    other.LoadMarkup(L"<html><body><input id=\"secret\"/></body></html>");
+    browser.document = &other;
+    ASSERT_EQ(S_OK, browser.FireDocumentComplete(other.url));
+    ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
+    EXPECT_FALSE(lookUp(kept.get(), L"/html"));
+    EXPECT_FALSE(lookUp(kept.get(), L"//input[@id='secret']"));
+    EXPECT_FALSE(lookUp(kept.get(), L"//input[@id='secret' or @id='x']")) << "the MSXML path too";
+    // The new page's own object answers; the store stays shared, as designed.
+    EXPECT_TRUE(lookUp(PublishedOn(other).get(), L"//input[@id='secret']"));
+    unique_variant templates;
+    EXPECT_EQ(S_OK, GetByName(kept.get(), L"Templates", templates.get()));
+    EXPECT_EQ(VT_BSTR, V_VT(templates.get()));
 }
 
 }  // namespace

@@ -16,8 +16,17 @@ TEST(ScriptableInterfaceTest, TypeLibraryGivesTheDispatchIdentifiers) {
     EXPECT_EQ(S_OK, object->GetTypeInfoCount(&count));
     EXPECT_EQ(1u, count);
     ComPtr<ITypeInfo> info;
-    EXPECT_EQ(S_OK, object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()));
-    EXPECT_TRUE(info);
+    ASSERT_EQ(S_OK, object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()));
+    ASSERT_TRUE(info);
+    // Callers that enumerate members get the dispinterface, with every member by name.
+    TYPEATTR* attributes = nullptr;
+    ASSERT_EQ(S_OK, info->GetTypeAttr(&attributes));
+    EXPECT_EQ(TKIND_DISPATCH, attributes->typekind);
+    info->ReleaseTypeAttr(attributes);
+    LPOLESTR templates[] = {const_cast<LPOLESTR>(L"Templates")};
+    MEMBERID member = 0;
+    EXPECT_EQ(S_OK, info->GetIDsOfNames(templates, 1, &member));
+    EXPECT_EQ(3, member);
     EXPECT_EQ(DISP_E_BADINDEX, object->GetTypeInfo(1, LOCALE_USER_DEFAULT, info.put()));
 
     const std::pair<const wchar_t*, DISPID> members[] = {{L"Status", 1},    {L"TestCall", 2},

@@ -189,8 +189,25 @@ TEST(DebugTimeTest, NoTimerFiresIntoAnUnsitedOrReleasedObject) {
     testenv::LogCapture log;
     testenv::PumpMessages(1500);
     EXPECT_EQ(0u, Count(log.Messages(), "CVelnorIEExt::OnUpdate()"));
-    EXPECT_EQ(1, DebugTime(unsited));
-    ASSERT_EQ(S_OK, unsited->put_DebugTime(0));
+    // The period ended with the object that started it.
+    EXPECT_EQ(0, DebugTime(unsited));
+}
+
+TEST(DebugTimeTest, APeriodEndsWithItsObjectUnlessAnotherObjectReplacedIt) {
+    ComPtr<IVelnorIEExt> other = CreateExtension();   // keeps the store open
+    {
+        ComPtr<IVelnorIEExt> closedTab = CreateExtension();
+        ASSERT_EQ(S_OK, closedTab->put_DebugTime(60));
+        EXPECT_EQ(60, DebugTime(other));
+    }
+    EXPECT_EQ(0, DebugTime(other)) << "tracing is not left on for the session";
+    {
+        ComPtr<IVelnorIEExt> closedTab = CreateExtension();
+        ASSERT_EQ(S_OK, closedTab->put_DebugTime(60));
+        ASSERT_EQ(S_OK, other->put_DebugTime(600));
+    }
+    EXPECT_EQ(600, DebugTime(other)) << "a later period of another object stays";
+    ASSERT_EQ(S_OK, other->put_DebugTime(0));
 }
 
 TEST(TemplateStoreProcessTest, TwoProcessesShareTheStore) {

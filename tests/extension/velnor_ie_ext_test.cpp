@@ -109,6 +109,26 @@ TEST(ExtensionSiteTest, ConnectsDisconnectsAndConnectsAgainInOrder) {
     EXPECT_TRUE(browser.unexpectedCalls.empty());
 }
 
+TEST(ExtensionSiteTest, OnlyAServiceThatWasProfferedIsRevoked) {
+    FakeBrowser browser;
+    ComPtr<IVelnorIEExt> object = CreateExtension();
+    ComPtr<IObjectWithSite> site;
+    ASSERT_EQ(S_OK, object.As(IID_IObjectWithSite, &site));
+    ASSERT_EQ(S_OK, site->SetSite(browser.Site()));
+    ASSERT_EQ(S_OK, site->SetSite(nullptr));
+    // The next proffer fails, and then there is no service provider at all: the cookie of the
+    // first, revoked service may belong to another component by now and is never revoked again.
+    browser.profferResult = E_FAIL;
+    ASSERT_EQ(S_OK, site->SetSite(browser.Site()));
+    ASSERT_EQ(S_OK, site->SetSite(nullptr));
+    browser.offerServiceProvider = false;
+    ASSERT_EQ(S_OK, site->SetSite(browser.Site()));
+    ASSERT_EQ(S_OK, site->SetSite(nullptr));
+    size_t revoked = 0;
+    for (const auto& call : browser.calls) revoked += call.rfind("RevokeService ", 0) == 0;
+    EXPECT_EQ(1u, revoked);
+}
+
 TEST(ExtensionSiteTest, SecondBrowserWhileConnectedIsRefusedAndChangesNothing) {
     FakeBrowser first, second;
     ComPtr<IVelnorIEExt> object = CreateExtension();

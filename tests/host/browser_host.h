@@ -187,6 +187,7 @@ public:
     bool offerConnectionPoints = true;
     HRESULT adviseResult = S_OK;
     bool offerServiceProvider = true;
+    HRESULT profferResult = S_OK;           // a failing proffer still scribbles over the cookie
     FakeDocument* document = nullptr;       // what get_Document gives (null: none)
     std::map<std::wstring, Value> properties;
 

@@ -226,6 +226,10 @@ HRESULT STDMETHODCALLTYPE Proffer_ProfferService(IProfferService* self, REFGUID 
     Object* object = FromProffer(self);
     if (!object->state) return E_FAIL;
     object->state->calls.push_back("ProfferService");
+    if (FAILED(object->state->profferResult)) {
+        *cookie = 0xDEAD;
+        return object->state->profferResult;
+    }
     object->state->profferedService = service;
     if (object->proffered) IServiceProvider_Release(object->proffered);
     object->proffered = provider;

@@ -1,0 +1,21 @@
+// The type information of IVelnorIEExt from the module's own "TYPELIB" resource, loaded once
+// and released at unload. Both halves of the dual interface are kept: callers of
+// IDispatch::GetTypeInfo enumerate members through the dispinterface (TKIND_DISPATCH), while
+// DispInvoke calls through the vtable half (TKIND_INTERFACE).
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "VelnorIELib.h"
+
+enum class TypeInfoHalf { kDispatch, kVtable };
+
+// A new reference to that half, or a failure (and null).
+HRESULT GetScriptableTypeInfo(TypeInfoHalf half, ITypeInfo** out);
+
+// IDispatch of an object implementing IVelnorIEExt, driven by the type information.
+HRESULT ScriptableGetTypeInfo(UINT index, ITypeInfo** typeInfo);
+HRESULT ScriptableGetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids);
+HRESULT ScriptableInvoke(IVelnorIEExt* object, REFIID iid, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                         EXCEPINFO* exception, UINT* argumentError);
