@@ -1,8 +1,15 @@
 #include "extension/template_store.h"
 
+#include "common/object_security.h"
+
+// The store and its lock are made so that Protected Mode tabs (low integrity) and programs of
+// the same user (VelnorSSOStore hold, an agent preparing sign-ons) can all write them, whichever
+// made them first. A descriptor that cannot be built leaves the default security.
 HANDLE CreateTemplateStore(bool* created) {
     if (created) *created = false;
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+    ObjectSecurity security;
+    security.FromSddl(SessionObjectSddl());
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
                                         kTemplateStoreSize, kTemplateStoreName);
     if (!mapping) return nullptr;
     if (GetLastError() == ERROR_ALREADY_EXISTS) return mapping;
@@ -20,7 +27,9 @@ HANDLE OpenExistingTemplateStore() {
 }
 
 HANDLE CreateTemplateStoreLock() {
-    return CreateMutexW(nullptr, FALSE, kTemplateStoreLockName);
+    ObjectSecurity security;
+    security.FromSddl(SessionObjectSddl());
+    return CreateMutexW(security.attributes(), FALSE, kTemplateStoreLockName);
 }
 
 TemplateStoreLockScope::TemplateStoreLockScope(HANDLE lock) : m_lock(lock) {

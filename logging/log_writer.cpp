@@ -1,5 +1,6 @@
 #include "logging/log_writer.h"
 
+#include "common/object_security.h"
 #include "common/unique_owner.h"
 #include "common/wide_format.h"
 #include "logging/settings.h"
@@ -17,8 +18,7 @@ const wchar_t kLogFileName[] = L"log.txt";
 struct WriterState {
     SRWLOCK lock = SRWLOCK_INIT;
     bool securityBuilt = false;
-    SECURITY_DESCRIPTOR descriptor{};
-    SECURITY_ATTRIBUTES attributes{};
+    ObjectSecurity security;
     std::wstring* folder = nullptr;
     std::wstring* path = nullptr;
     HANDLE mutex = nullptr;
@@ -56,6 +56,23 @@ std::wstring ProcessName() {
         state.processName = GetFileNamePart(std::wstring(buffer, length < MAX_PATH ? length : MAX_PATH - 1));
     }
     return state.processName;
+}
+
+// Append-only access: the system puts every write at the end of the file, so even a writer
+// that gave up waiting for the mutex can never overwrite another process's line. Delete sharing
+// lets a rotation (which opens the file for deletion to move it) and an append meet: without it,
+// a writer that did not get the mutex in time lost its line when it came upon a move under way,
+// and its still open file would keep a rotation from moving the file. A sharing violation (a
+// program that opened the file without sharing it) is retried for a short while.
+unique_file OpenLogFile(const std::wstring& path) {
+    constexpr int kAttempts = 20;
+    for (int attempt = 1;; ++attempt) {
+        unique_file file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file || attempt == kAttempts || GetLastError() != ERROR_SHARING_VIOLATION) return file;
+        Sleep(attempt < 5 ? 0 : 1);
+    }
 }
 
 void LogWithLevel(int threshold, const wchar_t* moduleName, const wchar_t* format, va_list args) {
@@ -116,13 +133,10 @@ void WriteLog(const char* bytes, DWORD count) {
     {
         SharedLock guard(&state.lock);
         if (!state.securityBuilt) {
-            // A null DACL lets every user and integrity level (low-integrity tabs, the
-            // elevated installer) open the same mutex.
-            InitializeSecurityDescriptor(&state.descriptor, SECURITY_DESCRIPTOR_REVISION);
-            SetSecurityDescriptorDacl(&state.descriptor, TRUE, nullptr, FALSE);
-            state.attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
-            state.attributes.lpSecurityDescriptor = &state.descriptor;
-            state.attributes.bInheritHandle = FALSE;
+            // Every user and integrity level (low-integrity tabs, the elevated installer) may
+            // wait on the mutex and release it; nobody may do more (a null DACL would let any
+            // process change its security or hold it for good under another name's rights).
+            state.security.FromSddl(LogMutexSddl());
             state.securityBuilt = true;
         }
         if (ConfiguredLevel() <= 0) return;
@@ -133,7 +147,10 @@ void WriteLog(const char* bytes, DWORD count) {
             state.folder = new std::wstring(logFolder);
             state.path = new std::wstring(JoinPath(logFolder, kLogFileName));
         }
-        if (!state.mutex) state.mutex = CreateMutexW(&state.attributes, FALSE, kMutexName);
+        // Only the rights the DACL gives everyone are asked for, so that a mutex another user
+        // made opens too.
+        if (!state.mutex)
+            state.mutex = CreateMutexExW(state.security.attributes(), kMutexName, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
         path = *state.path;
         folder = *state.folder;
         mutex = state.mutex;
@@ -142,11 +159,7 @@ void WriteLog(const char* bytes, DWORD count) {
     // Whatever the wait gives (signalled, abandoned, timed out), the line is written.
     if (mutex) WaitForSingleObject(mutex, 100);
 
-    // Append-only access: the system puts every write at the end of the file, so even a
-    // writer that gave up waiting for the mutex can never overwrite another process's line.
-    unique_file file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file file = OpenLogFile(path);
     if (file) {
         const DWORD sizeBefore = GetFileSize(file.get(), nullptr);
         SetFilePointer(file.get(), 0, nullptr, FILE_END);

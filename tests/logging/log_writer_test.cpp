@@ -187,6 +187,22 @@ TEST_F(LogWriterTest, ABusyMutexDelaysALineButNeverDropsIt) {
     EXPECT_TRUE(Contains(LogText(), "entry LogExt"));
 }
 
+TEST_F(LogWriterTest, ALineMeetingARotationUnderWayIsNotLost) {
+    // Another process is moving the file away (MoveFile holds it open for deletion) while a
+    // writer that did not get the mutex in time appends.
+    SetLogLevelDword(2);
+    ASSERT_EQ(0, RunProgram(L"log_child.exe", L"one", 20000));
+    unique_file moving(CreateFileW(LogFile().c_str(), DELETE | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+    ASSERT_TRUE(moving);
+    ASSERT_EQ(0, RunProgram(L"log_child.exe", L"one", 20000));
+    moving.reset();
+    size_t lines = 0;
+    for (const std::string& line : Lines(LogText())) lines += Contains(line, "entry LogExt");
+    EXPECT_EQ(2u, lines);
+}
+
 TEST_F(LogWriterTest, ConcurrentProcessesLoseAndTearNoLine) {
     SetLogLevelDword(2);
     constexpr int kProcesses = 4;
