@@ -7,7 +7,7 @@
 #include <shellapi.h>
 
 bool ShellExecuteProcess(const wchar_t* program, const wchar_t* parameters, bool runAsAdministrator,
-                         DWORD waitMilliseconds) {
+                         DWORD waitMilliseconds, DWORD* exitCode) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -22,7 +22,9 @@ bool ShellExecuteProcess(const wchar_t* program, const wchar_t* parameters, bool
         return false;
     }
     unique_handle process(info.hProcess);
-    return WaitForSingleObject(process.get(), waitMilliseconds) != WAIT_TIMEOUT;
+    if (WaitForSingleObject(process.get(), waitMilliseconds) == WAIT_TIMEOUT) return false;
+    if (exitCode && !GetExitCodeProcess(process.get(), exitCode)) *exitCode = 1;
+    return true;
 }
 
 bool IsWow64() {
@@ -51,4 +53,29 @@ std::wstring GetTempFolder() {
     // handing out a cut-off path.
     if (length == 0 || length >= MAX_PATH) return std::wstring();
     return std::wstring(path, length - 1);
+}
+
+std::wstring GetSystemProgram(const wchar_t* program) {
+    wchar_t folder[MAX_PATH] = L"";
+    UINT length = 0;
+#if !defined(_WIN64)
+    if (IsWow64()) length = GetSystemWow64DirectoryW(folder, MAX_PATH);
+#endif
+    if (length == 0) length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    return JoinPath(std::wstring(folder, length), program);
+}
+
+bool IsSameFile(const std::wstring& first, const std::wstring& second) {
+    BY_HANDLE_FILE_INFORMATION information[2] = {};
+    const std::wstring* paths[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+        unique_file file(CreateFileW(paths[i]->c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!file || !GetFileInformationByHandle(file.get(), &information[i])) return false;
+    }
+    return information[0].dwVolumeSerialNumber == information[1].dwVolumeSerialNumber &&
+           information[0].nFileIndexHigh == information[1].nFileIndexHigh &&
+           information[0].nFileIndexLow == information[1].nFileIndexLow;
 }

@@ -1,8 +1,14 @@
 // DllInstallExt and DllRegisterExt: the DLL installs itself through a chain of rundll32.exe
 // processes, each waiting for the next: the launching run starts the elevated run ("runas",
-// "ADMIN"), which copies the DLL into the product folder, registers the copy through
+// "ADMIN"), which puts the DLL into the product folder, registers it there through
 // DllRegisterExt, then writes the uninstall entry or starts the 64-bit twin, and shows the
-// closing message. The steps go on whatever the previous one gave; there is no rollback.
+// closing message. Each run ends its rundll32 process with its outcome as the exit code.
+//
+// The elevated run writes into Program Files what every user's browser then loads, so it takes
+// nothing from where the user can write while it runs: the folders come from the system, programs
+// are started by full path, a file already installed is registered where it is (never copied back
+// from the temporary folder), and a new copy is made in the install folder before the old one is
+// moved aside, so that a copy that fails changes nothing and registers nothing.
 #include "common/process_launch.h"
 #include "common/unique_owner.h"
 #include "common/wide_format.h"
@@ -16,6 +22,10 @@ namespace {
 
 const wchar_t kInstalledMessage[] =
     L"Zorvanti extension has been installed. Please press OK and restart Internet Explorer.";
+const wchar_t kFailedMessage[] =
+    L"Zorvanti extension could not be installed. Nothing has been changed. Please run the installer again "
+    L"as an administrator.";
+const wchar_t kStagedSuffix[] = L".new";
 
 void WriteUninstallEntry(const std::wstring& target) {
     const std::wstring command = FormatWide(L"rundll32.exe \"%s\",DllUninstallExt", target.c_str());
@@ -26,13 +36,16 @@ void WriteUninstallEntry(const std::wstring& target) {
     RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion", L"1.0.0.1");
 }
 
-void StartTwinInstall(const std::wstring& moduleFolder) {
+bool StartTwinInstall(const std::wstring& moduleFolder) {
     LogDll(L"DllInstallExt() -> ShellExecuteProcess64");
+    const std::wstring rundll32 = GetTwinRundll32();
     const std::wstring parameters =
         FormatWide(L"\"%s\",DllInstallExt ADMIN", JoinPath(moduleFolder, kDll64Name).c_str());
     SetEnvironmentVariableW(kTwinEnvironmentVariable, L"1");
-    ShellExecuteProcess(GetTwinRundll32().c_str(), parameters.c_str(), false, INFINITE);
+    DWORD outcome = kInstallFailed;
+    const bool ran = !rundll32.empty() && ShellExecuteProcess(rundll32.c_str(), parameters.c_str(), false, INFINITE, &outcome);
     SetEnvironmentVariableW(kTwinEnvironmentVariable, nullptr);
+    return ran && outcome == kInstallSucceeded;
 }
 
 bool StartedAsTwin() {
@@ -40,30 +53,72 @@ bool StartedAsTwin() {
     return GetEnvironmentVariableW(kTwinEnvironmentVariable, value, ARRAYSIZE(value)) > 0;
 }
 
-void ElevatedRun(const std::wstring& moduleFolder, const std::wstring& installFolder, bool wow64Process) {
+// Puts `source` at `target`, keeping an installed copy as the backup. False (and the installed
+// copy untouched, nothing left behind) when it cannot.
+bool PlaceFile(const std::wstring& source, const std::wstring& target) {
+    const std::wstring staged = target + kStagedSuffix;
+    DeleteFileW(staged.c_str());
+    if (!CopyFileW(source.c_str(), staged.c_str(), FALSE)) {
+        LogDll(L"DllInstallExt() -> copy failed: %d", static_cast<int>(GetLastError()));
+        return false;
+    }
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        const std::wstring backup = GetBackupPath(kThisDllName);
+        if (backup.empty()) {
+            LogDll(L"DllInstallExt() -> no temporary folder for the previous copy");
+            DeleteFileW(staged.c_str());
+            return false;
+        }
+        DeleteFileW(backup.c_str());
+        MoveFileW(target.c_str(), backup.c_str());
+    }
+    if (!MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        LogDll(L"DllInstallExt() -> replace failed: %d", static_cast<int>(GetLastError()));
+        DeleteFileW(staged.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool Register(const std::wstring& target) {
+    const std::wstring rundll32 = GetSystemProgram(kRundll32);
+    const std::wstring registration = FormatWide(L"\"%s\",DllRegisterExt", target.c_str());
+    DWORD outcome = kInstallFailed;
+    return !rundll32.empty() && ShellExecuteProcess(rundll32.c_str(), registration.c_str(), false, INFINITE, &outcome) &&
+           outcome == kInstallSucceeded;
+}
+
+DWORD ElevatedRun(const std::wstring& moduleFolder, const std::wstring& installFolder, bool wow64Process) {
     const std::wstring source = JoinPath(moduleFolder, kThisDllName);
     const std::wstring target = JoinPath(installFolder, kThisDllName);
-    const std::wstring backup = GetBackupPath(kThisDllName);
 
-    // An installed copy is moved aside before the new one is written. When the installer
-    // runs from the install folder itself, source and target are one file: the copy then
-    // comes from the backup it has just become.
-    DeleteFileW(backup.c_str());
-    MoveFileW(target.c_str(), backup.c_str());
-    const std::wstring& copyFrom = lstrcmpiW(source.c_str(), target.c_str()) == 0 ? backup : source;
-    CopyFileW(copyFrom.c_str(), target.c_str(), FALSE);
-
-    const std::wstring registration = FormatWide(L"\"%s\",DllRegisterExt", target.c_str());
-    ShellExecuteProcess(kRundll32, registration.c_str(), false, INFINITE);
+    bool succeeded = !installFolder.empty();
+    if (!succeeded) {
+        LogDll(L"DllInstallExt() -> no Program Files folder");
+    } else if (IsSameFile(source, target)) {
+        // Run from the installed copy itself (by any spelling of its path): it stays where it is
+        // and is registered again.
+        LogDll(L"DllInstallExt() -> registering the installed copy in place");
+    } else {
+        succeeded = PlaceFile(source, target);
+    }
+    if (succeeded) {
+        succeeded = Register(target);
+        if (!succeeded) LogDll(L"DllInstallExt() -> registration failed");
+    }
 
     LogDll(L"DllInstallExt() -> fWow64Process=%d", wow64Process ? 1 : 0);
-    if (!wow64Process)
-        WriteUninstallEntry(target);
-    else
-        StartTwinInstall(moduleFolder);
+    if (succeeded) {
+        if (!wow64Process)
+            WriteUninstallEntry(target);
+        else
+            succeeded = StartTwinInstall(moduleFolder);
+    }
 
     if (!StartedAsTwin())
-        MessageBoxW(nullptr, kInstalledMessage, L"Installer", MB_SYSTEMMODAL);
+        MessageBoxW(nullptr, succeeded ? kInstalledMessage : kFailedMessage, L"Installer",
+                    succeeded ? MB_SYSTEMMODAL : MB_SYSTEMMODAL | MB_ICONERROR);
+    return succeeded ? kInstallSucceeded : kInstallFailed;
 }
 
 }  // namespace
@@ -76,27 +131,32 @@ extern "C" void CALLBACK DllInstallExt(HWND, HINSTANCE, LPSTR commandLine, int) 
     const bool fAlreadyStarted = GetLastError() == ERROR_ALREADY_EXISTS;
     LogDll(L"DllInstallExt() -> fAlreadyStarted=%d", fAlreadyStarted ? 1 : 0);
 
+    DWORD outcome = kInstallFailed;
     try {
         const std::wstring moduleFolder = GetModuleFolder();
         const bool fWow64Process = IsWow64();
         const std::wstring installFolder = GetInstallFolder(fWow64Process);
-        CreateDirectoryW(installFolder.c_str(), nullptr);
+        if (!installFolder.empty()) CreateDirectoryW(installFolder.c_str(), nullptr);
 
         if (lstrcmpiA(text, kAdminArgument) == 0) {
-            ElevatedRun(moduleFolder, installFolder, fWow64Process);
-            return;
+            outcome = ElevatedRun(moduleFolder, installFolder, fWow64Process);
+        } else if (!fAlreadyStarted) {
+            // The path is quoted: rundll32.exe would cut an unquoted one at its first blank.
+            const std::wstring rundll32 = GetSystemProgram(kRundll32);
+            const std::wstring parameters =
+                FormatWide(L"\"%s\",DllInstallExt ADMIN", JoinPath(moduleFolder, kThisDllName).c_str());
+            if (!rundll32.empty()) ShellExecuteProcess(rundll32.c_str(), parameters.c_str(), true, INFINITE, &outcome);
         }
-        // Another installation is under way in this logon session.
-        if (fAlreadyStarted) return;
-        // The path is quoted: rundll32.exe would cut an unquoted one at its first blank.
-        const std::wstring parameters =
-            FormatWide(L"\"%s\",DllInstallExt ADMIN", JoinPath(moduleFolder, kThisDllName).c_str());
-        ShellExecuteProcess(kRundll32, parameters.c_str(), true, INFINITE);
+        // Another installation under way in this logon session: this run ends at once, failed.
     } catch (...) {
         // Out of memory: nothing more can be done; the mutex is closed on the way out.
     }
+    installMutex.reset();
+    ExitRundll32(outcome);
 }
 
 extern "C" HRESULT CALLBACK DllRegisterExt(HWND, HINSTANCE, LPSTR, int) {
-    return RegisterModule(true);
+    const HRESULT hr = RegisterModule(true);
+    ExitRundll32(SUCCEEDED(hr) ? kInstallSucceeded : kInstallFailed);
+    return hr;
 }

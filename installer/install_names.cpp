@@ -1,32 +1,83 @@
 #include "installer/install_names.h"
 
 #include "common/process_launch.h"
+#include "common/unique_owner.h"
 #include "logging/log_writer.h"
 
-std::wstring GetInstallFolder(bool wow64Process) {
-    wchar_t programFiles[MAX_PATH] = L"";
-#if defined(_WIN64)
-    // A 64-bit process is never WOW64, yet it runs on 64-bit Windows only.
-    (void)wow64Process;
-    const wchar_t* reference = L"%ProgramW6432%";
-#else
-    const wchar_t* reference = wow64Process ? L"%ProgramW6432%" : L"%ProgramFiles%";
+#include <knownfolders.h>
+#include <shlobj.h>
+
+namespace {
+
+#if !defined(_WIN64)
+// 64-bit Windows's own Program Files folder, as the system records it in the 64-bit registry
+// view (a 32-bit process cannot ask for FOLDERID_ProgramFilesX64).
+std::wstring NativeProgramFilesFromRegistry() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return std::wstring();
+    unique_hkey owned(key);
+    for (const wchar_t* name : {L"ProgramW6432Dir", L"ProgramFilesDir"}) {
+        wchar_t folder[MAX_PATH] = L"";
+        DWORD size = sizeof(folder) - sizeof(wchar_t);
+        DWORD type = 0;
+        if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) == ERROR_SUCCESS &&
+            type == REG_SZ && folder[0])
+            return folder;
+    }
+    return std::wstring();
+}
 #endif
-    ExpandEnvironmentStringsW(reference, programFiles, MAX_PATH);
+
+std::wstring KnownProgramFiles() {
+    PWSTR folder = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &folder))) return std::wstring();
+    unique_cotaskmem owned(folder);
+    return folder;
+}
+
+// A folder the elevated run may write into: an absolute path (drive or UNC), nothing else.
+bool IsAbsolute(const std::wstring& folder) {
+    return (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\') || folder.compare(0, 2, L"\\\\") == 0;
+}
+
+}  // namespace
+
+std::wstring GetInstallFolder(bool wow64Process) {
+    // Asked of the system, never taken from the environment, which an unelevated process of the
+    // same user can change (HKCU\Environment) for the elevated run it starts.
+#if defined(_WIN64)
+    (void)wow64Process;   // a 64-bit process is never WOW64, yet it runs on 64-bit Windows only
+    std::wstring programFiles = KnownProgramFiles();
+#else
+    std::wstring programFiles = wow64Process ? NativeProgramFilesFromRegistry() : KnownProgramFiles();
+#endif
+    if (!IsAbsolute(programFiles)) return std::wstring();
     return JoinPath(programFiles, kProductFolder);
 }
 
 std::wstring GetBackupPath(const wchar_t* fileName) {
-    return JoinPath(GetTempFolder(), (std::wstring(fileName) + kBackupSuffix).c_str());
+    const std::wstring temp = GetTempFolder();
+    if (!IsAbsolute(temp)) return std::wstring();
+    return JoinPath(temp, (std::wstring(fileName) + kBackupSuffix).c_str());
 }
 
 std::wstring GetTwinRundll32() {
     wchar_t folder[MAX_PATH] = L"";
 #if defined(_WIN64)
-    if (!GetSystemWow64DirectoryW(folder, MAX_PATH)) return kRundll32;
+    if (!GetSystemWow64DirectoryW(folder, MAX_PATH)) return std::wstring();
     return JoinPath(folder, kRundll32);
 #else
-    if (!GetWindowsDirectoryW(folder, MAX_PATH)) return kRundll32;
+    if (!GetSystemWindowsDirectoryW(folder, MAX_PATH)) return std::wstring();
     return JoinPath(JoinPath(folder, L"Sysnative"), kRundll32);
 #endif
+}
+
+void ExitRundll32(DWORD code) {
+    wchar_t path[MAX_PATH] = L"";
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    if (lstrcmpiW(GetFileNamePart(path).c_str(), kRundll32) != 0) return;
+    ExitProcess(code);
 }

@@ -25,14 +25,24 @@ constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersi
 // the closing message to its parent, so that the user sees one message per installation.
 constexpr wchar_t kTwinEnvironmentVariable[] = L"VELNORIE_INSTALL_TWIN";
 
-// "%ProgramW6432%\Zorvanti" on 64-bit Windows (for both builds), "%ProgramFiles%\Zorvanti"
-// on 32-bit Windows.
+// "<Program Files>\Zorvanti", with 64-bit Windows's own Program Files folder for both builds
+// there (what "%ProgramW6432%" names); empty when the system does not tell.
 std::wstring GetInstallFolder(bool wow64Process);
 
-// The backup path in the temporary folder: "<temp>\<file name>.bak".
+// The backup path in the temporary folder: "<temp>\<file name>.bak"; empty when there is no
+// usable temporary folder (the installed file then stays where it is).
 std::wstring GetBackupPath(const wchar_t* fileName);
 
 // The rundll32.exe that can load the other build from this process: the 64-bit one through
 // "Sysnative" from a 32-bit process, the 32-bit one in the WOW64 system folder from a 64-bit
-// process. (A plain "rundll32.exe" always resolves to this process's own bitness.)
+// process. (A plain "rundll32.exe" always resolves to this process's own bitness.) Empty when
+// the system does not tell.
 std::wstring GetTwinRundll32();
+
+// Outcome of an installer run, reported as the rundll32 process's exit code.
+constexpr DWORD kInstallSucceeded = 0;
+constexpr DWORD kInstallFailed = 1;
+
+// Ends a rundll32 process with `code`, so that whoever started it learns the outcome (rundll32
+// itself always ends with 0). Called from within any other program, it returns.
+void ExitRundll32(DWORD code);

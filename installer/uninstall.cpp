@@ -13,8 +13,12 @@ namespace {
 void UninstallCopy(const std::wstring& installFolder, const wchar_t* fileName) {
     const std::wstring target = JoinPath(installFolder, fileName);
     const std::wstring backup = GetBackupPath(fileName);
+    const std::wstring rundll32 = GetSystemProgram(kRundll32);
     const std::wstring parameters = FormatWide(L"\"%s\",DllUnregisterExt", target.c_str());
-    ShellExecuteProcess(kRundll32, parameters.c_str(), false, INFINITE);
+    if (!rundll32.empty()) ShellExecuteProcess(rundll32.c_str(), parameters.c_str(), false, INFINITE);
+    // Without a temporary folder the file stays where it is (a relative backup path would move
+    // it into whatever folder rundll32 runs in).
+    if (backup.empty()) return;
     DeleteFileW(backup.c_str());
     MoveFileW(target.c_str(), backup.c_str());
 }
@@ -24,11 +28,13 @@ void UninstallCopy(const std::wstring& installFolder, const wchar_t* fileName) {
 extern "C" void CALLBACK DllUninstallExt(HWND, HINSTANCE, LPSTR, int) {
     try {
         const std::wstring installFolder = GetInstallFolder(IsWow64());
+        if (installFolder.empty()) return;
 #if defined(_WIN64)
         // The one uninstall entry of a 64-bit installation belongs to this build; the 32-bit
         // copy beside it is uninstalled first, by its own build in a 32-bit rundll32.
         const std::wstring twin = FormatWide(L"\"%s\",DllUninstallExt", JoinPath(installFolder, kDll32Name).c_str());
-        ShellExecuteProcess(GetTwinRundll32().c_str(), twin.c_str(), false, INFINITE);
+        const std::wstring twinRundll32 = GetTwinRundll32();
+        if (!twinRundll32.empty()) ShellExecuteProcess(twinRundll32.c_str(), twin.c_str(), false, INFINITE);
 #endif
         UninstallCopy(installFolder, kThisDllName);
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,29 @@ int Put(const wchar_t* path) {
     return 0;
 }
 
+constexpr size_t kMaxPrettyDepth = 200;
+
+// The deepest nesting of arrays and objects in JSON text (strings skipped), counted without
+// recursion.
+size_t NestingDepth(const std::string& text) {
+    size_t depth = 0, deepest = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
 int Get(bool pretty) {
     StoreSession store(true);
     std::wstring text;
@@ -184,10 +208,16 @@ int Get(bool pretty) {
     Out("DebugTime: " + std::to_string(debugTime) + "\n");
     std::string utf8 = WideToUtf8(text);
     if (pretty && !utf8.empty()) {
-        try {
-            utf8 = json::parse(utf8).dump(2);
-        } catch (const json::exception&) {
-            Err("the stored text is not valid JSON; shown as it is\n");
+        // Any page can write the store. Indenting is recursive, so text nested deeper than any
+        // template is shown as it is rather than exhausting the stack.
+        if (NestingDepth(utf8) > kMaxPrettyDepth) {
+            Err("the stored text is nested deeper than " + std::to_string(kMaxPrettyDepth) + " levels; shown as it is\n");
+        } else {
+            try {
+                utf8 = json::parse(utf8).dump(2);
+            } catch (const json::exception&) {
+                Err("the stored text is not valid JSON; shown as it is\n");
+            }
         }
     }
     Out(utf8 + (utf8.empty() ? "" : "\n"));

@@ -186,7 +186,9 @@ bool MaskedPatternMatches(const std::wstring& pattern, const std::wstring& text)
     return star == 0 || text.compare(0, star, pattern, 0, star) == 0;
 }
 
-std::wstring ScriptString(const json& value) {
+std::wstring ScriptString(const json& value) { return ScriptString(value, 0); }
+
+std::wstring ScriptString(const json& value, int depth) {
     if (value.is_string()) return Utf8ToWide(value.get<std::string>());
     if (value.is_null()) return L"null";
     if (value.is_boolean()) return value.get<bool>() ? L"true" : L"false";
@@ -198,7 +200,11 @@ std::wstring ScriptString(const json& value) {
     }
     if (value.is_array()) {
         std::wstring joined;
-        for (size_t i = 0; i < value.size(); ++i) joined += (i ? L"," : L"") + (value[i].is_null() ? L"" : ScriptString(value[i]));
+        // Nested arrays join as script joins them; past any sane depth, what is deeper is left
+        // out rather than exhausting the stack.
+        if (depth > 200) return joined;
+        for (size_t i = 0; i < value.size(); ++i)
+            joined += (i ? L"," : L"") + (value[i].is_null() ? L"" : ScriptString(value[i], depth + 1));
         return joined;
     }
     return L"[object Object]";

@@ -17,6 +17,7 @@ bool MaskedPatternMatches(const std::wstring& pattern, const std::wstring& text)
 
 // A JSON value as JavaScript's "" + value turns it into a string.
 std::wstring ScriptString(const nlohmann::json& value);
+std::wstring ScriptString(const nlohmann::json& value, int depth);
 
 std::wstring Utf8ToWide(const std::string& utf8, bool* valid = nullptr);
 std::string WideToUtf8(const std::wstring& wide);

@@ -1,15 +1,37 @@
 #!/usr/bin/env bash
 # The main job: installs the toolchain when it is missing, builds both architectures, writes
 # the package into dist/ and verifies it by installing and uninstalling it under Wine.
+#
+# dist/ holds stripped DLLs and tools (they load into every tab of every browser process), the
+# debug information of each beside it in a file of its own (NAME.debug, found by a debugger
+# through the debug link in NAME), and SHA256SUMS of every file.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/tools/setup.sh" build
 "$here/tools/build.sh" all --dist
 rm -rf "$here/dist"
 mkdir -p "$here/dist/x86" "$here/dist/x64"
-cp "$here/build/dist-x86/bin/VelnorIEx32.dll" "$here/dist/x86/"
-cp "$here/build/dist-x64/bin/VelnorIEx64.dll" "$here/dist/x64/"
-cp "$here/build/dist-x86/bin/VelnorSSOStore.exe" "$here/dist/x86/"
-cp "$here/build/dist-x64/bin/VelnorSSOStore.exe" "$here/dist/x64/"
-echo "built dist/x86/VelnorIEx32.dll, dist/x64/VelnorIEx64.dll and VelnorSSOStore.exe for both"
+
+# Copies a built file into dist/<arch>, keeps its debug information beside it and strips it.
+ship() {  # $1 arch, $2 cross prefix, $3 file
+  local arch=$1 cross=$2 name
+  name=$(basename "$3")
+  cp "$3" "$here/dist/$arch/"
+  (
+    cd "$here/dist/$arch"
+    "$cross-objcopy" --only-keep-debug "$name" "$name.debug"
+    "$cross-strip" --strip-all "$name"
+    "$cross-objcopy" --add-gnu-debuglink="$name.debug" "$name"
+  )
+}
+ship x86 i686-w64-mingw32 "$here/build/dist-x86/bin/VelnorIEx32.dll"
+ship x86 i686-w64-mingw32 "$here/build/dist-x86/bin/VelnorSSOStore.exe"
+ship x64 x86_64-w64-mingw32 "$here/build/dist-x64/bin/VelnorIEx64.dll"
+ship x64 x86_64-w64-mingw32 "$here/build/dist-x64/bin/VelnorSSOStore.exe"
+(cd "$here/dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort | xargs sha256sum >SHA256SUMS)
+
+echo "dist/:"
+(cd "$here/dist" && find . -type f | sed 's|^\./||' | sort | while read -r file; do
+  printf '  %-32s %10d bytes\n' "$file" "$(stat -c %s "$file")"
+done)
 "$here/tools/verify-package.sh" "$here/dist" "$here/build/dist-x64/bin/package_check.exe"

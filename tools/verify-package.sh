@@ -18,6 +18,17 @@ ok() { printf '  ok    %s\n' "$1"; }
 bad() { printf '  FAIL  %s\n' "$1"; failures=$((failures + 1)); }
 expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: expected '$3', found '$2'"; fi; }
 
+echo "== the package's files"
+if (cd "$dist" && sha256sum --quiet -c SHA256SUMS); then ok "every file matches SHA256SUMS"; else bad "SHA256SUMS does not match the files"; fi
+for file in x86/VelnorIEx32.dll x64/VelnorIEx64.dll x86/VelnorSSOStore.exe x64/VelnorSSOStore.exe; do
+  if [ -f "$dist/$file.debug" ] && ! objdump -h "$dist/$file" 2>/dev/null | grep -q '\.debug_info' &&
+     objdump -h "$dist/$file" 2>/dev/null | grep -q '\.gnu_debuglink'; then
+    ok "$file is stripped and links to $file.debug"
+  else
+    bad "$file is not stripped with its debug information beside it"
+  fi
+done
+
 prefix=$(mktemp -d /tmp/velnor-verify.XXXXXX)
 trap 'wineserver -k 2>/dev/null; rm -rf "$prefix"' EXIT
 echo "== preparing a fresh Wine prefix"

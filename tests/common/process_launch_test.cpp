@@ -53,4 +53,43 @@ TEST(ProcessLaunchTest, TempFolderDropsTheTrailingBackslash) {
     EXPECT_NE(L'\\', GetTempFolder().back());
 }
 
+TEST(ProcessLaunchTest, AnOverLongTemporaryFolderIsNone) {
+    // Long enough that GetTempPathW cannot give it in 260 units: none, never a cut-off or empty
+    // path that a caller would join into a relative one.
+    wchar_t saved[4096] = L"";
+    const DWORD savedLength = GetEnvironmentVariableW(L"TMP", saved, 4096);
+    const std::wstring folder = L"C:\\" + std::wstring(300, L'd');
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", folder.c_str()));
+    EXPECT_EQ(L"", GetTempFolder());
+    SetEnvironmentVariableW(L"TMP", savedLength ? saved : nullptr);
+    EXPECT_NE(L"", GetTempFolder());
+}
+
+TEST(ProcessLaunchTest, SystemProgramsHaveFullPathsOfTheProcessesOwnBitness) {
+    const std::wstring rundll32 = GetSystemProgram(L"rundll32.exe");
+    wchar_t expected[MAX_PATH] = L"";
+    if (IsWow64())
+        GetSystemWow64DirectoryW(expected, MAX_PATH);
+    else
+        GetSystemDirectoryW(expected, MAX_PATH);
+    EXPECT_EQ(std::wstring(expected) + L"\\rundll32.exe", rundll32);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(rundll32.c_str()));
+}
+
+TEST(ProcessLaunchTest, SameFileWhateverTheSpelling) {
+    const std::wstring folder = FreshFolder(L"same-file");
+    const std::wstring file = folder + L"\\Some Long Name.dll";
+    WriteFileBytes(file, "x");
+    WriteFileBytes(folder + L"\\other.dll", "x");
+    wchar_t shortPath[MAX_PATH] = L"";
+    ASSERT_GT(GetShortPathNameW(file.c_str(), shortPath, MAX_PATH), 0u);
+    std::wstring upper = file;
+    for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));
+    EXPECT_TRUE(IsSameFile(file, shortPath));
+    EXPECT_TRUE(IsSameFile(file, upper));
+    EXPECT_TRUE(IsSameFile(file, folder + L"\\.\\Some Long Name.dll"));
+    EXPECT_FALSE(IsSameFile(file, folder + L"\\other.dll")) << "same bytes, another file";
+    EXPECT_FALSE(IsSameFile(file, folder + L"\\missing.dll"));
+}
+
 }  // namespace

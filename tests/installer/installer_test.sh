@@ -56,6 +56,63 @@ run_install() {  # rundll32 DllInstallExt with the given command-line text, as a
 }
 lines() { tr -d '\r' <"$log" | grep -c -- "$1"; }
 message='Installer	Zorvanti extension has been installed. Please press OK and restart Internet Explorer.'
+failed_message='Zorvanti extension could not be installed. Nothing has been changed. Please run the installer again as an administrator.'
+
+# An unelevated process of the user can change the user's environment for the elevated run it
+# starts: the elevated run must take its folders from the system.
+wine reg add 'HKCU\Environment' /v ProgramW6432 /d 'C:\users\Public\evil' /f >/dev/null
+wine reg add 'HKCU\Environment' /v ProgramFiles /d 'C:\users\Public\evil' /f >/dev/null
+evil=$(wine_unix 'C:\users\Public\evil')
+
+# What an elevated run must never do, whatever it is run from (checked after the installation):
+#   $1 the DLL, $2 the rundll32.exe that loads it, $3 how many runs register in place
+hardening_checks() {
+  local dll=$1 rundll=$2 in_place=$3 before spelling short
+  if [ -e "$evil" ]; then bad "something was put into the folder the user's environment named"; else ok "the environment's Program Files was not used"; fi
+
+  echo "== reinstalling from the install folder, by its own path and by its short name"
+  before=$(cksum <"$installed/$dll")
+  short=$(wine 'C:\package_check.exe' short-path "$INSTALL_DIR\\$dll" | tr -d '\r')
+  for spelling in "$INSTALL_DIR\\$dll" "$short"; do
+    printf 'planted by the user' >"$temp/$dll.bak"
+    : >"$log"; : >"$dialogs"
+    wine 'C:\package_check.exe' run "$rundll \"$spelling\",DllInstallExt"
+    sleep 1
+    expect "$spelling: the same bytes stay installed" "$(cksum <"$installed/$dll")" "$before"
+    expect "$spelling: nothing taken from the temporary folder" "$(cat "$temp/$dll.bak")" "planted by the user"
+    # (the 32-bit build's run also starts its installed twin, which registers itself in place too)
+    expect "$spelling: registered where it is" "$(lines 'registering the installed copy in place'):$(cat "$dialogs")" "$in_place:$message"
+  done
+  [ -n "$short" ] && [ "$short" != "$INSTALL_DIR\\$dll" ] && ok "the short name differs from the long one ($short)" || bad "no short name to try"
+
+  echo "== a copy that fails changes nothing and registers nothing"
+  mkdir -p "$installed/$dll.new"          # the copy's place is taken
+  printf 'a newer build' >>"$pkg/$dll"
+  : >"$log"; : >"$dialogs"
+  wine 'C:\package_check.exe' run "$rundll $package\\$dll,DllInstallExt"
+  sleep 1
+  expect "the failure is shown" "$(cat "$dialogs")" "Installer	$failed_message"
+  expect "the installed copy is untouched" "$(cksum <"$installed/$dll")" "$before"
+  expect "nothing registered, no twin started" "$(lines 'copy failed'):$(lines 'ShellExecuteProcess64')" "1:0"
+  rmdir "$installed/$dll.new"
+
+  echo "== an over-long temporary folder fails cleanly"
+  local temp_value tmp_value long='C:\'
+  temp_value=$(reg_value 'HKCU\Environment' TEMP 64)
+  tmp_value=$(reg_value 'HKCU\Environment' TMP 64)
+  for part in 1 2 3; do long="$long$(printf 'd%.0s' $(seq 99))$part\\"; done
+  wine reg add 'HKCU\Environment' /v TEMP /d "$long" /f >/dev/null
+  wine reg add 'HKCU\Environment' /v TMP /d "$long" /f >/dev/null
+  : >"$log"; : >"$dialogs"
+  wine 'C:\package_check.exe' run "$rundll $package\\$dll,DllInstallExt"
+  sleep 1
+  wine reg add 'HKCU\Environment' /v TEMP /t REG_EXPAND_SZ /d "$temp_value" /f >/dev/null
+  wine reg add 'HKCU\Environment' /v TMP /t REG_EXPAND_SZ /d "$tmp_value" /f >/dev/null
+  expect "the failure is shown" "$(cat "$dialogs")" "Installer	$failed_message"
+  expect "the installed copy stays where it is" "$(cksum <"$installed/$dll")" "$before"
+  if ls "$(wine_unix 'C:\windows')"/*/"$dll.bak" "$(wine_unix 'C:\')"/"$dll.bak" >/dev/null 2>&1; then bad "a backup landed in a relative place"; else ok "no backup in a relative place"; fi
+  cp "$work/original.dll" "$pkg/$dll"
+}
 
 if [ "$arch" = x86 ]; then
   echo "== the whole chain from an unelevated run"
@@ -93,12 +150,16 @@ if [ "$arch" = x86 ]; then
   expect "the previous copy is kept as Temp\\VelnorIEx32.dll.bak" "$(cksum <"$temp/VelnorIEx32.dll.bak")" "$previous"
   if cmp -s "$installed/VelnorIEx32.dll" "$pkg/VelnorIEx32.dll"; then ok "the new copy is installed"; else bad "the new copy is not installed"; fi
   cp "$work/original.dll" "$pkg/VelnorIEx32.dll"
+  run_install VelnorIEx32.dll ""
+  hardening_checks VelnorIEx32.dll 'C:\windows\syswow64\rundll32.exe' 2
 else
   echo "== the 64-bit build on its own"
   run_install VelnorIEx64.dll ""
   if cmp -s "$installed/VelnorIEx64.dll" "$pkg/VelnorIEx64.dll"; then ok "VelnorIEx64.dll installed, byte-identical"; else bad "VelnorIEx64.dll not installed"; fi
   expect "registered from the installed copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 64)" "$INSTALL_DIR\\VelnorIEx64.dll"
   expect "one message box, with the product's text and caption" "$(cat "$dialogs")" "$message"
+  cp "$pkg/VelnorIEx64.dll" "$work/original.dll"
+  hardening_checks VelnorIEx64.dll rundll32.exe 1
 fi
 
 echo "== uninstall through the uninstall entry"

@@ -63,6 +63,18 @@ TEST(StoreToolTest, PutAndGetRoundTripAcrossProcessesWhileHoldRuns) {
     EXPECT_NE(std::string::npos, refused.output.find("the template store is not open in this session"));
 }
 
+TEST(StoreToolTest, GetPrettyShowsTextNestedBeyondAnyTemplateAsItIs) {
+    // Any page can write such text; indenting it recursively would exhaust the stack.
+    ComPtr<IVelnorIEExt> page = exttest::CreateExtension();
+    const std::wstring deep = std::wstring(250000, L'[') + std::wstring(250000, L']');
+    ASSERT_EQ(S_OK, exttest::PutTemplates(page, deep));
+    const ProgramResult pretty = Tool(L"get --pretty");
+    EXPECT_EQ(0, pretty.exitCode);
+    EXPECT_NE(std::string::npos, pretty.output.find("nested deeper than 200 levels; shown as it is"));
+    EXPECT_NE(std::string::npos, pretty.output.find(std::string(250000, '[') + std::string(250000, ']')));
+    ASSERT_EQ(S_OK, exttest::PutTemplates(page, L""));
+}
+
 TEST(StoreToolTest, ExtensionObjectsAndTheToolShareTheStore) {
     ComPtr<IVelnorIEExt> object = CreateExtension();
     ASSERT_EQ(0, Tool(L"put " + Quoted(WriteTemplates("t.json", kValid))).exitCode);

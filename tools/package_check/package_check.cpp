@@ -9,6 +9,7 @@
 //                                      runs until killed
 //   package_check mutex-absent         exit code 0 when "VelnorIE#Install" does not exist
 //   package_check hold-mutex MS        holds "VelnorIE#Install" for MS milliseconds
+//   package_check short-path PATH      prints the short (8.3) spelling of an existing path
 #include <windows.h>
 
 #include <cstdio>
@@ -100,6 +101,14 @@ int wmain(int argc, wchar_t** argv) {
         CloseHandle(mutex);
         return 0;
     }
-    fprintf(stderr, "usage: package_check run-uninstall | uninstall-command | watch-dialogs FILE | mutex-absent | hold-mutex MS\n");
+    if (mode == L"short-path" && argc > 2) {
+        wchar_t shortPath[MAX_PATH] = L"";
+        const DWORD length = GetShortPathNameW(argv[2], shortPath, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return 1;
+        printf("%ls\n", shortPath);
+        return 0;
+    }
+    fprintf(stderr, "usage: package_check run-uninstall | uninstall-command | watch-dialogs FILE | mutex-absent | hold-mutex MS"
+                    " | short-path PATH\n");
     return 2;
 }
