@@ -1,6 +1,9 @@
 // IServiceProvider and IAuthenticate: the browser's HTTP Basic authentication requests,
 // answered from the credentials the content script handed over.
 #include "extension/auth_credentials.h"
+#include "extension/store_access.h"
+#include "extension/template_isolation.h"
+#include "extension/template_store.h"
 #include "extension/velnor_ie_ext.h"
 #include "logging/log_writer.h"
 
@@ -25,7 +28,26 @@ STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR
     if (phwnd) *phwnd = nullptr;
     try {
         size_t recordCount = 0;
-        const std::vector<CredentialRecord> records = ParseCredentials(m_authCreds, &recordCount);
+        std::vector<CredentialRecord> records;
+        if (m_templateIsolation) {
+            // Answered from the store's own templates (those pages of this window read before,
+            // then what the store holds now), and what a trusted portal handed over; never from
+            // what any other page handed over.
+            records = m_storeCredentials;
+            {
+                StoreAccess store(*this);
+                if (store.view()) {
+                    const std::vector<CredentialRecord> stored =
+                        StoredBasicRecords(*ParseTemplatesCached(ReadTemplateText(store.view())));
+                    records.insert(records.end(), stored.begin(), stored.end());
+                }
+            }
+            const std::vector<CredentialRecord> handedOver = ParseCredentials(m_authCreds);
+            records.insert(records.end(), handedOver.begin(), handedOver.end());
+            recordCount = records.size();
+        } else {
+            records = ParseCredentials(m_authCreds, &recordCount);
+        }
         LogExt(L"CVelnorIEExt::Authenticate('%s', %d)", m_navigateUrl.c_str(), static_cast<int>(recordCount));
         bool answered = false;
         for (const CredentialRecord& record : records) {

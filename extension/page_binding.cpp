@@ -61,10 +61,10 @@ STDMETHODIMP CPageBinding::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPP
 STDMETHODIMP CPageBinding::get_Status(BSTR* pVal) { return m_extension->get_Status(pVal); }
 STDMETHODIMP CPageBinding::put_Status(BSTR newVal) { return m_extension->put_Status(newVal); }
 STDMETHODIMP CPageBinding::TestCall() { return m_extension->TestCall(); }
-STDMETHODIMP CPageBinding::get_Templates(BSTR* pVal) { return m_extension->get_Templates(pVal); }
-STDMETHODIMP CPageBinding::put_Templates(BSTR newVal) { return m_extension->put_Templates(newVal); }
+STDMETHODIMP CPageBinding::get_Templates(BSTR* pVal) { return m_extension->GetTemplatesForPage(m_page, pVal); }
+STDMETHODIMP CPageBinding::put_Templates(BSTR newVal) { return m_extension->PutTemplatesForPage(m_page, newVal); }
 STDMETHODIMP CPageBinding::get_AuthCreds(BSTR* pVal) { return m_extension->get_AuthCreds(pVal); }
-STDMETHODIMP CPageBinding::put_AuthCreds(BSTR newVal) { return m_extension->put_AuthCreds(newVal); }
+STDMETHODIMP CPageBinding::put_AuthCreds(BSTR newVal) { return m_extension->PutAuthCredsForPage(m_page, newVal); }
 STDMETHODIMP CPageBinding::get_DebugTime(LONG* pVal) { return m_extension->get_DebugTime(pVal); }
 STDMETHODIMP CPageBinding::put_DebugTime(LONG newVal) { return m_extension->put_DebugTime(newVal); }
 

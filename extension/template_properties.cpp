@@ -1,10 +1,15 @@
 // The Templates and DebugTime properties: the extension object's side of the template store.
+#include "common/hresult.h"
+#include "extension/page_binding.h"
 #include "extension/store_access.h"
+#include "extension/template_isolation.h"
 #include "extension/template_store.h"
 #include "extension/timer_map.h"
 #include "extension/velnor_ie_ext.h"
 #include "common/wide_format.h"
 #include "logging/log_writer.h"
+
+#include <algorithm>
 
 // The longest debug period a thread timer can run (USER_TIMER_MAXIMUM, about 24.8 days);
 // longer DebugTime values are capped to it.
@@ -97,5 +102,91 @@ STDMETHODIMP CVelnorIEExt::put_DebugTime(LONG newVal) {
         if (m_debugTimerId == 0)
             LogExt(L"CVelnorIEExt::put_DebugTime() -> SetTimer failed: %d", static_cast<int>(GetLastError()));
     }
+    return S_OK;
+}
+
+// ---- the same properties as a page reaches them (through its binding) ----
+
+bool CVelnorIEExt::IsolatesPage(const PageContext& page) const {
+    return m_templateIsolation && !IsTrustedPortal(m_trustedPortals, page.url);
+}
+
+HRESULT CVelnorIEExt::GetTemplatesForPage(const PageContext& page, BSTR* pVal) {
+    if (!IsolatesPage(page)) return get_Templates(pVal);
+    if (!pVal) return E_POINTER;
+    *pVal = nullptr;
+    LogExt(L"CVelnorIEExt::get_Templates()");
+    try {
+        std::wstring text;
+        {
+            StoreAccess store(*this);
+            if (!store.view()) {
+                LogExt(L"CVelnorIEExt::get_Templates() -> no mapping");
+                *pVal = SysAllocString(L"");
+                return *pVal ? S_OK : E_OUTOFMEMORY;
+            }
+            text = ReadTemplateText(store.view());
+        }
+        const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplatesCached(text);
+        std::vector<CredentialRecord> records;
+        const std::wstring own = TemplatesForPage(*parsed, text, page.url, &records);
+        *pVal = SysAllocStringLen(own.data(), static_cast<UINT>(own.size()));
+        if (!*pVal) return E_OUTOFMEMORY;
+        LogExt(L"CVelnorIEExt::get_Templates() -> %s", TemplateSummary(own.size()).c_str());
+        if (!parsed->valid) LogExt(L"CVelnorIEExt::get_Templates() -> isolated: the store holds no template array");
+        // Remembered from the store (never from the page) for Basic authentication.
+        for (CredentialRecord& record : records) {
+            const bool known = std::any_of(m_storeCredentials.begin(), m_storeCredentials.end(), [&](const CredentialRecord& r) {
+                return r.pattern == record.pattern && r.userName == record.userName && r.password == record.password;
+            });
+            if (!known) m_storeCredentials.push_back(std::move(record));
+        }
+        return S_OK;
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+HRESULT CVelnorIEExt::PutTemplatesForPage(const PageContext& page, BSTR newVal) {
+    if (!IsolatesPage(page)) return put_Templates(newVal);
+    LogExt(L"CVelnorIEExt::set_Templates()");
+    try {
+        // Read, merge and write under the store's lock, so that no other writer comes between.
+        StoreAccess store(*this);
+        if (!store.view()) {
+            LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
+            return S_OK;
+        }
+        const std::wstring stored = ReadTemplateText(store.view());
+        const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplatesCached(stored);
+        const std::wstring_view written(newVal ? newVal : L"", newVal ? wcslen(newVal) : 0);
+        std::wstring merged;
+        size_t leftOut = 0;
+        if (!MergePageWrite(*parsed, stored, written, page.url, merged, &leftOut)) {
+            LogExt(L"CVelnorIEExt::set_Templates() -> refused: %s", parsed->valid ? L"the page wrote no template array"
+                                                                              : L"the store holds no template array");
+            return E_INVALIDARG;
+        }
+        if (leftOut)
+            LogExt(L"CVelnorIEExt::set_Templates() -> left out %d templates for other pages", static_cast<int>(leftOut));
+        if (!WriteTemplateText(store.view(), merged.c_str())) {
+            LogExt(L"CVelnorIEExt::set_Templates() -> refused: %d characters, at most %d fit",
+                   static_cast<int>(merged.size()), static_cast<int>(kMaxTemplateTextLength));
+            return E_INVALIDARG;
+        }
+        LogExt(L"CVelnorIEExt::set_Templates() -> updated");
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+    LogExt(L"CVelnorIEExt::set_Templates() -> finished");
+    return S_OK;
+}
+
+HRESULT CVelnorIEExt::PutAuthCredsForPage(const PageContext& page, BSTR newVal) {
+    if (!IsolatesPage(page)) return put_AuthCreds(newVal);
+    LogExt(L"CVelnorIEExt::put_AuthCreds()");
+    // Basic authentication answers from the store's own templates: what a page hands over
+    // could name any site.
+    LogExt(L"CVelnorIEExt::put_AuthCreds() -> ignored under template isolation");
     return S_OK;
 }

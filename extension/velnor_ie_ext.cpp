@@ -7,6 +7,7 @@
 #include "extension/template_store.h"
 #include "extension/timer_map.h"
 #include "logging/log_writer.h"
+#include "logging/settings.h"
 #include "server/module.h"
 
 #include <exdispid.h>
@@ -34,6 +35,8 @@ HRESULT CVelnorIEExt::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
 
 CVelnorIEExt::CVelnorIEExt() {
     LockModule();
+    m_templateIsolation = ReadTemplateIsolationSetting();
+    if (m_templateIsolation) m_trustedPortals = ReadTrustedPortalsSetting();
     // Open the template store. The first object of the session creates and clears it; the
     // store lock keeps a concurrent first writer from being wiped by that clearing.
     m_templateSize = kTemplateStoreSize;

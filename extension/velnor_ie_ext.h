@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "VelnorIELib.h"
+#include "extension/auth_credentials.h"
 
 class PageMirror;
 struct PageContext;
@@ -88,6 +89,14 @@ public:
     // Whether the browser's top-level document is the one with that COM identity.
     bool ShowsDocument(IUnknown* document);
 
+    // Templates and AuthCreds as a page bound to `page` reaches them: under template isolation
+    // (unless the page belongs to a trusted portal) only that page's templates and no AuthCreds;
+    // otherwise the members above.
+    HRESULT GetTemplatesForPage(const PageContext& page, BSTR* pVal);
+    HRESULT PutTemplatesForPage(const PageContext& page, BSTR newVal);
+    HRESULT PutAuthCredsForPage(const PageContext& page, BSTR newVal);
+    bool IsolatesPage(const PageContext& page) const;
+
     // For tests of this class: what the browser cannot see from outside.
     DWORD BrowserEventsCookie() const { return m_browserEventsCookie; }
     bool BrowserEventsAdvised() const { return m_browserEventsAdvised; }
@@ -155,4 +164,13 @@ private:
     std::wstring m_authCreds;
     std::vector<UINT_PTR> m_timerIds;   // page and debug timers registered in g_timerMap
     std::unique_ptr<PageMirror> m_pageMirror;   // XPath's reusable mirror, empty between lookups
+
+    // Template isolation, as the settings were when the object was made (a browser window or tab
+    // takes a changed setting when it is opened anew).
+    bool m_templateIsolation = false;
+    std::vector<std::wstring> m_trustedPortals;
+    // Under isolation: the Basic records of the templates pages of this window read from the
+    // store, so that they answer also after their template has been dropped (as handed-over
+    // credentials do without isolation).
+    std::vector<CredentialRecord> m_storeCredentials;
 };

@@ -120,3 +120,29 @@ std::wstring GetLogFolder() {
 int ReadLogLevelSetting() {
     return RegGetKeyInt(HKEY_LOCAL_MACHINE, kSettingsKey, L"LogLevel", 0);
 }
+
+bool ReadTemplateIsolationSetting() {
+    return RegGetKeyInt(HKEY_LOCAL_MACHINE, kSettingsKey, L"TemplateIsolation", 0) == 1;
+}
+
+std::vector<std::wstring> ReadTrustedPortalsSetting() {
+    std::vector<std::wstring> portals;
+    DWORD type = 0, size = 0;
+    BYTE* raw = nullptr;
+    if (!RegQueryKeyValue(HKEY_LOCAL_MACHINE, kSettingsKey, L"TrustedPortals", &type, &size, &raw)) return portals;
+    unique_localmem data(raw);
+    if (type != REG_MULTI_SZ && type != REG_SZ) return portals;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(raw);
+    const size_t units = size / sizeof(wchar_t);
+    try {
+        for (size_t start = 0; start < units;) {
+            size_t end = start;
+            while (end < units && text[end] != L'\0') ++end;
+            if (end > start) portals.emplace_back(text + start, end - start);
+            start = end + 1;
+        }
+    } catch (...) {
+        portals.clear();
+    }
+    return portals;
+}

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 extern const wchar_t kSettingsKey[];   // "SOFTWARE\Pellor"
 
@@ -29,3 +30,8 @@ bool RegSetKeyStr(HKEY root, const wchar_t* subKey, const wchar_t* valueName, co
 std::wstring GetInstallPath();   // "InstallPath", empty when unset
 std::wstring GetLogFolder();     // InstallPath + "\logs\", or empty
 int ReadLogLevelSetting();       // "LogLevel", 0 when unset
+bool ReadTemplateIsolationSetting();   // "TemplateIsolation" (REG_DWORD) is 1; false when unset
+
+// "TrustedPortals": every non-empty string of a REG_MULTI_SZ (a REG_SZ counts as one); none when
+// unset.
+std::vector<std::wstring> ReadTrustedPortalsSetting();

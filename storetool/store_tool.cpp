@@ -3,6 +3,7 @@
 // accesses with the browser's through the same store lock.
 #include "common/unique_owner.h"
 #include "extension/auth_credentials.h"
+#include "extension/template_isolation.h"
 #include "extension/template_store.h"
 #include "storetool/template_check.h"
 
@@ -49,6 +50,8 @@ const Command kCommands[] = {
      "Checks FILE (UTF-8 JSON) against the template format: JSON syntax (with line and column),\n"
      "required fields, find and action types with their fields, number fields, and the size\n"
      "limit of the store (524,285 UTF-16 units). Prints one message per problem.\n"
+     "Warns (without failing) about a url pattern whose part before its first \"*\" ends\n"
+     "inside the host name, which also matches other sites' pages.\n"
      "Exit code 0 when the file is valid, 1 otherwise.\n"},
     {"put",
      "usage: VelnorSSOStore put FILE\n\n"
@@ -68,7 +71,8 @@ const Command kCommands[] = {
      "usage: VelnorSSOStore match FILE URL [TITLE]\n\n"
      "Tells which templates of FILE apply to a page at URL (and with TITLE, when given) under\n"
      "the pattern rule of the content script, and which HTTP Basic credentials of FILE would\n"
-     "answer the browser after a navigation to URL (the last matching record wins).\n"},
+     "answer the browser after a navigation to URL (the last matching record wins).\n"
+     "Also tells which templates a page at URL reads with TemplateIsolation on.\n"},
     {"hold",
      "usage: VelnorSSOStore hold\n\n"
      "Creates or opens the template store and keeps it open until interrupted, so that what\n"
@@ -144,9 +148,14 @@ private:
 const char kNotHeld[] =
     "the template store is not open in this session: start Internet Explorer, or run \"VelnorSSOStore hold\", first\n";
 
+void Warn(const wchar_t* path, const std::string& bytes) {
+    for (const std::string& warning : TemplateWarnings(bytes)) Err(Narrow(path) + ": warning: " + warning + "\n");
+}
+
 int Check(const wchar_t* path) {
     std::string bytes;
     if (!LoadChecked(path, bytes)) return 1;
+    Warn(path, bytes);
     Out(Narrow(path) + ": valid\n");
     return 0;
 }
@@ -157,6 +166,7 @@ int Put(const wchar_t* path) {
         Err("nothing was stored\n");
         return 1;
     }
+    Warn(path, bytes);
     const std::wstring text = Utf8ToWide(bytes);
     StoreSession store(true);
     if (!store.open()) {
@@ -268,6 +278,14 @@ int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
         }
         Out("  " + std::to_string(i + 1) + " " + WideToUtf8(pattern) + ": " + verdict + "\n");
     }
+
+    // What the page would read with TemplateIsolation on (unless it is a trusted portal's).
+    const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplates(Utf8ToWide(bytes));
+    const std::vector<size_t> own = PageTemplateIndexes(*parsed, url);
+    Out("under template isolation a page at " + WideToUtf8(url) + " reads " +
+        (own.empty() ? std::string("no template") : own.size() == 1 ? "template" : "templates"));
+    for (size_t i = 0; i < own.size(); ++i) Out((i ? ", " : " ") + std::to_string(own[i] + 1));
+    Out("\n");
 
     Out("Basic credentials for a navigation to " + WideToUtf8(url) + ":\n");
     const std::vector<CredentialRecord> records = ParseCredentials(credentials);

@@ -1,6 +1,7 @@
-// The rules of the template format (content/template.schema.json) and of the masked pattern,
-// for the template store tool.
+// The rules of the template format (content/template.schema.json), for the template store tool.
 #pragma once
+
+#include "extension/template_format.h"
 
 #include <nlohmann/json.hpp>
 
@@ -11,13 +12,7 @@
 // template array that fits the store.
 std::vector<std::string> CheckTemplateText(const std::string& utf8);
 
-// The content script's masked pattern rule: equal texts match; otherwise only the part of the
-// pattern before its first "*" counts (empty: everything matches), case-sensitively.
-bool MaskedPatternMatches(const std::wstring& pattern, const std::wstring& text);
-
-// A JSON value as JavaScript's "" + value turns it into a string.
-std::wstring ScriptString(const nlohmann::json& value);
-std::wstring ScriptString(const nlohmann::json& value, int depth);
-
-std::wstring Utf8ToWide(const std::string& utf8, bool* valid = nullptr);
-std::string WideToUtf8(const std::wstring& wide);
+// Warnings that do not make the text invalid: url patterns whose fixed part ends inside the host
+// name, and so also match other sites ("https://bank.example.com*" matches
+// "https://bank.example.com.evil.net/").
+std::vector<std::string> TemplateWarnings(const std::string& utf8);

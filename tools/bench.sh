@@ -10,6 +10,8 @@ for arch in x86 x64; do
   $run "$here/build/$arch/bin/log_writer_bench.exe"
   echo "== XPath lookup, $arch"
   $run "$here/build/$arch/bin/xpath_bench.exe"
+  echo "== reading Templates with and without template isolation, $arch"
+  $run "$here/build/$arch/bin/isolation_bench.exe"
 done
 echo "== content script (legacy JScript engine, x86 and x64)"
 for arch in x86 x64; do

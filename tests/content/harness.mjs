@@ -59,16 +59,61 @@ export async function launchBrowser() {
 }
 
 // The template store of one test: what every page reads, what pages wrote back.
+// With `isolation`, a page reads and writes the store as the extension object lets it under
+// TemplateIsolation: only the templates whose url matches the page (the C++ suite proves the
+// real object does the same, byte for byte).
 export class Store {
-  constructor(templates = "", debugTime = 0) {
+  constructor(templates = "", debugTime = 0, { isolation = false } = {}) {
     this.templates = typeof templates === "string" ? templates : JSON.stringify(templates);
     this.debugTime = debugTime;
+    this.isolation = isolation;
     this.templateWrites = 0;
     this.authCreds = [];   // every text handed over, in order
+  }
+  // What a page at `url` reads.
+  readBy(url) {
+    if (!this.isolation || !this.templates) return this.templates;
+    return JSON.stringify(this.parsed.filter((t) => forPage(t, url)));
+  }
+  // A page at `url` writes `text`.
+  writeBy(url, text) {
+    if (!this.isolation) {
+      this.templates = text;
+      return;
+    }
+    const stored = this.parsed;
+    const given = stored.filter((t) => forPage(t, url) && !confined(String(t.url), url)).map(withoutRunState);
+    const kept = JSON.parse(text).filter((t) => forPage(t, url) &&
+      (confined(String(t.url), url) || given.includes(withoutRunState(t))));
+    const merged = [];
+    let placed = false;
+    for (const t of stored) {
+      if (!forPage(t, url)) merged.push(t);
+      else if (!placed) merged.push(...kept), placed = true;
+    }
+    if (!placed) merged.push(...kept);
+    this.templates = JSON.stringify(merged);
   }
   get parsed() {
     return this.templates ? JSON.parse(this.templates) : [];
   }
+}
+
+function masked(pattern, text) {
+  if (pattern === text) return true;
+  const star = pattern.indexOf("*");
+  return star >= 0 && (star === 0 || text.startsWith(pattern.slice(0, star)));
+}
+const forPage = (t, url) => t && typeof t === "object" && t.url != null && masked(String(t.url), url);
+function confined(pattern, url) {
+  const star = pattern.indexOf("*");
+  if (star < 0) return true;
+  const origin = new URL(url).origin + "/";
+  return star >= origin.length && pattern.startsWith(origin);
+}
+function withoutRunState(t) {
+  const { ID, maxRetries, retryInterval, startElement, startAction, ...rest } = t;
+  return JSON.stringify(rest);
 }
 
 function installDouble(state) {
@@ -111,9 +156,9 @@ export async function openPage(browser, store, { beforeScript } = {}) {
     if (message.type() === "log") page.traces.push(message.text());
   });
   page.on("pageerror", (error) => page.errors.push(error.message));
-  await page.exposeBinding("__velnorStore", (_source, what, value) => {
+  await page.exposeBinding("__velnorStore", (source, what, value) => {
     if (what === "templates") {
-      store.templates = value;
+      store.writeBy(source.frame.url(), value);
       store.templateWrites++;
     } else {
       store.authCreds.push(value);
@@ -121,7 +166,7 @@ export async function openPage(browser, store, { beforeScript } = {}) {
   });
   page.inject = async () => {
     if (beforeScript) await page.evaluate(beforeScript);
-    await page.evaluate(installDouble, { templates: store.templates, debugTime: store.debugTime });
+    await page.evaluate(installDouble, { templates: store.readBy(page.url()), debugTime: store.debugTime });
     // Runs as the page's global code, like IHTMLWindow2::execScript; a script that does not
     // complete rejects here.
     await page.evaluate(contentScript);

@@ -164,6 +164,16 @@ TEST(StoreToolTest, CheckNamesEachProblem) {
     const std::string prefix = testenv::Narrow(file) + ": ";
     EXPECT_EQ(prefix + "template 1 (u): elements is required\n" + prefix + "template 2: must be an object\n", result.output);
     EXPECT_EQ(0, Tool(L"check " + Quoted(WriteTemplates("good.json", kValid))).exitCode);
+
+    // A pattern that ends inside the host name is valid, with a warning.
+    const std::wstring loose = WriteTemplates("loose.json", "[{\"url\": \"https://bank.example.com*\", \"elements\": []},"
+                                                             " {\"url\": \"https://bank.example.com/*\", \"elements\": []}]");
+    const ProgramResult warned = Tool(L"check " + Quoted(loose));
+    EXPECT_EQ(0, warned.exitCode);
+    EXPECT_EQ(testenv::Narrow(loose) + ": warning: template 1 (https://bank.example.com*): the url pattern ends inside the "
+              "host name, so it also matches other sites such as https://bank.example.com.other.example/; end the host "
+              "with \"/\" (https://bank.example.com/*)\n" + testenv::Narrow(loose) + ": valid\n",
+              warned.output);
 }
 
 nlohmann::json PatternCases() {
@@ -197,6 +207,7 @@ TEST(StoreToolMatchTest, MatchTellsWhatAppliesAndWhoAnswersAsTheBrowserWould) {
               "  1 https://site/login*: applies\n"
               "  2 https://SITE/*: does not apply (url)\n"
               "  3 https://other/*: does not apply (url)\n"
+              "under template isolation a page at https://site/login?x=1 reads template 1\n"
               "Basic credentials for a navigation to https://site/login?x=1:\n"
               "  https://site/login* (user first): matches\n"
               "  https://SITE/* (user second): matches\n"

@@ -152,6 +152,22 @@ void SetLogLevelText(const std::wstring& level) {
     RegSetKeyStr(HKEY_LOCAL_MACHINE, kSettingsKey, L"LogLevel", level.c_str());
 }
 
+void SetSettingDword(const wchar_t* name, DWORD value) {
+    unique_hkey key;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+    RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+void SetSettingMultiString(const wchar_t* name, const std::vector<std::wstring>& strings) {
+    std::wstring data;
+    for (const std::wstring& text : strings) data += text + L'\0';
+    data += L'\0';
+    unique_hkey key;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+    RegSetValueExW(key.get(), name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+}
+
 void DeleteSetting(const wchar_t* name) {
     unique_hkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_WRITE, key.put()) == ERROR_SUCCESS)

@@ -38,6 +38,8 @@ void SetInstallPath(const std::wstring& path);
 void SetLogLevelDword(DWORD level);
 void SetLogLevelText(const std::wstring& level);
 void DeleteSetting(const wchar_t* name);
+void SetSettingDword(const wchar_t* name, DWORD value);
+void SetSettingMultiString(const wchar_t* name, const std::vector<std::wstring>& strings);
 
 // The install path and log folder the test program itself logs to (set up by main).
 std::wstring OwnInstallPath();

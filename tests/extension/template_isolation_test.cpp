@@ -1,0 +1,194 @@
+// Template isolation: what a page reaches through the object it was given, driven by name
+// through IDispatch as page script drives it, against the real store.
+#include "extension/extension_fixture.h"
+#include "extension/template_isolation.h"
+
+#include <exdispid.h>
+
+using namespace exttest;
+
+namespace {
+
+// Three sites' templates as an administrator wrote them (spacing and all), an entry the content
+// script passes over, and one for every site.
+const std::wstring kSite = L"{\"url\": \"http://site/login*\", \"elements\": [{\"find\": {\"type\": \"id\", \"value\": \"user\"}, "
+                           L"\"actions\": [{\"type\": \"text\", \"value\": \"site-pw\"}]}]}";
+const std::wstring kBank = L"{ \"url\":\"https://bank.example/*\" , \"note\": \"\\u00e9\", \"elements\":[{\"actions\":[{\"type\":"
+                           L"\"httpBasicAuth\",\"username\":\"teller\",\"password\":\"bank-pw\"}]}] }";
+const std::wstring kMail = L"{\"url\":\"https://mail.example/*\",\"elements\":[]}";
+const std::wstring kNoUrl = L"{\"elements\":[],\"ID\":2}";
+const std::wstring kEverySite = L"{\"url\":\"*\",\"elements\":[],\"maxRetries\":-1}";
+
+class IsolationTest : public testing::Test {
+protected:
+    void SetUp() override { testenv::SetSettingDword(L"TemplateIsolation", 1); }
+    void TearDown() override {
+        if (site) site->SetSite(nullptr);
+        testenv::DeleteSetting(L"TemplateIsolation");
+        testenv::DeleteSetting(L"TrustedPortals");
+    }
+
+    // A tab showing `url`, with the object published into the page as the browser does it.
+    IDispatch* Open(const std::wstring& url) {
+        object = CreateExtension();
+        EXPECT_EQ(S_OK, object.As(IID_IObjectWithSite, &site));
+        document.url = url;
+        browser.document = &document;
+        EXPECT_EQ(S_OK, site->SetSite(browser.Site()));
+        EXPECT_EQ(S_OK, browser.FireDocumentComplete(url));
+        EXPECT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
+        const host::Value& published = document.window.properties[L"VelnorIEExt"];
+        return V_VT(published.get()) == VT_DISPATCH ? V_DISPATCH(published.get()) : nullptr;
+    }
+
+    static std::wstring Read(IDispatch* page) {
+        unique_variant value;
+        EXPECT_EQ(S_OK, GetByName(page, L"Templates", value.get()));
+        return V_VT(value.get()) == VT_BSTR && V_BSTR(value.get()) ? V_BSTR(value.get()) : L"";
+    }
+    static HRESULT Write(IDispatch* page, const wchar_t* property, const std::wstring& text) {
+        VARIANT value;
+        V_VT(&value) = VT_BSTR;
+        V_BSTR(&value) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        const HRESULT hr = PutByName(page, property, value);
+        VariantClear(&value);
+        return hr;
+    }
+    std::wstring Stored() { return Templates(object); }
+
+    // The user name IAuthenticate gives for a navigation, or "(none)".
+    std::wstring AnswerFor(const std::wstring& url) {
+        EXPECT_EQ(S_OK, browser.FireBeforeNavigate2(url));
+        ComPtr<IAuthenticate> authenticate;
+        EXPECT_EQ(S_OK, object.As(IID_IAuthenticate, &authenticate));
+        HWND window = nullptr;
+        LPWSTR user = nullptr, password = nullptr;
+        EXPECT_EQ(S_OK, authenticate->Authenticate(&window, &user, &password));
+        const std::wstring answer = user ? user : L"(none)";
+        CoTaskMemFree(user);
+        CoTaskMemFree(password);
+        return answer;
+    }
+
+    host::FakeBrowser browser;
+    host::FakeDocument document;
+    ComPtr<IVelnorIEExt> object;
+    ComPtr<IObjectWithSite> site;
+};
+
+TEST_F(IsolationTest, APageReadsItsOwnTemplatesAndItsWriteBackLeavesEveryOtherAsItStands) {
+    IDispatch* page = Open(L"http://site/login?next=1");
+    ASSERT_TRUE(page);
+    const std::wstring store = L"[" + kBank + L", " + kSite + L",\n " + kNoUrl + L"," + kMail + L"]";
+    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    EXPECT_EQ(L"[" + kSite + L"]", Read(page));
+
+    // The content script ran the template and writes back what it holds: nothing.
+    ASSERT_EQ(S_OK, Write(page, L"Templates", L"[]"));
+    EXPECT_EQ(L"[" + kBank + L"," + kNoUrl + L"," + kMail + L"]", Stored()) << "byte for byte";
+
+    // Run state written back takes the place of the page's template.
+    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    const std::wstring run = L"{\"url\":\"http://site/login*\",\"elements\":[],\"ID\":1,\"maxRetries\":2}";
+    ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + run + L"]"));
+    EXPECT_EQ(L"[" + kBank + L"," + run + L"," + kNoUrl + L"," + kMail + L"]", Stored());
+}
+
+TEST_F(IsolationTest, APageCannotPlantOrChangeTemplatesThatReachOtherSites) {
+    IDispatch* page = Open(L"http://site/login");
+    const std::wstring store = L"[" + kBank + L"," + kEverySite + L"]";
+    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    EXPECT_EQ(L"[" + kEverySite + L"]", Read(page)) << "a template for every site is this page's too";
+
+    const std::wstring attempts[] = {
+        L"{\"url\":\"https://bank.example/*\",\"elements\":[]}",                 // another site's
+        L"{\"url\":\"*\",\"elements\":[{\"actions\":[{\"type\":\"click\"}]}]}",     // every site's, changed
+        L"{\"url\":\"http://site*\",\"elements\":[]}",                           // also http://site.evil/
+        L"{\"url\":\"http://site/*\",\"elements\":[]}",                          // this site's own: kept
+    };
+    std::wstring written;
+    for (const std::wstring& attempt : attempts) written += (written.empty() ? L"" : L",") + attempt;
+    ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + written + L"]"));
+    EXPECT_EQ(L"[" + kBank + L"," + attempts[3] + L"]", Stored())
+        << "only the page's own template is written; the changed template for every site is dropped, as running it does";
+
+    // Given back as it was given, with its run state, a template for every site stays.
+    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    const std::wstring ran = L"{\"url\":\"*\",\"elements\":[],\"maxRetries\":-1,\"ID\":2,\"retryInterval\":1}";
+    ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + ran + L"]"));
+    EXPECT_EQ(L"[" + kBank + L"," + ran + L"]", Stored());
+}
+
+TEST_F(IsolationTest, BasicAuthenticationAnswersFromTheStoreNotFromWhatAPageHandsOver) {
+    IDispatch* page = Open(L"http://site/login");
+    ASSERT_EQ(S_OK, PutTemplates(object, L"[" + kSite + L"," + kBank + L"]"));
+    ASSERT_EQ(S_OK, Write(page, L"AuthCreds", L"https://bank.example/*\rmallory\rstolen"));
+    EXPECT_EQ(L"teller", AnswerFor(L"https://bank.example/statement")) << "the bank's template is not this page's";
+    EXPECT_EQ(L"(none)", AnswerFor(L"https://elsewhere.example/"));
+}
+
+TEST_F(IsolationTest, BasicCredentialsAPageReadOutliveTheirDroppedTemplate) {
+    IDispatch* page = Open(L"https://bank.example/start");
+    ASSERT_EQ(S_OK, PutTemplates(object, L"[" + kBank + L"]"));
+    EXPECT_EQ(L"[" + kBank + L"]", Read(page));
+    ASSERT_EQ(S_OK, Write(page, L"Templates", L"[]"));   // run and dropped
+    EXPECT_EQ(L"[]", Stored());
+    EXPECT_EQ(L"teller", AnswerFor(L"https://bank.example/reports"));
+}
+
+TEST_F(IsolationTest, TextThatIsNoTemplateArrayGivesAPageNothingAndCannotBeChangedByIt) {
+    IDispatch* page = Open(L"http://site/login");
+    for (const std::wstring& text : {std::wstring(L"[{\"url\":\"http://site/*\",}]"), std::wstring(L"{\"url\":\"x\"}")}) {
+        ASSERT_EQ(S_OK, PutTemplates(object, text));
+        EXPECT_EQ(L"[]", Read(page));
+        // Script sees the refusal as an exception (DispInvoke's DISP_E_EXCEPTION).
+        EXPECT_TRUE(FAILED(Write(page, L"Templates", L"[" + kSite + L"]")));
+        EXPECT_EQ(text, Stored());
+    }
+    ASSERT_EQ(S_OK, PutTemplates(object, L"[" + kMail + L"]"));
+    EXPECT_TRUE(FAILED(Write(page, L"Templates", L"not JSON")));
+    EXPECT_EQ(L"[" + kMail + L"]", Stored());
+}
+
+TEST_F(IsolationTest, TrustedPortalsAndIsolationOffKeepTheWholeStore) {
+    testenv::SetSettingMultiString(L"TrustedPortals", {L"https://portal.example/sso/", L""});
+    IDispatch* portal = Open(L"https://PORTAL.example:443/sso/start");
+    const std::wstring store = L"[" + kSite + L"," + kBank + L"]";
+    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    EXPECT_EQ(store, Read(portal));
+    ASSERT_EQ(S_OK, Write(portal, L"Templates", L"[" + kMail + L"]"));
+    EXPECT_EQ(L"[" + kMail + L"]", Stored());
+    site->SetSite(nullptr);
+
+    testenv::SetSettingDword(L"TemplateIsolation", 0);
+    IDispatch* page = Open(L"http://site/login");
+    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    EXPECT_EQ(store, Read(page));
+    ASSERT_EQ(S_OK, Write(page, L"AuthCreds", L"https://bank.example/*\rmallory\rpw"));
+    EXPECT_EQ(L"mallory", AnswerFor(L"https://bank.example/")) << "handed-over credentials, as without isolation";
+}
+
+TEST(IsolationRulesTest, TrustedPortalsAreComparedByOriginThenPathPrefix) {
+    const std::vector<std::wstring> portals = {L"https://portal.example/sso", L"http://intranet:8080/"};
+    EXPECT_TRUE(IsTrustedPortal(portals, L"https://portal.example/sso/page"));
+    EXPECT_TRUE(IsTrustedPortal(portals, L"HTTPS://Portal.Example:443/sso?x"));
+    EXPECT_TRUE(IsTrustedPortal(portals, L"http://intranet:8080/anything"));
+    EXPECT_FALSE(IsTrustedPortal(portals, L"https://portal.example.evil.net/sso/page"));
+    EXPECT_FALSE(IsTrustedPortal(portals, L"https://portal.example:8443/sso/page"));
+    EXPECT_FALSE(IsTrustedPortal(portals, L"http://portal.example/sso/page"));
+    EXPECT_FALSE(IsTrustedPortal(portals, L"https://portal.example/SSO/page")) << "paths keep their case";
+    EXPECT_FALSE(IsTrustedPortal(portals, L"https://evil.net/?https://portal.example/sso"));
+    EXPECT_FALSE(IsTrustedPortal(portals, L"http://intranet/"));
+    EXPECT_FALSE(IsTrustedPortal(portals, L"about:blank"));
+}
+
+TEST(IsolationRulesTest, PatternsWhoseFixedPartEndsInTheHostAreFound) {
+    EXPECT_TRUE(PatternEndsInsideHost(L"https://bank.example.com*"));
+    EXPECT_TRUE(PatternEndsInsideHost(L"https://bank.example.com:44*"));
+    EXPECT_FALSE(PatternEndsInsideHost(L"https://bank.example.com/*"));
+    EXPECT_FALSE(PatternEndsInsideHost(L"https://bank.example.com/login"));
+    EXPECT_FALSE(PatternEndsInsideHost(L"*"));
+    EXPECT_FALSE(PatternEndsInsideHost(L"https://*"));
+}
+
+}  // namespace
