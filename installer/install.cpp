@@ -4,6 +4,10 @@
 // DllRegisterExt, then writes the uninstall entry or starts the 64-bit twin, and shows the
 // closing message. Each run ends its rundll32 process with its outcome as the exit code.
 //
+// "QUIET" (alone, or with "ADMIN" in either order) shows no message box: the outcome is the exit
+// code and the log line "DllInstallExt() -> installed" or "-> failed"; the launching run passes it
+// on to the elevated run, and that to the 64-bit twin.
+//
 // The elevated run writes into Program Files what every user's browser then loads, so it takes
 // nothing from where the user can write while it runs: the folders come from the system, programs
 // are started by full path, a file already installed is registered where it is (never copied back
@@ -36,11 +40,11 @@ void WriteUninstallEntry(const std::wstring& target) {
     RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion", L"1.0.0.1");
 }
 
-bool StartTwinInstall(const std::wstring& moduleFolder) {
+bool StartTwinInstall(const std::wstring& moduleFolder, bool quiet) {
     LogDll(L"DllInstallExt() -> ShellExecuteProcess64");
     const std::wstring rundll32 = GetTwinRundll32();
-    const std::wstring parameters =
-        FormatWide(L"\"%s\",DllInstallExt ADMIN", JoinPath(moduleFolder, kDll64Name).c_str());
+    const std::wstring parameters = FormatWide(L"\"%s\",DllInstallExt ADMIN%s", JoinPath(moduleFolder, kDll64Name).c_str(),
+                                               quiet ? L" QUIET" : L"");
     SetEnvironmentVariableW(kTwinEnvironmentVariable, L"1");
     DWORD outcome = kInstallFailed;
     const bool ran = !rundll32.empty() && ShellExecuteProcess(rundll32.c_str(), parameters.c_str(), false, INFINITE, &outcome);
@@ -88,7 +92,7 @@ bool Register(const std::wstring& target) {
            outcome == kInstallSucceeded;
 }
 
-DWORD ElevatedRun(const std::wstring& moduleFolder, const std::wstring& installFolder, bool wow64Process) {
+DWORD ElevatedRun(const std::wstring& moduleFolder, const std::wstring& installFolder, bool wow64Process, bool quiet) {
     const std::wstring source = JoinPath(moduleFolder, kThisDllName);
     const std::wstring target = JoinPath(installFolder, kThisDllName);
 
@@ -112,10 +116,11 @@ DWORD ElevatedRun(const std::wstring& moduleFolder, const std::wstring& installF
         if (!wow64Process)
             WriteUninstallEntry(target);
         else
-            succeeded = StartTwinInstall(moduleFolder);
+            succeeded = StartTwinInstall(moduleFolder, quiet);
     }
 
-    if (!StartedAsTwin())
+    LogDll(succeeded ? L"DllInstallExt() -> installed" : L"DllInstallExt() -> failed");
+    if (!StartedAsTwin() && !quiet)
         MessageBoxW(nullptr, succeeded ? kInstalledMessage : kFailedMessage, L"Installer",
                     succeeded ? MB_SYSTEMMODAL : MB_SYSTEMMODAL | MB_ICONERROR);
     return succeeded ? kInstallSucceeded : kInstallFailed;
@@ -138,13 +143,17 @@ extern "C" void CALLBACK DllInstallExt(HWND, HINSTANCE, LPSTR commandLine, int) 
         const std::wstring installFolder = GetInstallFolder(fWow64Process);
         if (!installFolder.empty()) CreateDirectoryW(installFolder.c_str(), nullptr);
 
-        if (lstrcmpiA(text, kAdminArgument) == 0) {
-            outcome = ElevatedRun(moduleFolder, installFolder, fWow64Process);
+        const InstallerSwitches switches = ParseInstallerSwitches(text);
+        // Nobody could press the closing message's button where there is no interactive desktop
+        // (a deployment run as the system account): such a run is quiet whatever it was asked.
+        const bool quiet = switches.quiet || !HasInteractiveDesktop();
+        if (switches.admin) {
+            outcome = ElevatedRun(moduleFolder, installFolder, fWow64Process, quiet);
         } else if (!fAlreadyStarted) {
             // The path is quoted: rundll32.exe would cut an unquoted one at its first blank.
             const std::wstring rundll32 = GetSystemProgram(kRundll32);
-            const std::wstring parameters =
-                FormatWide(L"\"%s\",DllInstallExt ADMIN", JoinPath(moduleFolder, kThisDllName).c_str());
+            const std::wstring parameters = FormatWide(L"\"%s\",DllInstallExt ADMIN%s",
+                                                       JoinPath(moduleFolder, kThisDllName).c_str(), quiet ? L" QUIET" : L"");
             if (!rundll32.empty()) ShellExecuteProcess(rundll32.c_str(), parameters.c_str(), true, INFINITE, &outcome);
         }
         // Another installation under way in this logon session: this run ends at once, failed.

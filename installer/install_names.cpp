@@ -81,3 +81,32 @@ void ExitRundll32(DWORD code) {
     if (lstrcmpiW(GetFileNamePart(path).c_str(), kRundll32) != 0) return;
     ExitProcess(code);
 }
+
+InstallerSwitches ParseInstallerSwitches(const char* commandLine) {
+    InstallerSwitches switches;
+    const char* text = commandLine ? commandLine : "";
+    bool other = false;
+    for (const char* at = text; *at;) {
+        while (*at == ' ' || *at == '\t') ++at;
+        const char* start = at;
+        while (*at && *at != ' ' && *at != '\t') ++at;
+        if (at == start) break;
+        const std::string word(start, at);
+        if (lstrcmpiA(word.c_str(), kAdminArgument) == 0)
+            switches.admin = true;
+        else if (lstrcmpiA(word.c_str(), kQuietArgument) == 0)
+            switches.quiet = true;
+        else
+            other = true;
+    }
+    // As before, exactly "ADMIN" (any case) is the elevated run; "ADMIN x" is not.
+    if (other) switches = InstallerSwitches();
+    return switches;
+}
+
+bool HasInteractiveDesktop() {
+    HWINSTA station = GetProcessWindowStation();
+    USEROBJECTFLAGS flags = {};
+    if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), nullptr)) return true;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}

@@ -16,6 +16,7 @@ constexpr wchar_t kDll32Name[] = L"VelnorIEx32.dll";
 constexpr wchar_t kDll64Name[] = L"VelnorIEx64.dll";
 constexpr wchar_t kRundll32[] = L"rundll32.exe";
 constexpr char kAdminArgument[] = "ADMIN";
+constexpr char kQuietArgument[] = "QUIET";
 constexpr wchar_t kInstallMutexName[] = L"VelnorIE#Install";
 constexpr wchar_t kProductFolder[] = L"Zorvanti";
 constexpr wchar_t kBackupSuffix[] = L".bak";
@@ -46,3 +47,16 @@ constexpr DWORD kInstallFailed = 1;
 // Ends a rundll32 process with `code`, so that whoever started it learns the outcome (rundll32
 // itself always ends with 0). Called from within any other program, it returns.
 void ExitRundll32(DWORD code);
+
+// The words of an installer entry point's command line: "ADMIN" (the elevated run) and "QUIET"
+// (no message box), in any order and letter case. A text with any other word is neither, as a
+// text other than "ADMIN" always was the launching run's.
+struct InstallerSwitches {
+    bool admin = false;
+    bool quiet = false;
+};
+InstallerSwitches ParseInstallerSwitches(const char* commandLine);
+
+// Whether this process's window station is the interactive one, where a message box can be
+// seen and answered (not so for services and deployment runs as the system account).
+bool HasInteractiveDesktop();

@@ -4,13 +4,16 @@
 #
 # dist/ holds stripped DLLs and tools (they load into every tab of every browser process), the
 # debug information of each beside it in a file of its own (NAME.debug, found by a debugger
-# through the debug link in NAME), and SHA256SUMS of every file.
+# through the debug link in NAME), the Windows Installer package VelnorIE.msi, and SHA256SUMS
+# of every file.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/tools/setup.sh" build
 "$here/tools/build.sh" all --dist
 rm -rf "$here/dist"
 mkdir -p "$here/dist/x86" "$here/dist/x64"
+# The product's version, as the DLLs' version resource and the uninstall entry give it.
+version=1.0.0.1
 
 # Copies a built file into dist/<arch>, keeps its debug information beside it and strips it.
 ship() {  # $1 arch, $2 cross prefix, $3 file
@@ -28,10 +31,13 @@ ship x86 i686-w64-mingw32 "$here/build/dist-x86/bin/VelnorIEx32.dll"
 ship x86 i686-w64-mingw32 "$here/build/dist-x86/bin/VelnorSSOStore.exe"
 ship x64 x86_64-w64-mingw32 "$here/build/dist-x64/bin/VelnorIEx64.dll"
 ship x64 x86_64-w64-mingw32 "$here/build/dist-x64/bin/VelnorSSOStore.exe"
+# The Windows Installer package, of the stripped DLLs (for deployment with msiexec /qn).
+"$here/tools/build-msi.sh" "$here/dist/x86/VelnorIEx32.dll" "$here/dist/x64/VelnorIEx64.dll" "$version" "$here/dist/VelnorIE.msi"
 (cd "$here/dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort | xargs sha256sum >SHA256SUMS)
 
 echo "dist/:"
 (cd "$here/dist" && find . -type f | sed 's|^\./||' | sort | while read -r file; do
   printf '  %-32s %10d bytes\n' "$file" "$(stat -c %s "$file")"
 done)
-"$here/tools/verify-package.sh" "$here/dist" "$here/build/dist-x64/bin/package_check.exe"
+"$here/tools/verify-package.sh" "$here/dist" "$here/build/dist-x64/bin/package_check.exe" \
+  "$here/build/dist-x86/bin/package_check.exe"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, as root.
-#   tools/setup.sh build   cross toolchain, widl, wine (enough to build and verify the package)
+#   tools/setup.sh build   cross toolchain, widl, wine, wixl (enough to build and verify the package)
 #   tools/setup.sh test    the above plus googletest, nlohmann-json, chromium and the npm packages
 # Each step checks first and installs only what is missing.
 set -euo pipefail
 mode=${1:-build}
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-need_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine32:i386 wine64 libwine-dev cmake make nlohmann-json3-dev)
+need_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine32:i386 wine64 libwine-dev cmake make nlohmann-json3-dev
+           wixl msitools)
 [ "$mode" = test ] && need_pkgs+=(googletest chromium xvfb xauth)
 # Node.js comes with the machine (with its own npm); Debian's is the fallback.
 if [ "$mode" = test ] && ! command -v npm >/dev/null; then need_pkgs+=(nodejs npm); fi

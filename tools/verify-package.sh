@@ -5,11 +5,13 @@
 # as a user would, reports what the installation left, uninstalls through the uninstall
 # entry's own command and reports what is left. Exits non-zero when either did not do what it
 # promises.
-#   tools/verify-package.sh DIST_DIR PACKAGE_CHECK_EXE
+# Then it verifies the Windows Installer package the same way (tools/verify-msi.sh).
+#   tools/verify-package.sh DIST_DIR PACKAGE_CHECK_EXE PACKAGE_CHECK_32_EXE
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dist=$(cd "$1" && pwd)
 check_exe=$2
+check32_exe=$3
 . "$here/tools/wine-lib.sh"
 unset DISPLAY WAYLAND_DISPLAY
 
@@ -87,6 +89,13 @@ temp=$(wine_unix 'C:\users')/$(whoami)/Temp
 for dll in VelnorIEx32.dll VelnorIEx64.dll; do
   if [ -f "$temp/$dll.bak" ]; then ok "last copy kept as Temp\\$dll.bak"; else bad "no Temp\\$dll.bak"; fi
 done
+
+wineserver -k 2>/dev/null
+rm -rf "$prefix"
+if ! "$here/tools/verify-msi.sh" "$dist/VelnorIE.msi" "$dist/x86/VelnorIEx32.dll" "$dist/x64/VelnorIEx64.dll" \
+     "$check32_exe" "$check_exe"; then
+  failures=$((failures + 1))
+fi
 
 if [ $failures -ne 0 ]; then echo "PACKAGE VERIFICATION FAILED ($failures)"; exit 1; fi
 echo "package verified"

@@ -70,6 +70,23 @@ hardening_checks() {
   local dll=$1 rundll=$2 in_place=$3 before spelling short
   if [ -e "$evil" ]; then bad "something was put into the folder the user's environment named"; else ok "the environment's Program Files was not used"; fi
 
+  echo "== a quiet installation shows nothing and reports through its exit code and the log"
+  : >"$log"; : >"$dialogs"
+  wine 'C:\package_check.exe' run "$rundll \"$INSTALL_DIR\\$dll\",DllInstallExt QUIET"
+  expect "exit code 0" "$?" 0
+  sleep 1
+  expect "no message box" "$(wc -l <"$dialogs")" 0
+  expect "the log says so" "$(lines 'DllInstallExt() -> installed')" "$in_place"
+  : >"$log"
+  mkdir -p "$installed/$dll.new"
+  printf 'a newer build' >>"$pkg/$dll"
+  wine 'C:\package_check.exe' run "$rundll $package\\$dll,DllInstallExt QUIET"
+  expect "a failed quiet installation ends with exit code 1" "$?" 1
+  sleep 1
+  expect "and shows nothing either" "$(wc -l <"$dialogs"):$(lines 'DllInstallExt() -> failed')" "0:1"
+  rmdir "$installed/$dll.new"
+  cp "$work/original.dll" "$pkg/$dll"
+
   echo "== reinstalling from the install folder, by its own path and by its short name"
   before=$(cksum <"$installed/$dll")
   short=$(wine 'C:\package_check.exe' short-path "$INSTALL_DIR\\$dll" | tr -d '\r')

@@ -10,10 +10,19 @@
 //   package_check mutex-absent         exit code 0 when "VelnorIE#Install" does not exist
 //   package_check hold-mutex MS        holds "VelnorIE#Install" for MS milliseconds
 //   package_check short-path PATH      prints the short (8.3) spelling of an existing path
+//   package_check dump-rows            prints every registry row the product's registration
+//                                      writes, in both registry views, one per line, sorted
+//   package_check create-class         creates the class through COM in this program's bitness
+//                                      and asks it for Status; exit code 0 when it answers "ready"
+//   package_check arp-entries NAME     prints the product code (or key name) and DisplayVersion of
+//                                      each entry of the list of installed programs called NAME
 #include <windows.h>
+#include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -76,6 +85,112 @@ int WatchDialogs(const wchar_t* file) {
     }
 }
 
+// The keys a registration of the product writes, under HKLM (HKCR is HKLM\Software\Classes
+// for a machine-wide registration).
+const wchar_t* const kProductKeys[] = {
+    L"Software\\Classes\\CLSID\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}",
+    L"Software\\Classes\\VelnorIE.VelnorIEExt",
+    L"Software\\Classes\\VelnorIE.VelnorIEExt.1",
+    L"Software\\Classes\\AppID\\{2C9F4E6A-1B83-4D7E-8A05-F3B6D92E7C18}",
+    L"Software\\Classes\\AppID\\VelnorIE.DLL",
+    L"Software\\Classes\\TypeLib\\{8B6E2F07-C3D1-4A5E-9F28-6D0A4B7C3E91}",
+    L"Software\\Classes\\Interface\\{4E8B2D17-9C3A-4F65-B1D8-7A2C5E9F0B36}",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}",
+};
+
+// "view path [value]=type:data" for the key, its values and everything under it.
+void DumpKey(HKEY root, const std::wstring& path, REGSAM view, const wchar_t* viewName, std::vector<std::wstring>& rows) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
+    rows.push_back(std::wstring(viewName) + L" " + path);
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256, type = 0;
+        BYTE data[2048];
+        DWORD size = sizeof(data) - 2;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+        std::wstring text;
+        if (type == REG_SZ || type == REG_EXPAND_SZ) {
+            data[size] = data[size + 1] = 0;
+            text = reinterpret_cast<const wchar_t*>(data);
+        } else if (type == REG_DWORD && size == 4) {
+            text = std::to_wstring(*reinterpret_cast<const DWORD*>(data));
+        } else {
+            text = L"(" + std::to_wstring(size) + L" bytes)";
+        }
+        rows.push_back(std::wstring(viewName) + L" " + path + L" [" + name + L"]=" + std::to_wstring(type) + L":" + text);
+    }
+    std::vector<std::wstring> subkeys;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        subkeys.push_back(name);
+    }
+    RegCloseKey(key);
+    for (const std::wstring& subkey : subkeys) DumpKey(root, path + L"\\" + subkey, view, viewName, rows);
+}
+
+int DumpRows() {
+    std::vector<std::wstring> rows;
+    for (const wchar_t* path : kProductKeys) {
+        DumpKey(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, L"64", rows);
+        DumpKey(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY, L"32", rows);
+    }
+    std::sort(rows.begin(), rows.end());
+    for (const std::wstring& row : rows) printf("%ls\n", row.c_str());
+    return 0;
+}
+
+int CreateClass() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const CLSID clsid = {0x5d3a8c21, 0x7e4b, 0x4f19, {0xa6, 0xd2, 0x3b, 0x9e, 0x0c, 0x7f, 0x1a, 0x54}};
+    IDispatch* object = nullptr;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object));
+    bool ready = false;
+    if (SUCCEEDED(hr)) {
+        LPOLESTR name = const_cast<LPOLESTR>(L"Status");
+        DISPID id = 0;
+        DISPPARAMS none = {};
+        VARIANT result;
+        VariantInit(&result);
+        if (SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id)) &&
+            SUCCEEDED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr)))
+            ready = V_VT(&result) == VT_BSTR && V_BSTR(&result) && wcscmp(V_BSTR(&result), L"ready") == 0;
+        VariantClear(&result);
+        object->Release();
+    }
+    printf("CoCreateInstance: 0x%08lX, Status %s\n", static_cast<unsigned long>(hr), ready ? "ready" : "not ready");
+    CoUninitialize();
+    return ready ? 0 : 1;
+}
+
+int ArpEntries(const wchar_t* displayName) {
+    // Both registry views; an entry seen in both (a shared key) is listed once.
+    const wchar_t uninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    std::vector<std::wstring> entries;
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall, 0, KEY_READ | view, &key) != ERROR_SUCCESS) continue;
+        for (DWORD i = 0;; ++i) {
+            wchar_t name[256];
+            DWORD nameLength = 256;
+            if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            wchar_t display[512] = L"", version[64] = L"";
+            DWORD size = sizeof(display) - 2;
+            RegGetValueW(key, name, L"DisplayName", RRF_RT_REG_SZ, nullptr, display, &size);
+            size = sizeof(version) - 2;
+            RegGetValueW(key, name, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, version, &size);
+            const std::wstring entry = std::wstring(name) + L" " + version;
+            if (wcscmp(display, displayName) == 0 && std::find(entries.begin(), entries.end(), entry) == entries.end())
+                entries.push_back(entry);
+        }
+        RegCloseKey(key);
+    }
+    for (const std::wstring& entry : entries) printf("%ls\n", entry.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -108,7 +223,10 @@ int wmain(int argc, wchar_t** argv) {
         printf("%ls\n", shortPath);
         return 0;
     }
+    if (mode == L"dump-rows") return DumpRows();
+    if (mode == L"create-class") return CreateClass();
+    if (mode == L"arp-entries" && argc > 2) return ArpEntries(argv[2]);
     fprintf(stderr, "usage: package_check run-uninstall | uninstall-command | watch-dialogs FILE | mutex-absent | hold-mutex MS"
-                    " | short-path PATH\n");
+                    " | short-path PATH | dump-rows | create-class | arp-entries NAME\n");
     return 2;
 }

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the Windows Installer package from installer/msi/ with wixl (Debian's package wixl).
+#   tools/build-msi.sh DLL32 DLL64 VERSION OUT.msi
+# wixl takes only File sources relative to the folder it runs in, so the two DLLs and the WiX
+# source are put together in a folder of their own first.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+dll32=$(realpath "$1") dll64=$(realpath "$2") version=$3 out=$(realpath -m "$4")
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cp "$dll32" "$stage/VelnorIEx32.dll"
+cp "$dll64" "$stage/VelnorIEx64.dll"
+cp "$here/installer/msi/VelnorIE.wxs" "$here/installer/msi/registration.wxi" "$stage/"
+(cd "$stage" && wixl -a x64 -D Version="$version" -o package.msi VelnorIE.wxs 2>&1 | grep -v 'g_object_set_is_valid_property' >&2 || true)
+[ -s "$stage/package.msi" ] || { echo "build-msi: wixl made no package" >&2; exit 1; }
+mv "$stage/package.msi" "$out"

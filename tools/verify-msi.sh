@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Verifies the Windows Installer package as an administrator deploying it would, in a fresh
+# throwaway Wine prefix (64-bit, like 64-bit Windows), against the rundll32 installation of the
+# same DLLs:
+#   1. rundll32.exe VelnorIEx32.dll,DllInstallExt QUIET: its registry rows (both views), then
+#      its uninstall entry's command, after which nothing is left;
+#   2. msiexec /i of an older package, then of this one, quietly (/qn): one entry in the list of
+#      installed programs, the later version; the same registry rows as the rundll32
+#      installation; the class created through COM by a 32-bit and a 64-bit program; a repair
+#      that puts a deleted file back;
+#   3. msiexec /x: no file, no registry row, no entry left.
+#   tools/verify-msi.sh MSI DLL32 DLL64 PACKAGE_CHECK_32 PACKAGE_CHECK_64
+# Exits non-zero when anything is not as it should be.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+msi=$(realpath "$1") dll32=$2 dll64=$3 check32=$4 check64=$5
+. "$here/tools/wine-lib.sh"
+unset DISPLAY WAYLAND_DISPLAY
+
+failures=0
+ok() { printf '  ok    %s\n' "$1"; }
+bad() { printf '  FAIL  %s\n' "$1"; failures=$((failures + 1)); }
+expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: expected '$3', found '$2'"; fi; }
+
+work=$(mktemp -d /tmp/velnor-msi.XXXXXX)
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+echo "== the Windows Installer package $(basename "$msi") ($(stat -c %s "$msi") bytes)"
+wine_new_prefix "$work/wine"
+package='C:\velnor-package'
+mkdir -p "$(wine_unix "$package")"
+cp "$dll32" "$(wine_unix "$package")/VelnorIEx32.dll"
+cp "$dll64" "$(wine_unix "$package")/VelnorIEx64.dll"
+cp "$check64" "$(wine_unix 'C:\package_check.exe')"
+cp "$check32" "$(wine_unix 'C:\package_check32.exe')"
+cp "$msi" "$(wine_unix 'C:\VelnorIE.msi')"
+# An older release: Windows Installer compares the first three fields of a version only.
+"$here/tools/build-msi.sh" "$dll32" "$dll64" 0.9.0 "$(wine_unix 'C:\VelnorIE-older.msi')"
+rows() { wine 'C:\package_check.exe' dump-rows | tr -d '\r'; }
+entries() { wine 'C:\package_check.exe' arp-entries 'Zorvanti MSIE Extension' | tr -d '\r'; }
+installed=$(wine_unix "$INSTALL_DIR")
+
+echo "== rundll32 ...\\VelnorIEx32.dll,DllInstallExt QUIET"
+wine 'C:\package_check.exe' run "C:\\windows\\syswow64\\rundll32.exe $package\\VelnorIEx32.dll,DllInstallExt QUIET"
+expect "the quiet installation reports success in its exit code" "$?" 0
+wineserver -w
+rows >"$work/rundll32-rows.txt"
+expect "the rundll32 installation registered both builds" "$(grep -c 'InprocServer32 \[\]' "$work/rundll32-rows.txt")" 2
+wine 'C:\package_check.exe' run-uninstall
+wineserver -w
+expect "its uninstall leaves no registry row" "$(rows | wc -l)" 0
+
+echo "== msiexec /i VelnorIE-older.msi /qn, then msiexec /i VelnorIE.msi /qn"
+wine msiexec /i 'C:\VelnorIE-older.msi' /qn
+expect "the older package installs" "$?" 0
+wineserver -w
+expect "one entry, the older version" "$(entries | awk '{print $2}')" "0.9.0"
+wine msiexec /i 'C:\VelnorIE.msi' /qn
+expect "the package installs over it" "$?" 0
+wineserver -w
+expect "one entry in the list of installed programs, the later version" "$(entries | awk '{print $2}')" "1.0.0.1"
+for dll in VelnorIEx32.dll VelnorIEx64.dll; do
+  if cmp -s "$installed/$dll" "$(wine_unix "$package")/$dll"; then ok "$dll installed into $INSTALL_DIR"; else bad "$dll not installed"; fi
+done
+rows >"$work/msi-rows.txt"
+if diff -u "$work/rundll32-rows.txt" "$work/msi-rows.txt" >"$work/rows.diff"; then
+  ok "the package writes exactly the rows the rundll32 installation writes ($(wc -l <"$work/msi-rows.txt") rows, both views)"
+else
+  bad "the package's rows differ from the rundll32 installation's:"; sed 's/^/        /' "$work/rows.diff"
+fi
+for program in package_check32 package_check; do
+  out=$(wine "C:\\$program.exe" create-class | tr -d '\r')
+  expect "$program creates the class through COM" "$out" "CoCreateInstance: 0x00000000, Status ready"
+done
+
+# A repair as msiexec /i ... REINSTALL=ALL does it (Wine's msiexec has no working /f).
+echo "== msiexec /i VelnorIE.msi REINSTALL=ALL REINSTALLMODE=amus /qn (repair), then msiexec /x VelnorIE.msi /qn"
+rm -f "$installed/VelnorIEx32.dll"
+wine msiexec /i 'C:\VelnorIE.msi' REINSTALL=ALL REINSTALLMODE=amus /qn
+expect "the repair runs" "$?" 0
+wineserver -w
+if cmp -s "$installed/VelnorIEx32.dll" "$(wine_unix "$package")/VelnorIEx32.dll"; then ok "the repair puts a missing file back"; else bad "the repair did not restore the file"; fi
+wine msiexec /x 'C:\VelnorIE.msi' /qn
+expect "the package uninstalls" "$?" 0
+wineserver -w
+left=$(rows)
+if [ -z "$left" ]; then ok "no registry row left"; else bad "rows left:"; printf '%s\n' "$left" | sed 's/^/        /'; fi
+if [ -e "$installed" ]; then bad "install folder left: $(ls "$installed" | tr '\n' ' ')"; else ok "no install folder left"; fi
+expect "no entry in the list of installed programs" "$(entries)" ""
+
+if [ $failures -ne 0 ]; then echo "WINDOWS INSTALLER PACKAGE CHECK FAILED ($failures)"; exit 1; fi
+echo "Windows Installer package verified"
