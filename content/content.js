@@ -572,6 +572,17 @@ function SelectOption(pElement, value, fByText) {
     }
 }
 
+/* What a person's typing lets a page see, in order: pages built with React, Angular or Vue, and
+   pages that validate as you type, learn of a value only from these. */
+var TYPING_EVENTS = ["keydown", "keypress", "input", "keyup", "change"];
+var CHOICE_EVENTS = ["input", "change"];
+
+function SendElementEvents(pElement, pEvents) {
+    for (var i = 0; i < pEvents.length; i++) {
+        SendElementEvent(pElement, pEvents[i]);
+    }
+}
+
 function PerformAction(pAction, pElement) {
     switch (pAction.type) {
         case "text":
@@ -579,6 +590,9 @@ function PerformAction(pAction, pElement) {
                 return false;
             }
             SetElementValue(pElement, pAction.value);
+            if (pAction.events === true) {
+                SendElementEvents(pElement, TYPING_EVENTS);
+            }
             return true;
         case "click":
             if (!pElement) {
@@ -600,10 +614,21 @@ function PerformAction(pAction, pElement) {
             } else {
                 return false;
             }
+            if (pAction.events === true) {
+                SendElementEvents(pElement, CHOICE_EVENTS);
+            }
             return true;
         case "checkbox":
             if (!pElement || pAction.selected == undefined) {
                 return false;
+            }
+            /* byClick: a toggling click, which the page's own handlers see (a framework's box
+               ignores a changed "checked"); a box already in the wanted state is left alone. */
+            if (pAction.byClick === true) {
+                if (!pElement.checked != !(pAction.selected == "true")) {
+                    pElement.click();
+                }
+                return true;
             }
             pElement.checked = (pAction.selected == "true");
             return true;

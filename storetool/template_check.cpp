@@ -99,6 +99,10 @@ private:
         const auto scalar = [&](const char* field) {
             return has(field) && (action[field].is_string() || action[field].is_number() || action[field].is_boolean());
         };
+        // The optional switches of text, select and checkbox (elsewhere they are carried along).
+        const char* flag = name == "text" || name == "select" ? "events" : name == "checkbox" ? "byClick" : nullptr;
+        if (flag && action.contains(flag) && !action[flag].is_boolean())
+            Problem(path + "." + flag + " must be true or false");
         if (name == "text" && !scalar("value")) {
             Problem(path + ": text needs value (a string, number or boolean)");
         } else if (name == "select" && !scalar("value") && !scalar("byValue") && !scalar("byDisplay")) {

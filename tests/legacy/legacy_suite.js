@@ -178,6 +178,28 @@ LegacyCase("events: dispatched in IE9 mode, fired before it, and a refused name 
         LegacyEqual(LegacyStore(), "[]", sMode + " signed on");
     });
 
+LegacyCase("typing events, a checkbox by click and a select with events, as each mode has them",
+    function (sMode) {
+        LegacyOpen(sMode, LegacyText([LegacyTemplate([
+            { find: ById("user"), actions: [{ type: "text", value: "u", events: true }] },
+            { find: ById("remember"), actions: [{ type: "checkbox", selected: "true", byClick: true }] },
+            { find: ById("terms"), actions: [{ type: "checkbox", selected: "true", byClick: true }] },
+            { find: ById("country"), actions: [{ type: "select", value: "de", events: true }] },
+            { find: ById("go"), actions: [{ type: "click" }] }])]));
+    },
+    function (sMode, pPage) {
+        /* IE7 and IE8 modes have no input event: it is passed over and the sign-on goes on. */
+        var sExpected = sMode == "IE9"
+            ? "keydown:user=u keypress:user=u input:user=u keyup:user=u change:user=u click:remember " +
+              "input:country=de change:country=de click:go submit:login"
+            : "keydown:user=u keypress:user=u keyup:user=u change:user=u click:remember change:country=de " +
+              "click:go submit:login";
+        LegacyEqual(pPage.log.join(" "), sExpected, sMode + " the events that reached the page, in order");
+        LegacyOk(pPage.document.ById("remember").checked && pPage.document.ById("terms").checked,
+                 sMode + " the box was clicked once, the ticked one left alone");
+        LegacyEqual(LegacyStore(), "[]", sMode + " signed on");
+    });
+
 LegacyCase("IE7's getElementById answers with a name first; the element with the id is used",
     function (sMode) {
         LegacyOpen(sMode, LegacyText([LegacyTemplate([{ find: ById("user"), actions: [{ type: "text", value: "right" }] }])]),

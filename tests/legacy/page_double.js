@@ -109,6 +109,14 @@ LegacyElement.prototype.Chosen = function () {
     return this.options[this.selectedIndex].value;
 };
 
+/* What an event handler would read of the element. */
+LegacyElement.prototype.Shown = function () {
+    if (this.type == "checkbox") {
+        return this.checked;
+    }
+    return this.options ? this.Chosen() : this.value;
+};
+
 LegacyElement.prototype.getAttribute = function (sName) {
     if (sName == "class") {
         return this.page.mode == "IE7" ? null : this.className;
@@ -144,7 +152,7 @@ LegacyElement.prototype.fireEvent = function (sName) {
     if (!pKnown || !LegacyContains(pKnown, sName)) {
         throw new Error("Invalid argument.");
     }
-    this.page.Record(sName.substring(2) + ":" + this.Label() + "=" + (this.type == "checkbox" ? this.checked : this.value));
+    this.page.Record(sName.substring(2) + ":" + this.Label() + "=" + this.Shown());
     return true;
 };
 
@@ -159,7 +167,7 @@ LegacyEvent.prototype.initEvent = function (sType, fBubbles, fCancelable) {
 };
 
 function LegacyDispatchEvent(pEvent) {
-    this.page.Record(pEvent.type + ":" + this.Label() + "=" + (this.type == "checkbox" ? this.checked : this.value));
+    this.page.Record(pEvent.type + ":" + this.Label() + "=" + this.Shown());
     return true;
 }
 

@@ -147,6 +147,12 @@ TEST(StoreToolTest, CheckNamesEachProblem) {
           "template 1 (u): elements[0].actions[3]: sendEvent needs event (a non-empty string)",
           "template 1 (u): elements[0].actions[4]: delay needs value, a number of 0 or more (milliseconds)",
           "template 1 (u): elements[0].actions[5]: httpBasicAuth needs username and password (strings without line breaks)"}},
+        {"[{\"url\": \"u\", \"elements\": [{\"actions\": [{\"type\": \"text\", \"value\": \"v\", \"events\": \"yes\"}, "
+         "{\"type\": \"select\", \"value\": 1, \"events\": 1}, {\"type\": \"checkbox\", \"selected\": \"true\", \"byClick\": \"true\"}, "
+         "{\"type\": \"click\", \"events\": \"carried along\"}, {\"type\": \"text\", \"value\": \"v\", \"events\": true}]}]}]",
+         {"template 1 (u): elements[0].actions[0].events must be true or false",
+          "template 1 (u): elements[0].actions[1].events must be true or false",
+          "template 1 (u): elements[0].actions[2].byClick must be true or false"}},
         {"\xC3\x28", {"the text is not valid UTF-8"}},
     };
     for (const Case& c : cases) {

@@ -38,6 +38,8 @@ test("the mistakes administrators make are refused", () => {
     withAction({ type: "text" }), withAction({ type: "select" }), withAction({ type: "checkbox", selected: true }),
     withAction({ type: "sendEvent" }), withAction({ type: "delay", value: "500" }),
     withAction({ type: "httpBasicAuth", username: "u" }),
+    withAction({ type: "text", value: "v", events: "true" }), withAction({ type: "select", value: 1, events: 1 }),
+    withAction({ type: "checkbox", selected: "true", byClick: "yes" }),
     withAction({ type: "httpBasicAuth", username: "u\r", password: "p" }),
   ];
   for (const text of bad) assert.equal(validate(text), false, JSON.stringify(text));
