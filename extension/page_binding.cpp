@@ -39,25 +39,6 @@ STDMETHODIMP_(ULONG) CPageBinding::Release() {
     return count;
 }
 
-STDMETHODIMP CPageBinding::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
-
-STDMETHODIMP CPageBinding::GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) {
-    return ScriptableGetTypeInfo(index, typeInfo);
-}
-
-STDMETHODIMP CPageBinding::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return ScriptableGetIDsOfNames(names, count, ids);
-}
-
-STDMETHODIMP CPageBinding::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                  EXCEPINFO* exception, UINT* argumentError) {
-    return ScriptableInvoke(this, iid, id, flags, params, result, exception, argumentError);
-}
-
 STDMETHODIMP CPageBinding::get_Status(BSTR* pVal) { return m_extension->get_Status(pVal); }
 STDMETHODIMP CPageBinding::put_Status(BSTR newVal) { return m_extension->put_Status(newVal); }
 STDMETHODIMP CPageBinding::TestCall() { return m_extension->TestCall(); }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "common/com_ptr.h"
+#include "extension/scriptable_type_info.h"
 
 #include <windows.h>
 
@@ -22,7 +23,7 @@ struct PageContext {
     std::wstring url;            // its address when the binding was made
 };
 
-class CPageBinding final : public IVelnorIEExt {
+class CPageBinding final : public ScriptableDispatch {
 public:
     // A binding of `extension` to `page`; *out gets a reference.
     static HRESULT Create(CVelnorIEExt* extension, PageContext page, IVelnorIEExt** out);
@@ -31,13 +32,6 @@ public:
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
-
-    // IDispatch, driven by the type library like the extension object's own.
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* exception, UINT* argumentError) override;
 
     // IVelnorIEExt: the extension object's members, for this page.
     STDMETHODIMP get_Status(BSTR* pVal) override;

@@ -86,26 +86,6 @@ HRESULT ScriptableInvoke(IVelnorIEExt* object, REFIID iid, DISPID id, WORD flags
     return DispInvoke(object, info.get(), id, flags, params, result, exception, argumentError);
 }
 
-STDMETHODIMP CVelnorIEExt::GetTypeInfoCount(UINT* count) {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
-
-STDMETHODIMP CVelnorIEExt::GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) {
-    return ScriptableGetTypeInfo(index, typeInfo);
-}
-
-STDMETHODIMP CVelnorIEExt::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return ScriptableGetIDsOfNames(names, count, ids);
-}
-
-STDMETHODIMP CVelnorIEExt::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                  EXCEPINFO* exception, UINT* argumentError) {
-    return ScriptableInvoke(static_cast<IVelnorIEExt*>(this), iid, id, flags, params, result, exception,
-                            argumentError);
-}
-
 STDMETHODIMP CVelnorIEExt::get_Status(BSTR* pVal) {
     if (!pVal) return E_POINTER;
     LogExt(L"CVelnorIEExt::AddExternalObject() -> get_Status");

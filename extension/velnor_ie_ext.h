@@ -6,6 +6,7 @@
 
 #include "common/com_ptr.h"
 #include "common/unique_owner.h"
+#include "extension/scriptable_type_info.h"
 
 #include <windows.h>
 #include <exdisp.h>
@@ -26,7 +27,7 @@ struct PageContext;
 
 constexpr DWORD kNotConnectedCookie = 0xFEFEFEFE;
 
-class CVelnorIEExt final : public IVelnorIEExt,
+class CVelnorIEExt final : public ScriptableDispatch,
                            public IObjectWithSite,
                            public IAuthenticate,
                            public IServiceProvider {
@@ -40,12 +41,7 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
-    // IDispatch, driven by the type library in the module's resources
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* exception, UINT* argumentError) override;
+    // IDispatch: ScriptableDispatch, driven by the type library in the module's resources.
 
     // IVelnorIEExt
     STDMETHODIMP get_Status(BSTR* pVal) override;

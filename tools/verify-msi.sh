@@ -17,10 +17,6 @@ msi=$(realpath "$1") dll32=$2 dll64=$3 check32=$4 check64=$5
 . "$here/tools/wine-lib.sh"
 unset DISPLAY WAYLAND_DISPLAY
 
-failures=0
-ok() { printf '  ok    %s\n' "$1"; }
-bad() { printf '  FAIL  %s\n' "$1"; failures=$((failures + 1)); }
-expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: expected '$3', found '$2'"; fi; }
 
 work=$(mktemp -d /tmp/velnor-msi.XXXXXX)
 trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
@@ -36,6 +32,8 @@ cp "$msi" "$(wine_unix 'C:\VelnorIE.msi')"
 # An older release: Windows Installer compares the first three fields of a version only.
 "$here/tools/build-msi.sh" "$dll32" "$dll64" 0.9.0 "$(wine_unix 'C:\VelnorIE-older.msi')"
 rows() { wine 'C:\package_check.exe' dump-rows | tr -d '\r'; }
+# The 64-bit msiexec, as on 64-bit Windows (Debian's "wine" would start the 32-bit one).
+msiexec() { /usr/lib/wine/wine64 msiexec "$@"; }
 entries() { wine 'C:\package_check.exe' arp-entries 'Zorvanti MSIE Extension' | tr -d '\r'; }
 installed=$(wine_unix "$INSTALL_DIR")
 
@@ -50,11 +48,11 @@ wineserver -w
 expect "its uninstall leaves no registry row" "$(rows | wc -l)" 0
 
 echo "== msiexec /i VelnorIE-older.msi /qn, then msiexec /i VelnorIE.msi /qn"
-wine msiexec /i 'C:\VelnorIE-older.msi' /qn
+msiexec /i 'C:\VelnorIE-older.msi' /qn
 expect "the older package installs" "$?" 0
 wineserver -w
 expect "one entry, the older version" "$(entries | awk '{print $2}')" "0.9.0"
-wine msiexec /i 'C:\VelnorIE.msi' /qn
+msiexec /i 'C:\VelnorIE.msi' /qn
 expect "the package installs over it" "$?" 0
 wineserver -w
 expect "one entry in the list of installed programs, the later version" "$(entries | awk '{print $2}')" "1.0.0.1"
@@ -75,11 +73,11 @@ done
 # A repair as msiexec /i ... REINSTALL=ALL does it (Wine's msiexec has no working /f).
 echo "== msiexec /i VelnorIE.msi REINSTALL=ALL REINSTALLMODE=amus /qn (repair), then msiexec /x VelnorIE.msi /qn"
 rm -f "$installed/VelnorIEx32.dll"
-wine msiexec /i 'C:\VelnorIE.msi' REINSTALL=ALL REINSTALLMODE=amus /qn
+msiexec /i 'C:\VelnorIE.msi' REINSTALL=ALL REINSTALLMODE=amus /qn
 expect "the repair runs" "$?" 0
 wineserver -w
 if cmp -s "$installed/VelnorIEx32.dll" "$(wine_unix "$package")/VelnorIEx32.dll"; then ok "the repair puts a missing file back"; else bad "the repair did not restore the file"; fi
-wine msiexec /x 'C:\VelnorIE.msi' /qn
+msiexec /x 'C:\VelnorIE.msi' /qn
 expect "the package uninstalls" "$?" 0
 wineserver -w
 left=$(rows)

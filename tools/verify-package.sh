@@ -15,10 +15,6 @@ check32_exe=$3
 . "$here/tools/wine-lib.sh"
 unset DISPLAY WAYLAND_DISPLAY
 
-failures=0
-ok() { printf '  ok    %s\n' "$1"; }
-bad() { printf '  FAIL  %s\n' "$1"; failures=$((failures + 1)); }
-expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: expected '$3', found '$2'"; fi; }
 
 echo "== the package's files"
 if (cd "$dist" && sha256sum --quiet -c SHA256SUMS); then ok "every file matches SHA256SUMS"; else bad "SHA256SUMS does not match the files"; fi

@@ -1,5 +1,11 @@
 # Shell helpers shared by the package verification and the installer tests (sourced).
 
+# Reporting: each check prints one line; the caller exits non-zero when $failures is not 0.
+failures=0
+ok() { printf '  ok    %s\n' "$1"; }
+bad() { printf '  FAIL  %s\n' "$1"; failures=$((failures + 1)); }
+expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: expected '$3', found '$2'"; fi; }
+
 # A fresh Wine prefix in $1 (64-bit, like 64-bit Windows); waits until it is ready.
 wine_new_prefix() {
   export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -8,10 +8,6 @@ arch=$1 bin=$2 bin64=$3 work=$4
 here=$(cd "$(dirname "$0")/../.." && pwd)
 . "$here/tools/wine-lib.sh"
 
-failures=0
-ok() { printf '  ok    %s\n' "$1"; }
-bad() { printf '  FAIL  %s\n' "$1"; failures=$((failures + 1)); }
-expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1: expected '$3', found '$2'"; fi; }
 
 mkdir -p "$work"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
