@@ -22,6 +22,10 @@ struct CredentialRecord {
     std::wstring pattern;
     std::wstring userName;
     std::wstring password;
+
+    bool operator==(const CredentialRecord& other) const {
+        return pattern == other.pattern && userName == other.userName && password == other.password;
+    }
 };
 
 // The records of a credentials text that have the three fields, in order (further fields are

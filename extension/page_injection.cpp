@@ -128,27 +128,32 @@ void CALLBACK CVelnorIEExt::OnUpdate(HWND window, UINT, UINT_PTR timerId, DWORD)
     LogExt(L"CVelnorIEExt::OnUpdate() -> finished");
 }
 
+namespace {
+
+// The COM identity of the browser's top-level document, or null.
+ComPtr<IUnknown> DocumentIdentity(IWebBrowser2* browser, ComPtr<IDispatch>* document) {
+    ComPtr<IUnknown> identity;
+    if (browser && SUCCEEDED(browser->get_Document(document->put())) && *document) document->As(IID_IUnknown, &identity);
+    return identity;
+}
+
+}  // namespace
+
 HRESULT CVelnorIEExt::CreatePageBinding(IVelnorIEExt** binding) {
     *binding = nullptr;
     PageContext page;
     ComPtr<IDispatch> document;
-    if (m_webBrowser && SUCCEEDED(m_webBrowser->get_Document(document.put())) && document) {
-        document.As(IID_IUnknown, &page.document);
-        ComPtr<IHTMLDocument2> html;
-        unique_bstr url;
-        if (SUCCEEDED(document.As(IID_IHTMLDocument2, &html)) && SUCCEEDED(html->get_URL(url.put())))
-            page.url = TextOf(url.get());
-    }
+    page.document = DocumentIdentity(m_webBrowser.get(), &document);
+    ComPtr<IHTMLDocument2> html;
+    unique_bstr url;
+    if (document && SUCCEEDED(document.As(IID_IHTMLDocument2, &html)) && SUCCEEDED(html->get_URL(url.put())))
+        page.url = TextOf(url.get());
     return CPageBinding::Create(this, std::move(page), binding);
 }
 
 bool CVelnorIEExt::ShowsDocument(IUnknown* identity) {
     ComPtr<IDispatch> document;
-    ComPtr<IUnknown> current;
-    if (!identity || !m_webBrowser || FAILED(m_webBrowser->get_Document(document.put())) || !document ||
-        FAILED(document.As(IID_IUnknown, &current)))
-        return false;
-    return current.get() == identity;
+    return identity && DocumentIdentity(m_webBrowser.get(), &document).get() == identity;
 }
 
 bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) {

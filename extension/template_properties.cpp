@@ -21,6 +21,15 @@ std::wstring TemplateSummary(size_t length) {
     return FormatWide(L"<%d characters>", static_cast<int>(length));
 }
 
+// A text that would not fit with its terminator is refused whole: nothing is written past the
+// section and the stored text stays as it was. The caller learns of it.
+HRESULT StoreTemplateText(void* view, const wchar_t* text) {
+    if (WriteTemplateText(view, text)) return S_OK;
+    LogExt(L"CVelnorIEExt::set_Templates() -> refused: %d characters, at most %d fit",
+           static_cast<int>(wcslen(text)), static_cast<int>(kMaxTemplateTextLength));
+    return E_INVALIDARG;
+}
+
 }  // namespace
 
 
@@ -53,13 +62,7 @@ STDMETHODIMP CVelnorIEExt::put_Templates(BSTR newVal) {
             LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
             return S_OK;
         }
-        // A text that would not fit with its terminator is refused whole: nothing is written
-        // past the section and the stored text stays as it was. The caller learns of it.
-        if (!WriteTemplateText(store.view(), newVal)) {
-            LogExt(L"CVelnorIEExt::set_Templates() -> refused: %d characters, at most %d fit",
-                   static_cast<int>(wcslen(newVal)), static_cast<int>(kMaxTemplateTextLength));
-            return E_INVALIDARG;
-        }
+        RETURN_IF_FAILED(StoreTemplateText(store.view(), newVal));
         LogExt(L"CVelnorIEExt::set_Templates() -> updated");
     }
     LogExt(L"CVelnorIEExt::set_Templates() -> finished");
@@ -135,12 +138,9 @@ HRESULT CVelnorIEExt::GetTemplatesForPage(const PageContext& page, BSTR* pVal) {
         LogExt(L"CVelnorIEExt::get_Templates() -> %s", TemplateSummary(own.size()).c_str());
         if (!parsed->valid) LogExt(L"CVelnorIEExt::get_Templates() -> isolated: the store holds no template array");
         // Remembered from the store (never from the page) for Basic authentication.
-        for (CredentialRecord& record : records) {
-            const bool known = std::any_of(m_storeCredentials.begin(), m_storeCredentials.end(), [&](const CredentialRecord& r) {
-                return r.pattern == record.pattern && r.userName == record.userName && r.password == record.password;
-            });
-            if (!known) m_storeCredentials.push_back(std::move(record));
-        }
+        for (CredentialRecord& record : records)
+            if (std::find(m_storeCredentials.begin(), m_storeCredentials.end(), record) == m_storeCredentials.end())
+                m_storeCredentials.push_back(std::move(record));
         return S_OK;
     } catch (...) {
         return ResultFromCaughtException();
@@ -169,11 +169,7 @@ HRESULT CVelnorIEExt::PutTemplatesForPage(const PageContext& page, BSTR newVal) 
         }
         if (leftOut)
             LogExt(L"CVelnorIEExt::set_Templates() -> left out %d templates for other pages", static_cast<int>(leftOut));
-        if (!WriteTemplateText(store.view(), merged.c_str())) {
-            LogExt(L"CVelnorIEExt::set_Templates() -> refused: %d characters, at most %d fit",
-                   static_cast<int>(merged.size()), static_cast<int>(kMaxTemplateTextLength));
-            return E_INVALIDARG;
-        }
+        RETURN_IF_FAILED(StoreTemplateText(store.view(), merged.c_str()));
         LogExt(L"CVelnorIEExt::set_Templates() -> updated");
     } catch (...) {
         return ResultFromCaughtException();
