@@ -39,14 +39,18 @@ extern "C" void CALLBACK DllUninstallExt(HWND, HINSTANCE, LPSTR commandLine, int
             bool succeeded = true;
 #if defined(_WIN64)
             // The one uninstall entry of a 64-bit installation belongs to this build; the 32-bit
-            // copy beside it is uninstalled first, by its own build in a 32-bit rundll32.
-            const std::wstring twin = FormatWide(L"\"%s\",DllUninstallExt%s", JoinPath(installFolder, kDll32Name).c_str(),
-                                                 quiet ? L" QUIET" : L"");
-            const std::wstring twinRundll32 = GetTwinRundll32();
-            DWORD twinOutcome = kInstallFailed;
-            succeeded = !twinRundll32.empty() &&
-                        ShellExecuteProcess(twinRundll32.c_str(), twin.c_str(), false, INFINITE, &twinOutcome) &&
-                        twinOutcome == kInstallSucceeded;
+            // copy beside it is uninstalled first, by its own build in a 32-bit rundll32. A 64-bit
+            // build installed on its own has no such copy: there is nothing for that run to do,
+            // and a run that cannot load its file would only turn a clean uninstall into a failure.
+            const std::wstring copy32 = JoinPath(installFolder, kDll32Name);
+            if (GetFileAttributesW(copy32.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                const std::wstring twin = FormatWide(L"\"%s\",DllUninstallExt%s", copy32.c_str(), quiet ? L" QUIET" : L"");
+                const std::wstring twinRundll32 = GetTwinRundll32();
+                DWORD twinOutcome = kInstallFailed;
+                succeeded = !twinRundll32.empty() &&
+                            ShellExecuteProcess(twinRundll32.c_str(), twin.c_str(), false, INFINITE, &twinOutcome) &&
+                            twinOutcome == kInstallSucceeded;
+            }
 #endif
             succeeded = UninstallCopy(installFolder, kThisDllName) && succeeded;
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
