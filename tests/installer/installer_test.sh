@@ -7,7 +7,7 @@ set -uo pipefail
 arch=$1 bin=$2 bin64=$3 work=$4
 here=$(cd "$(dirname "$0")/../.." && pwd)
 . "$here/tools/wine-lib.sh"
-
+[ "$arch" = x86 ] && [ "$VELNOR_WIN32" = 0 ] && skip_32bit_suite "the 32-bit installer"
 
 mkdir -p "$work"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
@@ -180,6 +180,7 @@ command=$(reg_value "$UNINSTALL_KEY" UninstallString 64)
 expect "the entry runs the 64-bit copy" "$command" "rundll32.exe \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
 : >"$dialogs"
 wine 'C:\package_check.exe' run-uninstall
+expect "the uninstall reports success in its exit code" "$?" 0
 sleep 1
 if reg_key_exists "$UNINSTALL_KEY" 64; then bad "uninstall entry still there"; else ok "uninstall entry gone"; fi
 if [ -e "$installed" ]; then bad "install folder still there: $(ls "$installed" | tr '\n' ' ')"; else ok "install folder gone"; fi
