@@ -7,6 +7,11 @@ set -e
 "$here/tools/setup.sh" test
 "$here/tools/build.sh" all
 set +e
+. "$here/tools/wine-launcher.sh"
+if [ "$VELNOR_WIN32" = 0 ]; then
+  echo "== this machine cannot execute 32-bit programs: the 32-bit build is built, its suites are"
+  echo "   reported as skipped, and the checks that need a 32-bit process are left out"
+fi
 
 failed=0
 logs=$(mktemp -d)

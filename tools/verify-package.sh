@@ -6,6 +6,8 @@
 # entry's own command and reports what is left. Exits non-zero when either did not do what it
 # promises.
 # Then it verifies the Windows Installer package the same way (tools/verify-msi.sh).
+# On a machine that cannot execute 32-bit programs the 64-bit copy installs itself instead, and
+# only what that installation does is checked.
 #   tools/verify-package.sh DIST_DIR PACKAGE_CHECK_EXE PACKAGE_CHECK_32_EXE
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,15 +39,21 @@ mkdir -p "$(wine_unix "$package")"
 cp "$dist/x86/VelnorIEx32.dll" "$dist/x64/VelnorIEx64.dll" "$(wine_unix "$package")/"
 cp "$check_exe" "$(wine_unix 'C:\package_check.exe')"
 
-# The 32-bit DLL runs in the 32-bit rundll32.exe, as on 64-bit Windows.
-echo "== install: C:\\windows\\syswow64\\rundll32.exe $package\\VelnorIEx32.dll,DllInstallExt"
-wine 'C:\windows\syswow64\rundll32.exe' "$package\\VelnorIEx32.dll,DllInstallExt"
+# The 32-bit DLL runs in the 32-bit rundll32.exe, as on 64-bit Windows, and installs both.
+if runs_32bit "the 32-bit copy's installation of both builds"; then
+  dlls='VelnorIEx32.dll VelnorIEx64.dll' views='32 64' rundll='C:\windows\syswow64\rundll32.exe'
+else
+  dlls=VelnorIEx64.dll views=64 rundll='C:\windows\system32\rundll32.exe'
+fi
+first=${dlls%% *}
+echo "== install: $rundll $package\\$first,DllInstallExt"
+wine "$rundll" "$package\\$first,DllInstallExt"
 wineserver -w
 
 installed=$(wine_unix "$INSTALL_DIR")
 echo "install folder $INSTALL_DIR:"
 ls -l "$installed" 2>/dev/null | sed 1d | awk '{printf "  %s  %s bytes\n", $NF, $5}'
-for dll in VelnorIEx32.dll VelnorIEx64.dll; do
+for dll in $dlls; do
   if cmp -s "$installed/$dll" "$(wine_unix "$package")/$dll"; then ok "$dll installed, identical to the package"; else bad "$dll not installed as packaged"; fi
 done
 echo "registered class and ProgIDs:"
@@ -53,13 +61,15 @@ for view in 32 64; do
   server=$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" $view)
   echo "  $view-bit view: CLSID $CLSID -> $server"
 done
-expect "32-bit class served by the installed 32-bit copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 32)" "$INSTALL_DIR\\VelnorIEx32.dll"
-expect "64-bit class served by the installed 64-bit copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 64)" "$INSTALL_DIR\\VelnorIEx64.dll"
+for view in $views; do
+  copy=VelnorIEx64.dll; [ $view = 32 ] && copy=VelnorIEx32.dll
+  expect "$view-bit class served by the installed $view-bit copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" $view)" "$INSTALL_DIR\\$copy"
+done
 for progid in VelnorIE.VelnorIEExt VelnorIE.VelnorIEExt.1; do
   expect "ProgID $progid" "$(reg_value "HKCR\\$progid\\CLSID" "" 64)" "$CLSID"
 done
 echo "Browser Helper Objects:"
-for view in 32 64; do
+for view in $views; do
   name=$(reg_value "$BHO_KEY\\$CLSID" "" $view)
   echo "  $view-bit view: $CLSID = '$name', NoExplorer = $(reg_value "$BHO_KEY\\$CLSID" NoExplorer $view)"
   expect "Browser Helper Object in the $view-bit view" "$name" "VelnorIEExt"
@@ -82,7 +92,7 @@ for view in 32 64; do
   if reg_key_exists "$UNINSTALL_KEY" $view; then bad "uninstall entry still there ($view-bit view)"; else ok "no uninstall entry ($view-bit view)"; fi
 done
 temp=$(wine_unix 'C:\users')/$(whoami)/Temp
-for dll in VelnorIEx32.dll VelnorIEx64.dll; do
+for dll in $dlls; do
   if [ -f "$temp/$dll.bak" ]; then ok "last copy kept as Temp\\$dll.bak"; else bad "no Temp\\$dll.bak"; fi
 done
 

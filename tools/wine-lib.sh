@@ -1,4 +1,5 @@
 # Shell helpers shared by the package verification and the installer tests (sourced).
+. "$(dirname "${BASH_SOURCE[0]}")/wine-launcher.sh"
 
 # Reporting: each check prints one line; the caller exits non-zero when $failures is not 0.
 failures=0

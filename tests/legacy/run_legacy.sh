@@ -8,6 +8,8 @@
 set -uo pipefail
 arch=$1 bin=$2 prefix=$3 source=$4 mode=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
+. "$source/tools/wine-launcher.sh"
+[ "$arch" = x86 ] && [ "$VELNOR_WIN32" = 0 ] && skip_32bit_suite "the 32-bit script host"
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 if [ "$arch" = x64 ]; then
