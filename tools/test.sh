@@ -22,7 +22,7 @@ for arch in x86 x64; do
 done
 for arch in x86 x64; do
   if wait "$(cat "$logs/$arch.pid")"; then
-    echo "== $arch: passed"; tail -n 3 "$logs/$arch.log"
+    echo "== $arch: passed"; sed -n "/tests passed/,\$p" "$logs/$arch.log"
   else
     echo "== $arch: FAILED"; cat "$logs/$arch.log"; failed=1
   fi
