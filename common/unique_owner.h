@@ -100,6 +100,12 @@ using unique_bstr = unique_owner<bstr_traits>;
 using unique_cotaskmem = unique_owner<cotaskmem_traits>;
 using unique_localmem = unique_owner<localmem_traits>;
 
+// A BSTR holding a copy of `length` characters at `text` (embedded nulls kept); empty when out
+// of memory.
+inline unique_bstr MakeBstr(const wchar_t* text, size_t length) {
+    return unique_bstr(SysAllocStringLen(text, static_cast<UINT>(length)));
+}
+
 // A VARIANT that clears itself. put() clears first, like the other owners.
 class unique_variant {
 public:

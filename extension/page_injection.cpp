@@ -4,6 +4,7 @@
 #include "extension/page_injection.h"
 
 #include "common/hresult.h"
+#include "common/unique_owner.h"
 #include "extension/page_binding.h"
 #include "extension/store_access.h"
 #include "extension/timer_map.h"
@@ -214,7 +215,7 @@ bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) {
     V_VT(&result) = kNoResult;
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
     const std::wstring wideScript = Widen(narrowScript);
-    unique_bstr script(SysAllocStringLen(wideScript.data(), static_cast<UINT>(wideScript.size())));
+    unique_bstr script = MakeBstr(wideScript.data(), wideScript.size());
     if (!script) throw std::bad_alloc();
     hr = window->execScript(script.get(), language.get(), &result);
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),

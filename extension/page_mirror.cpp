@@ -385,13 +385,13 @@ HRESULT PageMirror::BuildXmlDocument(IXMLDOMDocument* document) const {
         ComPtr<IXMLDOMNode> created;
         switch (node.kind) {
         case kElement: {
-            unique_bstr name(SysAllocStringLen(Name(i).data(), static_cast<UINT>(node.nameLength)));
+            unique_bstr name = MakeBstr(Name(i).data(), node.nameLength);
             ComPtr<IXMLDOMElement> element;
             if (!name) return E_OUTOFMEMORY;
             RETURN_IF_FAILED(document->createElement(name.get(), element.put()));
             for (Index a = node.firstAttribute; a < node.firstAttribute + node.attributeCount; ++a) {
                 const Attribute& attribute = m_attributes[a];
-                unique_bstr attributeName(SysAllocStringLen(m_pool.data() + attribute.name, static_cast<UINT>(attribute.nameLength)));
+                unique_bstr attributeName = MakeBstr(m_pool.data() + attribute.name, attribute.nameLength);
                 unique_variant value;
                 V_VT(value.get()) = VT_BSTR;
                 V_BSTR(value.get()) = SysAllocStringLen(m_pool.data() + attribute.value, static_cast<UINT>(attribute.valueLength));
@@ -408,7 +408,7 @@ HRESULT PageMirror::BuildXmlDocument(IXMLDOMDocument* document) const {
             std::wstring run;
             for (Index t = i; t != kNone && m_nodes[t].kind == kText; t = m_nodes[t].nextSibling) run += Value(t);
             if (run.empty()) continue;
-            unique_bstr text(SysAllocStringLen(run.data(), static_cast<UINT>(run.size())));
+            unique_bstr text = MakeBstr(run.data(), run.size());
             ComPtr<IXMLDOMText> made;
             if (!text) return E_OUTOFMEMORY;
             RETURN_IF_FAILED(document->createTextNode(text.get(), made.put()));
@@ -417,7 +417,7 @@ HRESULT PageMirror::BuildXmlDocument(IXMLDOMDocument* document) const {
         }
         case kComment: {
             const std::wstring bent = CommentText(Value(i));
-            unique_bstr text(SysAllocStringLen(bent.data(), static_cast<UINT>(bent.size())));
+            unique_bstr text = MakeBstr(bent.data(), bent.size());
             ComPtr<IXMLDOMComment> made;
             if (!text) return E_OUTOFMEMORY;
             RETURN_IF_FAILED(document->createComment(text.get(), made.put()));

@@ -27,7 +27,7 @@ HRESULT LoadIntoMsxml(const PageMirror& mirror, ComPtr<IXMLDOMDocument>* result)
     document->put_resolveExternals(VARIANT_FALSE);
     std::wstring xml;
     mirror.WriteXml(xml);
-    unique_bstr text(SysAllocStringLen(xml.data(), static_cast<UINT>(xml.size())));
+    unique_bstr text = MakeBstr(xml.data(), xml.size());
     if (!text) return E_OUTOFMEMORY;
     VARIANT_BOOL loaded = VARIANT_FALSE;
     if (SUCCEEDED(document->loadXML(text.get(), &loaded)) && loaded == VARIANT_TRUE) {
