@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/tools/wine-launcher.sh"
 arches='x86 x64'
 if [ "$VELNOR_WIN32" = 0 ]; then
-  echo "== the 32-bit build's benchmarks are left out: this machine cannot execute 32-bit programs"
+  echo "== the 32-bit build's benchmarks are left out: $VELNOR_WIN32_REASON"
   arches=x64
 fi
 for arch in $arches; do

@@ -9,6 +9,11 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/tools/setup.sh" build
+. "$here/tools/wine-launcher.sh"
+if [ "$VELNOR_WIN32" = 0 ]; then
+  echo "== $VELNOR_WIN32_REASON"
+  trap 'echo "$VELNOR_WIN32_REASON"' EXIT
+fi
 "$here/tools/build.sh" all --dist
 rm -rf "$here/dist"
 mkdir -p "$here/dist/x86" "$here/dist/x64"

@@ -5,13 +5,16 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 set -e
 "$here/tools/setup.sh" test
-"$here/tools/build.sh" all
-set +e
 . "$here/tools/wine-launcher.sh"
 if [ "$VELNOR_WIN32" = 0 ]; then
-  echo "== this machine cannot execute 32-bit programs: the 32-bit build is built, its suites are"
-  echo "   reported as skipped, and the checks that need a 32-bit process are left out"
+  echo "== $VELNOR_WIN32_REASON"
+  echo "   the 32-bit build is built, its suites are reported as skipped, and the checks that need"
+  echo "   a 32-bit process are left out"
+  # The reason again as the command's last line, whatever the outcome.
+  trap 'echo "$VELNOR_WIN32_REASON"' EXIT
 fi
+"$here/tools/build.sh" all
+set +e
 
 failed=0
 logs=$(mktemp -d)
@@ -30,6 +33,9 @@ done
 for arch in x86 x64; do
   WINEPREFIX="$here/build/$arch/wineprefix" wineserver -k 2>/dev/null || true
 done
+
+echo "== set-up"
+if ! "$here/tests/setup/setup_test.sh"; then failed=1; fi
 
 if [ -f "$here/tests/content/package.json" ]; then
   echo "== content script"

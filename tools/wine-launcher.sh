@@ -6,12 +6,26 @@
 # (and "wine-stable", which wineboot and the other tools run) start the 64-bit loader, which
 # runs every 64-bit program; 32-bit programs cannot run at all.
 #
-# VELNOR_WIN32 tells the scripts which machine this is: 1 when 32-bit programs run, 0 when not.
+# The same holds where Wine's 32-bit loader is not installed because set-up could not install it
+# (tools/setup.sh leaves the reason in build/setup-32bit.txt).
+#
+# VELNOR_WIN32 tells the scripts which machine this is: 1 when 32-bit programs run, 0 when not;
+# VELNOR_WIN32_REASON says why not, in one line the commands print first and last.
 if [ -z "${VELNOR_WIN32:-}" ]; then
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    export VELNOR_WIN32=1
+    export VELNOR_WIN32=1 VELNOR_WIN32_REASON=""
   else
     export VELNOR_WIN32=0
+    velnor_note="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/setup-32bit.txt"
+    if [ -x /usr/lib/wine/wine ]; then
+      VELNOR_WIN32_REASON="32-bit build not proven here: this machine cannot execute 32-bit programs"
+    elif [ -s "$velnor_note" ]; then
+      VELNOR_WIN32_REASON=$(head -n 1 "$velnor_note")
+    else
+      VELNOR_WIN32_REASON="32-bit build not proven here: Wine's 32-bit loader (wine32:i386) is not installed"
+    fi
+    export VELNOR_WIN32_REASON
+    unset velnor_note
     velnor_launchers="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine64-launcher"
     mkdir -p "$velnor_launchers"
     for velnor_name in wine wine-stable; do
@@ -28,14 +42,14 @@ fi
 # Ends a suite that needs 32-bit programs (named by $1) on a machine that cannot run them, with
 # the exit code CTest counts as skipped.
 skip_32bit_suite() {
-  echo "skipped: $1 needs 32-bit programs, which this machine cannot execute"
+  echo "skipped: $1 needs 32-bit programs: $VELNOR_WIN32_REASON"
   exit 77
 }
 
 # True when 32-bit programs run here; otherwise reports the check named by $1 as not run.
 runs_32bit() {
   [ "$VELNOR_WIN32" = 1 ] && return 0
-  printf '  skip  %s (this machine cannot execute 32-bit programs)\n' "$1"
+  printf '  skip  %s (%s)\n' "$1" "$VELNOR_WIN32_REASON"
   return 1
 }
 
