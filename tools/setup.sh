@@ -66,6 +66,28 @@ install_or_stop() {
   exit 1
 }
 
+# Installs the 32-bit Wine packages. When apt's first answer is "held broken packages" (the
+# 64-bit libraries come from the security updates, whose i386 index failed), it tries once more
+# preferring the release's own versions, which the main index has for both architectures, and
+# names to apt the dependencies its resolver gave up on, a few rounds at most.
+install_32bit() {
+  local pkgs=("$@") out dep round release
+  apt-get install -y -qq --no-install-recommends "${pkgs[@]}" >/dev/null 2>&1 && return 0
+  release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+  [ -n "$release" ] || return 1
+  for ((round = 1; round <= 6; round++)); do
+    out=$(apt-get install -y -q --no-install-recommends -o APT::Default-Release="$release" "${pkgs[@]}" 2>&1) && return 0
+    local added=0
+    while read -r dep; do
+      [ -n "$dep" ] || continue
+      [[ " ${pkgs[*]} " == *" $dep "* ]] && continue
+      pkgs+=("$dep"); added=1
+    done < <(sed -n 's/.*Depends: \([^ ]*\).* but it is not going to be installed.*/\1/p' <<<"$out" | sort -u)
+    [ $added = 1 ] || return 1
+  done
+  return 1
+}
+
 mapfile -t missing < <(missing_of "${need_pkgs[@]}")
 mapfile -t missing32 < <(missing_of "${wine32_pkgs[@]}")
 if [ ${#missing[@]} -gt 0 ] || [ ${#missing32[@]} -gt 0 ]; then
@@ -79,7 +101,7 @@ if [ ${#missing[@]} -gt 0 ] || [ ${#missing32[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt_update
   [ ${#missing[@]} -eq 0 ] || install_or_stop "${missing[@]}"
-  if [ ${#missing32[@]} -gt 0 ] && ! apt-get install -y -qq --no-install-recommends "${missing32[@]}" >/dev/null 2>&1; then
+  if [ ${#missing32[@]} -gt 0 ] && ! install_32bit "${missing32[@]}"; then
     if [ -n "$index_failed" ]; then why="package index out of step"; else why="apt could not install it"; fi
     mkdir -p "$(dirname "$note32")"
     echo "32-bit build not proven here: ${missing32[*]} could not be installed ($why); run again later" >"$note32"

@@ -30,7 +30,7 @@ case $1 in
   install)
     shift
     simulate=0 pkgs=()
-    for a in "$@"; do case $a in -s) simulate=1 ;; -*) ;; *) pkgs+=("$a") ;; esac; done
+    skip=0; for a in "$@"; do if [ $skip = 1 ]; then skip=0; continue; fi; case $a in -s) simulate=1 ;; -o) skip=1 ;; -*) ;; *) pkgs+=("$a") ;; esac; done
     for p in "${pkgs[@]}"; do
       if { [ "$p" = wine32:i386 ] && [ -f "$state/index-broken" ]; } || grep -qx "$p" "$state/unavailable" 2>/dev/null; then
         echo "E: Unable to correct problems, you have held broken packages." >&2
