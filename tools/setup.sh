@@ -52,10 +52,12 @@ apt_update() {
   sed 's/^/  /' <<<"$index_failed" >&2
 }
 
-# Installs the packages given; on failure names those apt cannot install and exits.
-install_or_stop() {
+apt_install() { apt-get install -y -q --no-install-recommends --no-remove "$@"; }
+
+# Names the packages given that apt cannot install, and exits.
+stop_naming() {
   local out p cannot=()
-  out=$(apt-get install -y -qq --no-install-recommends "$@" 2>&1) && return 0
+  out=$(apt-get install -s -q --no-install-recommends --no-remove "$@" 2>&1) || true
   for p in "$@"; do
     apt-get install -s -qq --no-install-recommends "$p" >/dev/null 2>&1 || cannot+=("$p")
   done
@@ -66,18 +68,20 @@ install_or_stop() {
   exit 1
 }
 
-# Installs the 32-bit Wine packages. When apt's first answer is "held broken packages" (the
-# 64-bit libraries come from the security updates, whose i386 index failed), it tries once more
-# preferring the release's own versions, which the main index has for both architectures, and
-# names to apt the dependencies its resolver gave up on, a few rounds at most.
-install_32bit() {
-  local pkgs=("$@") out dep round release
-  apt-get install -y -qq --no-install-recommends "${pkgs[@]}" >/dev/null 2>&1 && return 0
+# With an index missing, apt answers "held broken packages" for Wine's 32-bit packages: the
+# 64-bit libraries' candidates come from the security updates, whose i386 twins are in no index
+# apt has, and both architectures of a library must be of one version. Preferring the release's
+# own versions (the main index has them for both architectures) resolves it, when the 64-bit and
+# 32-bit packages are installed in one transaction; apt's resolver sometimes gives up on a
+# dependency it could install, which is then named to it, a few rounds at most. Nothing already
+# installed is ever removed.
+install_preferring_release() {
+  local pkgs=("$@") out dep round release added
   release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
   [ -n "$release" ] || return 1
   for ((round = 1; round <= 6; round++)); do
-    out=$(apt-get install -y -q --no-install-recommends -o APT::Default-Release="$release" "${pkgs[@]}" 2>&1) && return 0
-    local added=0
+    out=$(apt_install -o APT::Default-Release="$release" "${pkgs[@]}" 2>&1) && return 0
+    added=0
     while read -r dep; do
       [ -n "$dep" ] || continue
       [[ " ${pkgs[*]} " == *" $dep "* ]] && continue
@@ -86,6 +90,11 @@ install_32bit() {
     [ $added = 1 ] || return 1
   done
   return 1
+}
+
+try_install() {
+  apt_install "$@" >/dev/null 2>&1 && return 0
+  [ -n "$index_failed" ] && install_preferring_release "$@" >/dev/null 2>&1
 }
 
 mapfile -t missing < <(missing_of "${need_pkgs[@]}")
@@ -100,8 +109,11 @@ if [ ${#missing[@]} -gt 0 ] || [ ${#missing32[@]} -gt 0 ]; then
   fi
   export DEBIAN_FRONTEND=noninteractive
   apt_update
-  [ ${#missing[@]} -eq 0 ] || install_or_stop "${missing[@]}"
-  if [ ${#missing32[@]} -gt 0 ] && ! install_32bit "${missing32[@]}"; then
+  done32=0
+  if [ ${#missing32[@]} -gt 0 ] && try_install "${missing[@]}" "${missing32[@]}"; then done32=1; fi
+  mapfile -t missing < <(missing_of "${need_pkgs[@]}")
+  if [ ${#missing[@]} -gt 0 ] && ! try_install "${missing[@]}"; then stop_naming "${missing[@]}"; fi
+  if [ ${#missing32[@]} -gt 0 ] && [ $done32 = 0 ]; then
     if [ -n "$index_failed" ]; then why="package index out of step"; else why="apt could not install it"; fi
     mkdir -p "$(dirname "$note32")"
     echo "32-bit build not proven here: ${missing32[*]} could not be installed ($why); run again later" >"$note32"
