@@ -1,11 +1,12 @@
-// IServiceProvider and IAuthenticate: the browser's HTTP Basic authentication requests,
-// answered from the credentials the content script handed over.
-#include "extension/auth_credentials.h"
-#include "extension/store_access.h"
-#include "extension/template_isolation.h"
-#include "extension/template_store.h"
+// IAuthenticate: the browser's HTTP Basic authentication requests, answered from the
+// credentials the content script handed over (or, under template isolation, from the store's
+// own templates). The browser reaches it through the proffered service (velnor_ie_ext.cpp).
 #include "extension/velnor_ie_ext.h"
+
 #include "logging/log_writer.h"
+#include "templates/credentials.h"
+#include "templates/patterns.h"
+#include "templates/template_isolation.h"
 
 namespace {
 
@@ -20,10 +21,6 @@ LPWSTR CopyForBrowser(const std::wstring& text) {
 
 }  // namespace
 
-STDMETHODIMP CVelnorIEExt::QueryService(REFGUID, REFIID iid, void** out) {
-    return QueryInterface(iid, out);
-}
-
 STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR* pszPassword) {
     if (phwnd) *phwnd = nullptr;
     try {
@@ -35,10 +32,10 @@ STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR
             // what any other page handed over.
             records = m_storeCredentials;
             {
-                StoreAccess store(*this);
-                if (store.view()) {
+                TemplateStore::View store = m_templateStore.Access();
+                if (store) {
                     const std::vector<CredentialRecord> stored =
-                        StoredBasicRecords(*ParseTemplatesCached(ReadTemplateText(store.view())));
+                        StoredBasicRecords(*ParseTemplatesCached(store.ReadText()));
                     records.insert(records.end(), stored.begin(), stored.end());
                 }
             }

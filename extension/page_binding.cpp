@@ -1,34 +1,28 @@
 #include "extension/page_binding.h"
 
-#include "extension/scriptable_type_info.h"
+#include "common/com_object.h"
 #include "extension/velnor_ie_ext.h"
 
-#include <new>
 #include <utility>
 
 HRESULT CPageBinding::Create(CVelnorIEExt* extension, PageContext page, IVelnorIEExt** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!extension) return E_INVALIDARG;
-    auto* binding = new (std::nothrow) CPageBinding(extension, std::move(page));
-    if (!binding) return E_OUTOFMEMORY;
-    binding->AddRef();
-    *out = binding;
-    return S_OK;
+    return CreateComObject([&] { return new CPageBinding(extension, std::move(page)); }, IID_IVelnorIEExt,
+                           reinterpret_cast<void**>(out));
 }
 
 CPageBinding::CPageBinding(CVelnorIEExt* extension, PageContext page)
     : m_reference(static_cast<IVelnorIEExt*>(extension)), m_extension(extension), m_page(std::move(page)) {}
 
 STDMETHODIMP CPageBinding::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!InlineIsEqualGUID(iid, IID_IUnknown) && !InlineIsEqualGUID(iid, IID_IDispatch) &&
-        !InlineIsEqualGUID(iid, IID_IVelnorIEExt))
-        return E_NOINTERFACE;
-    *out = static_cast<IVelnorIEExt*>(this);
-    AddRef();
-    return S_OK;
+    static const InterfaceEntry kInterfaces[] = {
+        INTERFACE_ENTRY(CPageBinding, IID_IUnknown, IVelnorIEExt),
+        INTERFACE_ENTRY(CPageBinding, IID_IDispatch, IVelnorIEExt),
+        INTERFACE_ENTRY(CPageBinding, IID_IVelnorIEExt, IVelnorIEExt),
+    };
+    return QueryInterfaceFromTable(this, kInterfaces, iid, out);
 }
 
 STDMETHODIMP_(ULONG) CPageBinding::AddRef() { return ++m_refCount; }

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "common/com_ptr.h"
-#include "extension/scriptable_type_info.h"
+#include "extension/scriptable_dispatch.h"
 
 #include <windows.h>
 
@@ -28,7 +28,7 @@ public:
     // A binding of `extension` to `page`; *out gets a reference.
     static HRESULT Create(CVelnorIEExt* extension, PageContext page, IVelnorIEExt** out);
 
-    // IUnknown: IUnknown, IDispatch and IVelnorIEExt.
+    // IUnknown, from the interface table: IUnknown, IDispatch and IVelnorIEExt.
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;

@@ -1,12 +1,12 @@
-// What the extension object does with the browser's events: the "ready" status, the page
-// timers that inject the object and the content script into each completed page, and the
-// debug-time expiry that shares their callback.
+// Page injection: each firing of a page timer probes the page's script engine, publishes the
+// object bound to that page as window.VelnorIEExt and runs the content script there. (The timers
+// are started by OnDocumentComplete, velnor_ie_ext.cpp; the debug timer shares their callback.)
 #include "extension/page_injection.h"
 
 #include "common/hresult.h"
+#include "common/text.h"
 #include "common/unique_owner.h"
 #include "extension/page_binding.h"
-#include "extension/store_access.h"
 #include "extension/timer_map.h"
 #include "extension/velnor_ie_ext.h"
 #include "logging/log_writer.h"
@@ -21,7 +21,6 @@ const wchar_t kContentScriptType[] = L"SCRIPT";
 
 namespace {
 
-constexpr UINT kPageTimerMs = 1000;
 constexpr VARTYPE kNoResult = 0xFFFF;   // VT_ILLEGAL: no script result ever has this type
 
 const wchar_t kProbeScript[] = L"var testvar = 0;";
@@ -30,15 +29,6 @@ const wchar_t kScriptLanguage[] = L"javascript";
 // NULL string → empty.
 std::wstring TextOf(BSTR text) {
     return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
-}
-
-std::wstring Widen(const std::string& narrow) {
-    if (narrow.empty()) return std::wstring();
-    const int units = MultiByteToWideChar(CP_THREAD_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
-    if (units <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), &wide[0], units);
-    return wide;
 }
 
 }  // namespace
@@ -69,41 +59,13 @@ bool ReadDocumentInfo(IWebBrowser2* browser, std::wstring& title, std::wstring& 
     return true;
 }
 
-void CVelnorIEExt::OnDocumentComplete(IDispatch*, VARIANT*) {
-    LogExt(L"CVelnorIEExt::OnDocumentComplete()");
-    READYSTATE state = READYSTATE_UNINITIALIZED;
-    const HRESULT hr = m_webBrowser ? m_webBrowser->get_ReadyState(&state) : E_POINTER;
-    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> ReadyState=%d", static_cast<int>(state));
-    if (FAILED(hr) || (state != READYSTATE_INTERACTIVE && state != READYSTATE_COMPLETE)) return;
-
-    unique_bstr name(SysAllocString(L"VelnorIEExtStatus"));
-    unique_variant status;
-    V_VT(status.get()) = VT_BSTR;
-    V_BSTR(status.get()) = SysAllocString(L"ready");
-    if (!name || !V_BSTR(status.get())) throw std::bad_alloc();
-    m_webBrowser->PutProperty(name.get(), *status.get());
-
-    ReadDocumentInfo(m_webBrowser.get(), m_documentTitle, m_documentUrl);
-    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> %s : %s", m_documentUrl.c_str(), m_documentTitle.c_str());
-    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> start object");
-    // Every accepted DocumentComplete (the page and each frame) adds its own page timer.
-    if (StartTimer(kPageTimerMs) == 0)
-        LogExt(L"CVelnorIEExt::OnDocumentComplete() -> SetTimer failed: %d", static_cast<int>(GetLastError()));
-    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> finished");
-}
-
 void CALLBACK CVelnorIEExt::OnUpdate(HWND window, UINT, UINT_PTR timerId, DWORD) {
     LogExt(L"CVelnorIEExt::OnUpdate()");
     CVelnorIEExt* object = TimerMapLookup(timerId);
     if (!object) return;
 
     if (timerId == object->m_debugTimerId) {
-        KillTimer(window, timerId);
-        TimerMapRemove(timerId);
-        object->ForgetTimer(timerId);
-        object->m_debugTimerId = 0;
-        StoreAccess store(*object);
-        if (store.view()) WriteDebugTime(store.view(), 0);
+        object->EndDebugPeriod(window, timerId);
         return;
     }
 
@@ -119,6 +81,7 @@ void CALLBACK CVelnorIEExt::OnUpdate(HWND window, UINT, UINT_PTR timerId, DWORD)
         V_DISPATCH(value.get()) = binding;
         done = object->AddExternalObject(L"VelnorIEExt", value.get());
     } catch (...) {
+        // A timer callback is the boundary: nothing may unwind into the system's timer dispatch.
         done = false;   // out of memory: the next period tries again
     }
     if (!done) return;
@@ -142,14 +105,18 @@ ComPtr<IUnknown> DocumentIdentity(IWebBrowser2* browser, ComPtr<IDispatch>* docu
 
 HRESULT CVelnorIEExt::CreatePageBinding(IVelnorIEExt** binding) {
     *binding = nullptr;
-    PageContext page;
-    ComPtr<IDispatch> document;
-    page.document = DocumentIdentity(m_webBrowser.get(), &document);
-    ComPtr<IHTMLDocument2> html;
-    unique_bstr url;
-    if (document && SUCCEEDED(document.As(IID_IHTMLDocument2, &html)) && SUCCEEDED(html->get_URL(url.put())))
-        page.url = TextOf(url.get());
-    return CPageBinding::Create(this, std::move(page), binding);
+    try {
+        PageContext page;
+        ComPtr<IDispatch> document;
+        page.document = DocumentIdentity(m_webBrowser.get(), &document);
+        ComPtr<IHTMLDocument2> html;
+        unique_bstr url;
+        if (document && SUCCEEDED(document.As(IID_IHTMLDocument2, &html)) && SUCCEEDED(html->get_URL(url.put())))
+            page.url = TextOf(url.get());
+        return CPageBinding::Create(this, std::move(page), binding);
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
 }
 
 bool CVelnorIEExt::ShowsDocument(IUnknown* identity) {
@@ -157,7 +124,15 @@ bool CVelnorIEExt::ShowsDocument(IUnknown* identity) {
     return identity && DocumentIdentity(m_webBrowser.get(), &document).get() == identity;
 }
 
-bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) {
+bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) noexcept {
+    try {
+        return PublishAndRun(name, value);
+    } catch (...) {
+        return false;   // out of memory: the next period tries again
+    }
+}
+
+bool CVelnorIEExt::PublishAndRun(const wchar_t* name, VARIANT* value) {
     LogExt(L"CVelnorIEExt::AddExternalObject()");
     ComPtr<IDispatch> document;
     HRESULT hr = m_webBrowser ? m_webBrowser->get_Document(document.put()) : E_POINTER;
@@ -177,7 +152,7 @@ bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) {
     // execScript returns.
     unique_bstr probe(SysAllocString(kProbeScript));
     unique_bstr language(SysAllocString(kScriptLanguage));
-    if (!probe || !language) throw std::bad_alloc();
+    if (!probe || !language) return false;
     VARIANT result;
     VariantInit(&result);
     V_VT(&result) = kNoResult;
@@ -194,7 +169,7 @@ bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) {
     if (!windowEx) return false;
 
     unique_bstr propertyName(SysAllocString(name));
-    if (!propertyName) throw std::bad_alloc();
+    if (!propertyName) return false;
     DISPID id = DISPID_UNKNOWN;
     hr = windowEx->GetDispID(propertyName.get(), fdexNameEnsure, &id);
     LogExt(L"CVelnorIEExt::AddExternalObject() -> GetDispID: %X", static_cast<unsigned>(hr));
@@ -214,42 +189,13 @@ bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) {
     LoadScriptResource(g_moduleInstance, kContentScriptType, kContentScriptId, narrowScript);
     V_VT(&result) = kNoResult;
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
-    const std::wstring wideScript = Widen(narrowScript);
+    const std::wstring wideScript = AnsiToWide(narrowScript);
     unique_bstr script = MakeBstr(wideScript.data(), wideScript.size());
-    if (!script) throw std::bad_alloc();
+    if (!script) return false;
     hr = window->execScript(script.get(), language.get(), &result);
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),
            static_cast<int>(static_cast<unsigned short>(V_VT(&result))));
     const bool ran = V_VT(&result) != kNoResult;
     if (ran) VariantClear(&result);
     return ran;
-}
-
-void CVelnorIEExt::OnBeforeNavigate(IDispatch*, VARIANT* url, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
-                                    VARIANT_BOOL*) {
-    BSTR text = nullptr;
-    if (url && V_VT(url) == VT_BSTR) text = V_BSTR(url);
-    else if (url && V_VT(url) == (VT_BSTR | VT_BYREF)) text = *V_BSTRREF(url);
-    // Emptied first: should the copy fail, a Basic challenge from the new site must not be
-    // answered with the previous site's credentials.
-    m_navigateUrl.clear();
-    m_navigateUrl = TextOf(text);
-    LogExt(L"CVelnorIEExt::OnBeforeNavigate(%s)", m_navigateUrl.c_str());
-}
-
-void CVelnorIEExt::OnNavigateComplete(IDispatch*, VARIANT*) {
-    LogExt(L"CVelnorIEExt::OnBeforeNavigate()");
-}
-
-void CVelnorIEExt::OnPropertyChange(BSTR name) {
-    LogExt(L"CVelnorIEExt::OnPropertyChange(%s)", name ? name : L"");
-    if (lstrcmpiW(name ? name : L"", L"VelnorIEExtSSOData") != 0) return;
-    unique_bstr propertyName(SysAllocString(L"VelnorIEExtSSOData"));
-    if (!propertyName) throw std::bad_alloc();
-    unique_variant value;
-    if (m_webBrowser) m_webBrowser->GetProperty(propertyName.get(), value.get());
-    if (V_VT(value.get()) == VT_BSTR)
-        LogExt(L"CVelnorIEExt::OnPropertyChange() -> value: %s", V_BSTR(value.get()) ? V_BSTR(value.get()) : L"");
-    else
-        LogExt(L"CVelnorIEExt::OnPropertyChange() -> type: %d", static_cast<int>(V_VT(value.get())));
 }

@@ -1,4 +1,5 @@
-// Loading the content script from the module's resources.
+// Page injection's helpers: the content script from the module's resources, and what the
+// browser's current document is. (The page timer's callback itself: CVelnorIEExt::OnUpdate.)
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,6 @@ extern const wchar_t kContentScriptType[];   // "SCRIPT"
 bool LoadScriptResource(HMODULE module, const wchar_t* type, WORD id, std::string& text);
 
 // Reads the title and URL of the browser's current document; false (both unchanged) when it
-// has no HTML document.
+// has no HTML document. Throws std::bad_alloc when memory runs out.
 struct IWebBrowser2;
 bool ReadDocumentInfo(IWebBrowser2* browser, std::wstring& title, std::wstring& url);

@@ -1,10 +1,12 @@
-// Identity, lifetime, site handling and browser-event routing of the extension object.
+// The extension object itself: identity, lifetime, site handling, its timers, the browser's
+// event sink and every handler of the browser's events.
 #include "extension/velnor_ie_ext.h"
 
+#include "common/com_object.h"
 #include "common/hresult.h"
+#include "common/unique_owner.h"
+#include "extension/page_injection.h"
 #include "extension/page_mirror.h"
-#include "extension/store_access.h"
-#include "extension/template_store.h"
 #include "extension/timer_map.h"
 #include "logging/log_writer.h"
 #include "logging/settings.h"
@@ -14,66 +16,52 @@
 #include <shobjidl.h>
 
 #include <algorithm>
-#include <new>
+
+namespace {
+
+// NULL string → empty.
+std::wstring TextOf(BSTR text) {
+    return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+}
+
+constexpr UINT kPageTimerMs = 1000;
+
+}  // namespace
 
 HRESULT CVelnorIEExt::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    CVelnorIEExt* object = nullptr;
-    try {
-        object = new CVelnorIEExt();
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-    // new → AddRef → QueryInterface → Release: a failed query frees the object.
-    object->AddRef();
-    const HRESULT hr = object->QueryInterface(iid, out);
-    object->Release();
-    return hr;
+    return CreateComObject([] { return new CVelnorIEExt(); }, iid, out);
 }
 
 CVelnorIEExt::CVelnorIEExt() {
     LockModule();
     m_templateIsolation = ReadTemplateIsolationSetting();
     if (m_templateIsolation) m_trustedPortals = ReadTrustedPortalsSetting();
-    // Open the template store. The first object of the session creates and clears it; the
-    // store lock keeps a concurrent first writer from being wiped by that clearing.
-    m_templateSize = kTemplateStoreSize;
-    m_templateLock.reset(CreateTemplateStoreLock());
-    TemplateStoreLockScope lock(m_templateLock.get());
-    m_templateMapping.reset(CreateTemplateStore(nullptr));
+    // The first object of the session creates and clears the store.
+    m_templateStore = TemplateStore(TemplateStore::Mode::kCreateOrOpen);
 }
 
 CVelnorIEExt::~CVelnorIEExt() {
     // No timer of a destroyed object may fire into it.
     KillAllTimers();
-    if (m_templateView) {
-        UnmapViewOfFile(m_templateView);
-        m_templateView = nullptr;
-    }
-    m_templateMapping.reset();
+    m_templateStore.reset();
     m_webBrowser.reset();
     m_site.reset();
     UnlockModule();
 }
 
 STDMETHODIMP CVelnorIEExt::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (InlineIsEqualGUID(iid, IID_IVelnorIEExt) || InlineIsEqualGUID(iid, IID_IUnknown) ||
-        InlineIsEqualGUID(iid, IID_IDispatch))
-        *out = static_cast<IVelnorIEExt*>(this);
-    else if (InlineIsEqualGUID(iid, IID_IObjectWithSite))
-        *out = static_cast<IObjectWithSite*>(this);
-    else if (InlineIsEqualGUID(iid, IID_IAuthenticate))
-        *out = static_cast<IAuthenticate*>(this);
-    else if (InlineIsEqualGUID(iid, IID_IServiceProvider))
-        *out = static_cast<IServiceProvider*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    static const InterfaceEntry kInterfaces[] = {
+        INTERFACE_ENTRY(CVelnorIEExt, IID_IUnknown, IVelnorIEExt),
+        INTERFACE_ENTRY(CVelnorIEExt, IID_IDispatch, IVelnorIEExt),
+        INTERFACE_ENTRY(CVelnorIEExt, IID_IVelnorIEExt, IVelnorIEExt),
+        INTERFACE_ENTRY(CVelnorIEExt, IID_IObjectWithSite, IObjectWithSite),
+        INTERFACE_ENTRY(CVelnorIEExt, IID_IAuthenticate, IAuthenticate),
+        INTERFACE_ENTRY(CVelnorIEExt, IID_IServiceProvider, IServiceProvider),
+    };
+    return QueryInterfaceFromTable(this, kInterfaces, iid, out);
 }
 
 STDMETHODIMP_(ULONG) CVelnorIEExt::AddRef() {
@@ -84,6 +72,12 @@ STDMETHODIMP_(ULONG) CVelnorIEExt::Release() {
     const ULONG count = --m_refCount;
     if (count == 0) delete this;
     return count;
+}
+
+// The browser asks for IAuthenticate through the proffered service; any service is answered
+// like QueryInterface.
+STDMETHODIMP CVelnorIEExt::QueryService(REFGUID, REFIID iid, void** out) {
+    return QueryInterface(iid, out);
 }
 
 HRESULT CVelnorIEExt::FindBrowserEventsConnectionPoint(IConnectionPoint** point) {
@@ -179,15 +173,7 @@ void CVelnorIEExt::ForgetTimer(UINT_PTR timerId) {
 }
 
 void CVelnorIEExt::KillAllTimers() {
-    // A debug period this object started ends with it, so that tracing is never left on for
-    // the session; a period that another object's later write started is not touched.
-    if (m_debugTimerId != 0) {
-        StoreAccess store(*this);
-        if (store.view() && ReadDebugTime(store.view()) == m_debugTimeWritten) {
-            WriteDebugTime(store.view(), 0);
-            LogExt(L"CVelnorIEExt::put_DebugTime() -> ended early: %d", static_cast<int>(m_debugTimeWritten));
-        }
-    }
+    if (m_debugTimerId != 0) EndDebugPeriodEarly();
     while (!m_timerIds.empty()) {
         const UINT_PTR timerId = m_timerIds.back();
         m_timerIds.pop_back();
@@ -200,15 +186,12 @@ void CVelnorIEExt::KillAllTimers() {
 // ---- the browser event sink ----
 
 STDMETHODIMP CVelnorIEExt::CBrowserEventSink::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (InlineIsEqualGUID(iid, IID_IUnknown) || InlineIsEqualGUID(iid, IID_IDispatch) ||
-        InlineIsEqualGUID(iid, DIID_DWebBrowserEvents2)) {
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    static const InterfaceEntry kInterfaces[] = {
+        INTERFACE_ENTRY(CBrowserEventSink, IID_IUnknown, IDispatch),
+        INTERFACE_ENTRY(CBrowserEventSink, IID_IDispatch, IDispatch),
+        INTERFACE_ENTRY(CBrowserEventSink, DIID_DWebBrowserEvents2, IDispatch),
+    };
+    return QueryInterfaceFromTable(this, kInterfaces, iid, out);
 }
 
 STDMETHODIMP CVelnorIEExt::CBrowserEventSink::GetTypeInfoCount(UINT* count) {
@@ -251,7 +234,8 @@ STDMETHODIMP CVelnorIEExt::CBrowserEventSink::Invoke(DISPID id, REFIID, LCID, WO
     if (!params) return S_OK;
     VARIANTARG* args = params->rgvarg;
     const UINT count = params->cArgs;
-    try {
+    // The handlers end their own failures; nothing they do is thrown back here.
+    {
         switch (id) {
         case DISPID_BEFORENAVIGATE2: {
             if (count != 7 || !args) break;
@@ -282,8 +266,69 @@ STDMETHODIMP CVelnorIEExt::CBrowserEventSink::Invoke(DISPID id, REFIID, LCID, WO
         default:
             break;
         }
-    } catch (...) {
-        return ResultFromCaughtException();
     }
     return S_OK;
+}
+
+// ---- the handlers of the browser's events ----
+
+void CVelnorIEExt::OnBeforeNavigate(IDispatch*, VARIANT* url, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
+                                    VARIANT_BOOL*) noexcept {
+    BSTR text = nullptr;
+    if (url && V_VT(url) == VT_BSTR) text = V_BSTR(url);
+    else if (url && V_VT(url) == (VT_BSTR | VT_BYREF)) text = *V_BSTRREF(url);
+    // Emptied first: should the copy fail, a Basic challenge from the new site must not be
+    // answered with the previous site's credentials.
+    m_navigateUrl.clear();
+    try {
+        m_navigateUrl = TextOf(text);
+    } catch (...) {
+        return;   // out of memory: no URL, so no Basic challenge is answered
+    }
+    LogExt(L"CVelnorIEExt::OnBeforeNavigate(%s)", m_navigateUrl.c_str());
+}
+
+void CVelnorIEExt::OnNavigateComplete(IDispatch*, VARIANT*) noexcept {
+    LogExt(L"CVelnorIEExt::OnBeforeNavigate()");
+}
+
+void CVelnorIEExt::OnDocumentComplete(IDispatch*, VARIANT*) noexcept {
+    LogExt(L"CVelnorIEExt::OnDocumentComplete()");
+    READYSTATE state = READYSTATE_UNINITIALIZED;
+    const HRESULT hr = m_webBrowser ? m_webBrowser->get_ReadyState(&state) : E_POINTER;
+    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> ReadyState=%d", static_cast<int>(state));
+    if (FAILED(hr) || (state != READYSTATE_INTERACTIVE && state != READYSTATE_COMPLETE)) return;
+
+    unique_bstr name(SysAllocString(L"VelnorIEExtStatus"));
+    unique_variant status;
+    V_VT(status.get()) = VT_BSTR;
+    V_BSTR(status.get()) = SysAllocString(L"ready");
+    // Out of memory: this document is not prepared; the page's next DocumentComplete tries again.
+    if (!name || !V_BSTR(status.get())) return;
+    m_webBrowser->PutProperty(name.get(), *status.get());
+
+    try {
+        ReadDocumentInfo(m_webBrowser.get(), m_documentTitle, m_documentUrl);
+    } catch (...) {
+        return;   // out of memory, as above
+    }
+    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> %s : %s", m_documentUrl.c_str(), m_documentTitle.c_str());
+    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> start object");
+    // Every accepted DocumentComplete (the page and each frame) adds its own page timer.
+    if (StartTimer(kPageTimerMs) == 0)
+        LogExt(L"CVelnorIEExt::OnDocumentComplete() -> SetTimer failed: %d", static_cast<int>(GetLastError()));
+    LogExt(L"CVelnorIEExt::OnDocumentComplete() -> finished");
+}
+
+void CVelnorIEExt::OnPropertyChange(BSTR name) noexcept {
+    LogExt(L"CVelnorIEExt::OnPropertyChange(%s)", name ? name : L"");
+    if (lstrcmpiW(name ? name : L"", L"VelnorIEExtSSOData") != 0) return;
+    unique_bstr propertyName(SysAllocString(L"VelnorIEExtSSOData"));
+    if (!propertyName) return;   // out of memory: the change goes untraced
+    unique_variant value;
+    if (m_webBrowser) m_webBrowser->GetProperty(propertyName.get(), value.get());
+    if (V_VT(value.get()) == VT_BSTR)
+        LogExt(L"CVelnorIEExt::OnPropertyChange() -> value: %s", V_BSTR(value.get()) ? V_BSTR(value.get()) : L"");
+    else
+        LogExt(L"CVelnorIEExt::OnPropertyChange() -> type: %d", static_cast<int>(V_VT(value.get())));
 }

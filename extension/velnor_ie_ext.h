@@ -2,11 +2,21 @@
 // browser thread's single-threaded apartment; its events, page-script calls and timer
 // callbacks all arrive on that thread, so its fields need no lock and its reference count
 // is plain.
+//
+// Where its members live:
+//   velnor_ie_ext.cpp        identity, lifetime, site, timers, the event sink and every event handler
+//   page_injection.cpp       the page timer: probe, publish the page's binding, run the content script
+//   scriptable_members.cpp   Status, TestCall, AuthCreds, GetElementByXPath
+//   store_members.cpp        Templates, whole or as a page's binding reaches it
+//   debug_period.cpp         DebugTime and the debug period it starts
+//   basic_auth.cpp           IAuthenticate
+//   scriptable_dispatch.cpp  IDispatch through the type library (shared with the page bindings)
 #pragma once
 
 #include "common/com_ptr.h"
-#include "common/unique_owner.h"
-#include "extension/scriptable_type_info.h"
+#include "extension/scriptable_dispatch.h"
+#include "templates/credentials.h"
+#include "templates/template_store.h"
 
 #include <windows.h>
 #include <exdisp.h>
@@ -20,7 +30,6 @@
 #include <vector>
 
 #include "VelnorIELib.h"
-#include "extension/auth_credentials.h"
 
 class PageMirror;
 struct PageContext;
@@ -36,7 +45,7 @@ public:
     // the result of QueryInterface(iid) on a new object (which is freed when that fails).
     static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out);
 
-    // IUnknown (the identity is the IVelnorIEExt interface)
+    // IUnknown, from the interface table (the identity is the IVelnorIEExt interface)
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
@@ -65,16 +74,18 @@ public:
     // IServiceProvider: answered exactly like QueryInterface, whatever the service.
     STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override;
 
-    // Browser event handlers (DWebBrowserEvents2).
+    // Browser event handlers (DWebBrowserEvents2). Each ends its own failures (traced where
+    // the trace says so, else swallowed): nothing is thrown back into the browser.
     void OnBeforeNavigate(IDispatch* frame, VARIANT* url, VARIANT* flags, VARIANT* targetFrameName,
-                          VARIANT* postData, VARIANT* headers, VARIANT_BOOL* cancel);
-    void OnNavigateComplete(IDispatch* frame, VARIANT* url);
-    void OnDocumentComplete(IDispatch* frame, VARIANT* url);
-    void OnPropertyChange(BSTR name);
+                          VARIANT* postData, VARIANT* headers, VARIANT_BOOL* cancel) noexcept;
+    void OnNavigateComplete(IDispatch* frame, VARIANT* url) noexcept;
+    void OnDocumentComplete(IDispatch* frame, VARIANT* url) noexcept;
+    void OnPropertyChange(BSTR name) noexcept;
 
     // Publishes `value` as window property `name` of the top-level page and runs the content
-    // script there. True when the page ran the script and gave a result.
-    bool AddExternalObject(const wchar_t* name, VARIANT* value);
+    // script there. True when the page ran the script and gave a result; false also when memory
+    // ran out on the way (the next period tries again).
+    bool AddExternalObject(const wchar_t* name, VARIANT* value) noexcept;
 
     // The thread-timer callback of page timers and debug timers.
     static void CALLBACK OnUpdate(HWND window, UINT message, UINT_PTR timerId, DWORD time);
@@ -114,6 +125,7 @@ private:
     class CBrowserEventSink final : public IDispatch {
     public:
         explicit CBrowserEventSink(CVelnorIEExt* owner) : m_owner(owner) {}
+        // IUnknown, IDispatch and DWebBrowserEvents2, from its own interface table.
         STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
         STDMETHODIMP_(ULONG) AddRef() override { return m_owner->AddRef(); }
         STDMETHODIMP_(ULONG) Release() override { return m_owner->Release(); }
@@ -127,6 +139,9 @@ private:
         CVelnorIEExt* m_owner;
     };
 
+    // AddExternalObject's steps; throws when memory runs out.
+    bool PublishAndRun(const wchar_t* name, VARIANT* value);
+
     HRESULT FindBrowserEventsConnectionPoint(IConnectionPoint** point);
     HRESULT FindProfferService(IProfferService** proffer);
 
@@ -135,10 +150,10 @@ private:
     void ForgetTimer(UINT_PTR timerId);
     void KillAllTimers();
 
-    // Maps the template store into m_templateView for one operation, under the session's
-    // store lock; unmaps and unlocks when it goes out of scope.
-    class StoreAccess;
-    friend class StoreAccess;
+    // Debug periods (debug_period.cpp): the debug timer fired, so the period ends; and the end
+    // of a period this object started, when its timers are killed before that.
+    void EndDebugPeriod(HWND window, UINT_PTR timerId);
+    void EndDebugPeriodEarly();
 
     ULONG m_refCount = 0;
     CBrowserEventSink m_eventSink{this};
@@ -150,10 +165,7 @@ private:
     bool m_browserEventsAdvised = false;
     DWORD m_authServiceCookie = 0;
     ComPtr<IWebBrowser2> m_webBrowser;
-    unique_handle m_templateMapping;
-    void* m_templateView = nullptr;
-    DWORD m_templateSize = 0;
-    unique_handle m_templateLock;
+    TemplateStore m_templateStore;      // open for the object's life; mapped only for each operation
     std::wstring m_documentUrl;
     std::wstring m_documentTitle;
     std::wstring m_navigateUrl;

@@ -130,14 +130,3 @@ HRESULT FindElementByXPath(IWebBrowser2* browser, BSTR expression, PageMirror& m
     if (node && SUCCEEDED(node.As(IID_IHTMLElement, &element)) && element) *result = element.detach();
     return S_OK;
 }
-
-STDMETHODIMP CVelnorIEExt::GetElementByXPath(BSTR sXPathDef, IDispatch** pResult) {
-    if (!pResult) return E_POINTER;
-    *pResult = nullptr;
-    try {
-        if (!m_pageMirror) m_pageMirror = std::make_unique<PageMirror>();
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-    return FindElementByXPath(m_webBrowser.get(), sXPathDef, *m_pageMirror, pResult);
-}

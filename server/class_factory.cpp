@@ -1,8 +1,7 @@
 #include "server/class_factory.h"
 
+#include "common/com_object.h"
 #include "server/module.h"
-
-#include <new>
 
 namespace {
 
@@ -14,14 +13,11 @@ public:
     ~CClassFactory() { DeleteCriticalSection(&m_lock); }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (InlineIsEqualGUID(iid, IID_IUnknown) || InlineIsEqualGUID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        static const InterfaceEntry kInterfaces[] = {
+            INTERFACE_ENTRY(CClassFactory, IID_IUnknown, IClassFactory),
+            INTERFACE_ENTRY(CClassFactory, IID_IClassFactory, IClassFactory),
+        };
+        return QueryInterfaceFromTable(this, kInterfaces, iid, out);
     }
 
     // The first reference belongs to the class table's cache; every further one is a
@@ -63,10 +59,7 @@ private:
 HRESULT CreateCachedClassFactory(CreatorFunction instanceCreator, REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    auto* factory = new (std::nothrow) CClassFactory(instanceCreator);
-    if (!factory) return E_OUTOFMEMORY;
-    // new → QueryInterface → nothing else: the query's reference is the cache's own.
-    const HRESULT hr = factory->QueryInterface(iid, out);
-    if (FAILED(hr)) delete factory;
-    return hr;
+    // The query's reference is the cache's own (the creation's passing reference locks and
+    // unlocks the module once).
+    return CreateComObject([&] { return new CClassFactory(instanceCreator); }, iid, out);
 }

@@ -1,11 +1,14 @@
 // VelnorSSOStore: puts sign-on templates into the session's template store, checks them first,
 // and shows what is there. It opens "Local\VelnorSSOTemplates" by name and serialises its
 // accesses with the browser's through the same store lock.
+#include "common/text.h"
 #include "common/unique_owner.h"
-#include "extension/auth_credentials.h"
-#include "extension/template_isolation.h"
-#include "extension/template_store.h"
-#include "storetool/template_check.h"
+#include "templates/credentials.h"
+#include "templates/patterns.h"
+#include "templates/template_check.h"
+#include "templates/template_isolation.h"
+#include "templates/template_store.h"
+#include "templates/template_text.h"
 
 #include <windows.h>
 
@@ -120,31 +123,6 @@ bool LoadChecked(const wchar_t* path, std::string& bytes) {
     return problems.empty();
 }
 
-// The store, open for one command, with its lock.
-class StoreSession {
-public:
-    // existingOnly: open only what another program of the session holds.
-    explicit StoreSession(bool existingOnly) : m_lock(CreateTemplateStoreLock()) {
-        TemplateStoreLockScope lock(m_lock.get());
-        m_mapping.reset(existingOnly ? OpenExistingTemplateStore() : CreateTemplateStore(nullptr));
-    }
-    bool open() const { return static_cast<bool>(m_mapping); }
-
-    // Runs `use` with a view of the whole section under the store lock; false without a view.
-    template <typename Use>
-    bool WithView(Use use) const {
-        TemplateStoreLockScope lock(m_lock.get());
-        unique_mapview view(MapTemplateView(m_mapping.get()));
-        if (!view) return false;
-        use(view.get());
-        return true;
-    }
-
-private:
-    unique_handle m_lock;
-    unique_handle m_mapping;
-};
-
 const char kNotHeld[] =
     "the template store is not open in this session: start Internet Explorer, or run \"VelnorSSOStore hold\", first\n";
 
@@ -168,13 +146,13 @@ int Put(const wchar_t* path) {
     }
     Warn(path, bytes);
     const std::wstring text = Utf8ToWide(bytes);
-    StoreSession store(true);
-    if (!store.open()) {
+    const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+    if (!store.is_open()) {
         Err(kNotHeld);
         return 1;
     }
-    bool written = false;
-    if (!store.WithView([&](void* view) { written = WriteTemplateText(view, text.c_str()); }) || !written) {
+    TemplateStore::View view = store.Access();
+    if (!view || !view.WriteText(text.c_str())) {
         Err("the store could not be written\n");
         return 1;
     }
@@ -182,49 +160,26 @@ int Put(const wchar_t* path) {
     return 0;
 }
 
-constexpr size_t kMaxPrettyDepth = 200;
-
-// The deepest nesting of arrays and objects in JSON text (strings skipped), counted without
-// recursion.
-size_t NestingDepth(const std::string& text) {
-    size_t depth = 0, deepest = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
 int Get(bool pretty) {
-    StoreSession store(true);
     std::wstring text;
     LONG debugTime = 0;
-    if (store.open()) {
-        store.WithView([&](void* view) {
-            text = ReadTemplateText(view);
-            debugTime = ReadDebugTime(view);
-        });
+    {
+        const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+        if (const TemplateStore::View view = store.Access()) {
+            text = view.ReadText();
+            debugTime = view.DebugTime();
+        }
     }
     Out("DebugTime: " + std::to_string(debugTime) + "\n");
     std::string utf8 = WideToUtf8(text);
     if (pretty && !utf8.empty()) {
         // Any page can write the store. Indenting is recursive, so text nested deeper than any
         // template is shown as it is rather than exhausting the stack.
-        if (NestingDepth(utf8) > kMaxPrettyDepth) {
-            Err("the stored text is nested deeper than " + std::to_string(kMaxPrettyDepth) + " levels; shown as it is\n");
+        if (NestingDepth(utf8) > kMaxWriteDepth) {
+            Err("the stored text is nested deeper than " + std::to_string(kMaxWriteDepth) + " levels; shown as it is\n");
         } else {
             try {
-                utf8 = json::parse(utf8).dump(2);
+                utf8 = WriteTemplateJson(ParseTemplateJson(utf8), true);
             } catch (const json::exception&) {
                 Err("the stored text is not valid JSON; shown as it is\n");
             }
@@ -241,12 +196,14 @@ int Debug(const wchar_t* secondsText) {
         Err("SECONDS must be a whole number\n");
         return 2;
     }
-    StoreSession store(true);
-    if (!store.open()) {
+    const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+    if (!store.is_open()) {
         Err(kNotHeld);
         return 1;
     }
-    if (!store.WithView([&](void* view) { WriteDebugTime(view, static_cast<LONG>(seconds)); })) return 1;
+    TemplateStore::View view = store.Access();
+    if (!view) return 1;
+    view.SetDebugTime(static_cast<LONG>(seconds));
     Out("DebugTime: " + std::to_string(seconds) + "\n");
     return 0;
 }
@@ -254,18 +211,15 @@ int Debug(const wchar_t* secondsText) {
 int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
     std::string bytes;
     if (!LoadChecked(path, bytes)) return 1;
-    const json templates = json::parse(bytes);
+    const json templates = ParseTemplateJson(bytes);
+    // The templates as the browser's side reads them: what a page reads under isolation, and the
+    // Basic records the content script makes of them.
+    const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplates(Utf8ToWide(bytes));
 
-    std::wstring credentials;
     Out("templates for " + WideToUtf8(url) + (title ? ", title \"" + Narrow(title) + "\"" : std::string()) + ":\n");
     for (size_t i = 0; i < templates.size(); ++i) {
         const json& t = templates[i];
         const std::wstring pattern = ScriptString(t["url"]);
-        for (const json& step : t["elements"])
-            for (const json& action : step.value("actions", json::array()))
-                if (action["type"] == "httpBasicAuth")
-                    credentials += (credentials.empty() ? L"" : L"\n") + pattern + L"\r" +
-                                   ScriptString(action["username"]) + L"\r" + ScriptString(action["password"]);
         std::string verdict;
         if (!MaskedPatternMatches(pattern, url)) {
             verdict = "does not apply (url)";
@@ -280,7 +234,6 @@ int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
     }
 
     // What the page would read with TemplateIsolation on (unless it is a trusted portal's).
-    const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplates(Utf8ToWide(bytes));
     const std::vector<size_t> own = PageTemplateIndexes(*parsed, url);
     Out("under template isolation a page at " + WideToUtf8(url) + " reads " +
         (own.empty() ? std::string("no template") : own.size() == 1 ? "template" : "templates"));
@@ -288,7 +241,7 @@ int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
     Out("\n");
 
     Out("Basic credentials for a navigation to " + WideToUtf8(url) + ":\n");
-    const std::vector<CredentialRecord> records = ParseCredentials(credentials);
+    const std::vector<CredentialRecord> records = StoredBasicRecords(*parsed);
     const CredentialRecord* answer = nullptr;
     for (const CredentialRecord& record : records) {
         const bool matches = AuthPatternMatches(record.pattern, url);
@@ -309,8 +262,8 @@ BOOL WINAPI OnControl(DWORD) {
 }
 
 int Hold() {
-    StoreSession store(false);
-    if (!store.open()) {
+    const TemplateStore store(TemplateStore::Mode::kCreateOrOpen);
+    if (!store.is_open()) {
         Err("the template store could not be opened\n");
         return 1;
     }

@@ -3,7 +3,7 @@
 // descriptor the code builds, the DACL on the objects themselves.
 #include "common/object_security.h"
 #include "common/unique_owner.h"
-#include "extension/template_store.h"
+#include "templates/template_store.h"
 #include "logging/log_writer.h"
 #include "support/test_environment.h"
 
@@ -67,13 +67,12 @@ TEST(ObjectSecurityTest, DescriptorsGiveTheUserOrEveryoneNoMoreThanNeededAndALow
 }
 
 TEST(ObjectSecurityTest, TheStoreAndItsLockBelongToTheUserOnly) {
-    unique_handle store(CreateTemplateStore(nullptr));
-    unique_handle lock(CreateTemplateStoreLock());
-    ASSERT_TRUE(store);
-    ASSERT_TRUE(lock);
+    const TemplateStore store(TemplateStore::Mode::kCreateOrOpen);
+    ASSERT_TRUE(store.section());
+    ASSERT_TRUE(store.lock());
     const std::wstring expected = L"D:(A;;GA;;;" + CurrentUserSid() + L")";
-    EXPECT_EQ(expected, ObjectDacl(store.get()));
-    EXPECT_EQ(expected, ObjectDacl(lock.get()));
+    EXPECT_EQ(expected, ObjectDacl(store.section()));
+    EXPECT_EQ(expected, ObjectDacl(store.lock()));
 }
 
 TEST(ObjectSecurityTest, TheLogMutexLetsEveryoneWaitAndReleaseOnly) {

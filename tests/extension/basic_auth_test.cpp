@@ -1,24 +1,12 @@
 // HTTP Basic authentication: the credentials text, the matching rules, and the answer the
 // browser gets through QueryService and IAuthenticate.
-#include "extension/auth_credentials.h"
 #include "extension/extension_fixture.h"
+#include "templates/credentials.h"
+#include "templates/patterns.h"
 
 using namespace exttest;
 
 namespace {
-
-using Pieces = std::vector<std::wstring>;
-
-TEST(SplitStringTest, KeepsEmptyFieldsUnlessAskedToSkipThem) {
-    EXPECT_EQ((Pieces{L"a", L"b"}), SplitString(L"a\rb", L'\r', false));
-    EXPECT_EQ((Pieces{L"a", L"b", L""}), SplitString(L"a\rb\r", L'\r', false));
-    EXPECT_EQ((Pieces{L"a", L"", L"b"}), SplitString(L"a\r\rb", L'\r', false));
-    EXPECT_EQ((Pieces{L""}), SplitString(L"", L'\r', false));
-    EXPECT_EQ((Pieces{L""}), SplitString(nullptr, 0, L'\r', false));
-    EXPECT_EQ((Pieces{}), SplitString(L"", L'\n', true));
-    EXPECT_EQ((Pieces{L"x", L"y"}), SplitString(L"x\n\ny\n", L'\n', true));
-    EXPECT_EQ((Pieces{L"only"}), SplitString(L"\n\nonly\n\n", L'\n', true));
-}
 
 TEST(AuthPatternTest, TrailingStarIsAPrefixWithoutRegardToCase) {
     EXPECT_TRUE(AuthPatternMatches(L"site/app/*", L"SITE/APP/index"));

@@ -2,7 +2,7 @@
 // running the content script, driven by DocumentComplete events and real thread timers.
 #include "extension/extension_fixture.h"
 #include "extension/page_injection.h"
-#include "extension/template_store.h"
+#include "templates/template_store.h"
 #include "extension/timer_map.h"
 
 #include <dispex.h>

@@ -1,7 +1,7 @@
 // The template store: one session-wide section, read and written through extension objects,
 // checked byte for byte through the real named section.
 #include "extension/extension_fixture.h"
-#include "extension/template_store.h"
+#include "templates/template_store.h"
 #include "extension/timer_map.h"
 
 using namespace exttest;
@@ -11,21 +11,19 @@ namespace {
 // A view of the real section, as another program of the session sees it.
 class SectionView {
 public:
-    SectionView() : m_mapping(OpenExistingTemplateStore()) {
-        if (m_mapping) m_view.reset(MapTemplateView(m_mapping.get()));
-    }
-    const BYTE* bytes() const { return static_cast<const BYTE*>(m_view.get()); }
+    SectionView() : m_store(TemplateStore::Mode::kExistingOnly), m_view(m_store.Access()) {}
+    const BYTE* bytes() const { return m_view.bytes(); }
     LONG word() const { return *reinterpret_cast<const LONG*>(bytes()); }
     bool TextAreaZeroFrom(size_t byteOffset) const {
         for (size_t i = kTemplateTextOffset + byteOffset; i < kTemplateStoreSize; ++i)
             if (bytes()[i]) return false;
         return true;
     }
-    void SetWord(LONG value) { *static_cast<LONG*>(m_view.get()) = value; }
+    void SetWord(LONG value) { *reinterpret_cast<LONG*>(m_view.bytes()) = value; }
 
 private:
-    unique_handle m_mapping;
-    unique_mapview m_view;
+    TemplateStore m_store;
+    TemplateStore::View m_view;
 };
 
 TEST(TemplateStoreTest, SectionIsCreatedEmptyAndVanishesWithItsLastHandle) {
@@ -35,8 +33,7 @@ TEST(TemplateStoreTest, SectionIsCreatedEmptyAndVanishesWithItsLastHandle) {
         object->put_DebugTime(-5);
     }
     // No object holds the section now: it is gone.
-    unique_handle gone(OpenExistingTemplateStore());
-    EXPECT_FALSE(gone);
+    EXPECT_FALSE(TemplateStore::Exists());
     ComPtr<IVelnorIEExt> object = CreateExtension();
     EXPECT_EQ(L"", Templates(object));
     EXPECT_EQ(0, DebugTime(object));
@@ -87,9 +84,9 @@ TEST(TemplateStoreTest, LongestTextRoundTripsAndALongerOneIsRefusedWithNothingLo
 TEST(TemplateStoreTest, ReaderNeverRunsPastAnUnterminatedText) {
     ComPtr<IVelnorIEExt> object = CreateExtension();
     // Another program filled the whole text area without a terminator.
-    unique_handle mapping(OpenExistingTemplateStore());
-    unique_mapview view(MapTemplateView(mapping.get()));
-    wchar_t* text = reinterpret_cast<wchar_t*>(static_cast<BYTE*>(view.get()) + kTemplateTextOffset);
+    const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+    const TemplateStore::View view = store.Access();
+    wchar_t* text = reinterpret_cast<wchar_t*>(view.bytes() + kTemplateTextOffset);
     for (size_t i = 0; i < kTemplateTextBytes / 2; ++i) text[i] = L'z';
     EXPECT_EQ(kTemplateTextBytes / 2, Templates(object).size());
     ASSERT_EQ(S_OK, PutTemplates(object, L""));

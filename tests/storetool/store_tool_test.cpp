@@ -1,10 +1,13 @@
 // The template store tool against the real session store: with "hold", with extension objects
 // of this process, and with checks and matches that must agree with the browser's rules.
 #include "common/com_ptr.h"
-#include "extension/auth_credentials.h"
+#include "common/text.h"
 #include "extension/extension_fixture.h"
-#include "extension/template_store.h"
-#include "storetool/template_check.h"
+#include "templates/credentials.h"
+#include "templates/patterns.h"
+#include "templates/template_check.h"
+#include "templates/template_store.h"
+#include "templates/template_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -31,10 +34,10 @@ ProgramResult Tool(const std::wstring& arguments) { return RunProgramCaptured(kT
 
 // The whole section as it is now.
 std::string SectionBytes() {
-    unique_handle mapping(OpenExistingTemplateStore());
-    unique_mapview view(MapTemplateView(mapping.get()));
+    const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+    const TemplateStore::View view = store.Access();
     if (!view) return std::string();
-    return std::string(static_cast<const char*>(view.get()), kTemplateStoreSize);
+    return std::string(reinterpret_cast<const char*>(view.bytes()), kTemplateStoreSize);
 }
 
 const std::string kValid =
@@ -45,7 +48,7 @@ const std::string kValid =
 TEST(StoreToolTest, PutAndGetRoundTripAcrossProcessesWhileHoldRuns) {
     unique_handle hold(testenv::StartProgram(kTool, L"hold"));
     ASSERT_TRUE(hold);
-    for (int i = 0; i < 100 && !unique_handle(OpenExistingTemplateStore()); ++i) Sleep(50);
+    for (int i = 0; i < 100 && !TemplateStore::Exists(); ++i) Sleep(50);
 
     const ProgramResult put = Tool(L"put " + Quoted(WriteTemplates("t.json", kValid)));
     EXPECT_EQ(0, put.exitCode) << put.output;
@@ -57,7 +60,7 @@ TEST(StoreToolTest, PutAndGetRoundTripAcrossProcessesWhileHoldRuns) {
 
     TerminateProcess(hold.get(), 0);
     WaitForSingleObject(hold.get(), 10000);
-    EXPECT_FALSE(unique_handle(OpenExistingTemplateStore())) << "the store goes with its last holder";
+    EXPECT_FALSE(TemplateStore::Exists()) << "the store goes with its last holder";
     const ProgramResult refused = Tool(L"put " + Quoted(WriteTemplates("t.json", kValid)));
     EXPECT_EQ(1, refused.exitCode);
     EXPECT_NE(std::string::npos, refused.output.find("the template store is not open in this session"));

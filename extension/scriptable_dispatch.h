@@ -1,5 +1,5 @@
-// The type information of IVelnorIEExt from the module's own "TYPELIB" resource, loaded once
-// and released at unload. Both halves of the dual interface are kept: callers of
+// IDispatch of IVelnorIEExt through the type information from the module's own "TYPELIB"
+// resource, loaded once and released at unload. Both halves of the dual interface are kept: callers of
 // IDispatch::GetTypeInfo enumerate members through the dispinterface (TKIND_DISPATCH), while
 // DispInvoke calls through the vtable half (TKIND_INTERFACE).
 #pragma once

@@ -1,14 +1,13 @@
-// IDispatch of IVelnorIEExt through the type library, and the members Status, TestCall and
-// AuthCreds. (Templates and DebugTime: template_properties.cpp; GetElementByXPath:
-// xpath_lookup.cpp.)
-#include "extension/velnor_ie_ext.h"
+// IDispatch of IVelnorIEExt through the type library in the module's own resources, for every
+// object that implements the interface (the extension object and the page bindings).
+#include "extension/scriptable_dispatch.h"
 
+#include "common/com_ptr.h"
 #include "common/hresult.h"
-#include "logging/log_writer.h"
+#include "common/unique_owner.h"
 #include "server/identity.h"
 #include "server/module.h"
 #include "server/type_library.h"
-#include "extension/scriptable_type_info.h"
 
 namespace {
 
@@ -84,39 +83,4 @@ HRESULT ScriptableInvoke(IVelnorIEExt* object, REFIID iid, DISPID id, WORD flags
     ComPtr<ITypeInfo> info;
     RETURN_IF_FAILED(GetScriptableTypeInfo(TypeInfoHalf::kVtable, info.put()));
     return DispInvoke(object, info.get(), id, flags, params, result, exception, argumentError);
-}
-
-STDMETHODIMP CVelnorIEExt::get_Status(BSTR* pVal) {
-    if (!pVal) return E_POINTER;
-    LogExt(L"CVelnorIEExt::AddExternalObject() -> get_Status");
-    *pVal = SysAllocString(L"ready");
-    return *pVal ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP CVelnorIEExt::put_Status(BSTR) {
-    LogExt(L"CVelnorIEExt::AddExternalObject() -> put_Status");
-    return S_OK;
-}
-
-STDMETHODIMP CVelnorIEExt::TestCall() {
-    MessageBoxW(nullptr, L"TestCallInternal", nullptr, MB_OK);
-    return S_OK;
-}
-
-STDMETHODIMP CVelnorIEExt::get_AuthCreds(BSTR* pVal) {
-    if (!pVal) return E_POINTER;
-    LogExt(L"CVelnorIEExt::get_AuthCreds()");
-    // Handed-over credentials are never read back through the interface.
-    *pVal = nullptr;
-    return S_OK;
-}
-
-STDMETHODIMP CVelnorIEExt::put_AuthCreds(BSTR newVal) {
-    LogExt(L"CVelnorIEExt::put_AuthCreds()");
-    try {
-        m_authCreds.assign(newVal ? newVal : L"", newVal ? SysStringLen(newVal) : 0);
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
-    return S_OK;
 }

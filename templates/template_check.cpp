@@ -1,32 +1,37 @@
-#include "storetool/template_check.h"
+#include "templates/template_check.h"
 
-#include "extension/template_isolation.h"
-#include "extension/template_store.h"
-
-#include <windows.h>
+#include "common/text.h"
+#include "templates/patterns.h"
+#include "templates/template_store.h"
+#include "templates/template_text.h"
 
 #include <cmath>
 
 using nlohmann::json;
 
+const std::vector<std::string>& TemplateFindTypes() {
+    static const std::vector<std::string> types = {"id", "name", "class", "xpath", "selector"};
+    return types;
+}
+
+const std::vector<std::string>& TemplateActionTypes() {
+    static const std::vector<std::string> types = {"text", "click", "select", "checkbox", "keypress",
+                                                   "enable", "sendEvent", "delay", "httpBasicAuth"};
+    return types;
+}
+
 namespace {
 
-const char* const kFindTypes[] = {"id", "name", "class", "xpath", "selector"};
-const char* const kActionTypes[] = {"text", "click", "select", "checkbox", "keypress",
-                                    "enable", "sendEvent", "delay", "httpBasicAuth"};
-
-template <size_t N>
-bool OneOf(const json& value, const char* const (&choices)[N]) {
+bool OneOf(const json& value, const std::vector<std::string>& choices) {
     if (!value.is_string()) return false;
-    for (const char* choice : choices)
+    for (const std::string& choice : choices)
         if (value.get<std::string>() == choice) return true;
     return false;
 }
 
-template <size_t N>
-std::string List(const char* const (&choices)[N]) {
+std::string List(const std::vector<std::string>& choices) {
     std::string list;
-    for (const char* choice : choices) list += (list.empty() ? "" : ", ") + std::string(choice);
+    for (const std::string& choice : choices) list += (list.empty() ? "" : ", ") + choice;
     return list;
 }
 
@@ -78,8 +83,8 @@ private:
             if (!find.is_object()) {
                 Problem(path + ".find must be an object");
             } else {
-                if (!OneOf(find.value("type", json()), kFindTypes))
-                    Problem(path + ".find.type must be one of " + List(kFindTypes));
+                if (!OneOf(find.value("type", json()), TemplateFindTypes()))
+                    Problem(path + ".find.type must be one of " + List(TemplateFindTypes()));
                 if (!find.contains("value") || !find["value"].is_string() || find["value"].get<std::string>().empty())
                     Problem(path + ".find.value must be a non-empty string");
             }
@@ -93,7 +98,7 @@ private:
     void Action(const json& action, const std::string& path) {
         if (!action.is_object()) return Problem(path + " must be an object");
         const json type = action.value("type", json());
-        if (!OneOf(type, kActionTypes)) return Problem(path + ".type must be one of " + List(kActionTypes));
+        if (!OneOf(type, TemplateActionTypes())) return Problem(path + ".type must be one of " + List(TemplateActionTypes()));
         const std::string name = type.get<std::string>();
         const auto has = [&](const char* field) { return action.contains(field) && !action[field].is_null(); };
         const auto scalar = [&](const char* field) {
@@ -133,7 +138,7 @@ std::vector<std::string> CheckTemplateText(const std::string& utf8) {
     std::vector<std::string> problems;
     json templates;
     try {
-        templates = json::parse(utf8);
+        templates = ParseTemplateJson(utf8);
     } catch (const json::parse_error& error) {
         // Line and column of the byte where parsing stopped.
         size_t line = 1, column = 1;
@@ -167,7 +172,7 @@ std::vector<std::string> TemplateWarnings(const std::string& utf8) {
     std::vector<std::string> warnings;
     json templates;
     try {
-        templates = json::parse(utf8);
+        templates = ParseTemplateJson(utf8);
     } catch (const json::exception&) {
         return warnings;
     }

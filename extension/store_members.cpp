@@ -1,19 +1,15 @@
-// The Templates and DebugTime properties: the extension object's side of the template store.
-#include "common/hresult.h"
-#include "extension/page_binding.h"
-#include "extension/store_access.h"
-#include "extension/template_isolation.h"
-#include "extension/template_store.h"
-#include "extension/timer_map.h"
+// The Templates property: the extension object's side of the template store, whole or as a
+// page's binding reaches it under template isolation. (DebugTime: debug_period.cpp.)
 #include "extension/velnor_ie_ext.h"
+
+#include "common/hresult.h"
 #include "common/wide_format.h"
+#include "extension/page_binding.h"
 #include "logging/log_writer.h"
+#include "templates/patterns.h"
+#include "templates/template_isolation.h"
 
 #include <algorithm>
-
-// The longest debug period a thread timer can run (USER_TIMER_MAXIMUM, about 24.8 days);
-// longer DebugTime values are capped to it.
-constexpr UINT kMaxDebugTimerMs = 0x7FFFFFFF;
 
 namespace {
 
@@ -23,8 +19,8 @@ std::wstring TemplateSummary(size_t length) {
 
 // A text that would not fit with its terminator is refused whole: nothing is written past the
 // section and the stored text stays as it was. The caller learns of it.
-HRESULT StoreTemplateText(void* view, const wchar_t* text) {
-    if (WriteTemplateText(view, text)) return S_OK;
+HRESULT StoreTemplateText(TemplateStore::View& view, const wchar_t* text) {
+    if (view.WriteText(text)) return S_OK;
     LogExt(L"CVelnorIEExt::set_Templates() -> refused: %d characters, at most %d fit",
            static_cast<int>(wcslen(text)), static_cast<int>(kMaxTemplateTextLength));
     return E_INVALIDARG;
@@ -37,16 +33,14 @@ STDMETHODIMP CVelnorIEExt::get_Templates(BSTR* pVal) {
     if (!pVal) return E_POINTER;
     *pVal = nullptr;
     LogExt(L"CVelnorIEExt::get_Templates()");
-    StoreAccess store(*this);
-    if (!store.view()) {
+    TemplateStore::View store = m_templateStore.Access();
+    if (!store) {
         LogExt(L"CVelnorIEExt::get_Templates() -> no mapping");
         *pVal = SysAllocString(L"");
         return *pVal ? S_OK : E_OUTOFMEMORY;
     }
-    const wchar_t* text =
-        reinterpret_cast<const wchar_t*>(static_cast<const BYTE*>(store.view()) + kTemplateTextOffset);
-    const size_t length = TemplateTextLength(store.view());
-    *pVal = SysAllocStringLen(text, static_cast<UINT>(length));
+    const size_t length = store.TextLength();
+    *pVal = SysAllocStringLen(store.Text(), static_cast<UINT>(length));
     if (!*pVal) return E_OUTOFMEMORY;
     // The templates carry the passwords that their actions type, so the log shows only how
     // much text there is, never the text itself.
@@ -57,58 +51,19 @@ STDMETHODIMP CVelnorIEExt::get_Templates(BSTR* pVal) {
 STDMETHODIMP CVelnorIEExt::put_Templates(BSTR newVal) {
     LogExt(L"CVelnorIEExt::set_Templates()");
     {
-        StoreAccess store(*this);
-        if (!store.view()) {
+        TemplateStore::View store = m_templateStore.Access();
+        if (!store) {
             LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
             return S_OK;
         }
-        RETURN_IF_FAILED(StoreTemplateText(store.view(), newVal));
+        RETURN_IF_FAILED(StoreTemplateText(store, newVal));
         LogExt(L"CVelnorIEExt::set_Templates() -> updated");
     }
     LogExt(L"CVelnorIEExt::set_Templates() -> finished");
     return S_OK;
 }
 
-STDMETHODIMP CVelnorIEExt::get_DebugTime(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    LogExt(L"CVelnorIEExt::get_DebugTime()");
-    *pVal = 0;
-    StoreAccess store(*this);
-    if (!store.view()) return S_OK;
-    const LONG value = ReadDebugTime(store.view());
-    LogExt(L"CVelnorIEExt::get_DebugTime() -> %d", static_cast<int>(value));
-    *pVal = value;
-    return S_OK;
-}
-
-STDMETHODIMP CVelnorIEExt::put_DebugTime(LONG newVal) {
-    LogExt(L"CVelnorIEExt::put_DebugTime(%d)", static_cast<int>(newVal));
-    if (m_debugTimerId != 0) {
-        TimerMapRemove(m_debugTimerId);
-        KillTimer(nullptr, m_debugTimerId);
-        ForgetTimer(m_debugTimerId);
-        m_debugTimerId = 0;
-    }
-    {
-        StoreAccess store(*this);
-        if (store.view()) {
-            LogExt(L"CVelnorIEExt::put_DebugTime() -> %d", static_cast<int>(ReadDebugTime(store.view())));
-            WriteDebugTime(store.view(), newVal);
-        }
-    }
-    if (newVal > 0) {
-        const UINT milliseconds = newVal > static_cast<LONG>(kMaxDebugTimerMs / 1000)
-                                      ? kMaxDebugTimerMs
-                                      : static_cast<UINT>(newVal) * 1000;
-        m_debugTimerId = StartTimer(milliseconds);
-        m_debugTimeWritten = newVal;
-        if (m_debugTimerId == 0)
-            LogExt(L"CVelnorIEExt::put_DebugTime() -> SetTimer failed: %d", static_cast<int>(GetLastError()));
-    }
-    return S_OK;
-}
-
-// ---- the same properties as a page reaches them (through its binding) ----
+// ---- Templates as a page reaches it (through its binding) ----
 
 bool CVelnorIEExt::IsolatesPage(const PageContext& page) const {
     return m_templateIsolation && !IsTrustedPortal(m_trustedPortals, page.url);
@@ -122,13 +77,13 @@ HRESULT CVelnorIEExt::GetTemplatesForPage(const PageContext& page, BSTR* pVal) {
     try {
         std::wstring text;
         {
-            StoreAccess store(*this);
-            if (!store.view()) {
+            TemplateStore::View store = m_templateStore.Access();
+            if (!store) {
                 LogExt(L"CVelnorIEExt::get_Templates() -> no mapping");
                 *pVal = SysAllocString(L"");
                 return *pVal ? S_OK : E_OUTOFMEMORY;
             }
-            text = ReadTemplateText(store.view());
+            text = store.ReadText();
         }
         const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplatesCached(text);
         std::vector<CredentialRecord> records;
@@ -152,12 +107,12 @@ HRESULT CVelnorIEExt::PutTemplatesForPage(const PageContext& page, BSTR newVal) 
     LogExt(L"CVelnorIEExt::set_Templates()");
     try {
         // Read, merge and write under the store's lock, so that no other writer comes between.
-        StoreAccess store(*this);
-        if (!store.view()) {
+        TemplateStore::View store = m_templateStore.Access();
+        if (!store) {
             LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
             return S_OK;
         }
-        const std::wstring stored = ReadTemplateText(store.view());
+        const std::wstring stored = store.ReadText();
         const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplatesCached(stored);
         const std::wstring_view written(newVal ? newVal : L"", newVal ? wcslen(newVal) : 0);
         std::wstring merged;
@@ -169,20 +124,11 @@ HRESULT CVelnorIEExt::PutTemplatesForPage(const PageContext& page, BSTR newVal) 
         }
         if (leftOut)
             LogExt(L"CVelnorIEExt::set_Templates() -> left out %d templates for other pages", static_cast<int>(leftOut));
-        RETURN_IF_FAILED(StoreTemplateText(store.view(), merged.c_str()));
+        RETURN_IF_FAILED(StoreTemplateText(store, merged.c_str()));
         LogExt(L"CVelnorIEExt::set_Templates() -> updated");
     } catch (...) {
         return ResultFromCaughtException();
     }
     LogExt(L"CVelnorIEExt::set_Templates() -> finished");
-    return S_OK;
-}
-
-HRESULT CVelnorIEExt::PutAuthCredsForPage(const PageContext& page, BSTR newVal) {
-    if (!IsolatesPage(page)) return put_AuthCreds(newVal);
-    LogExt(L"CVelnorIEExt::put_AuthCreds()");
-    // Basic authentication answers from the store's own templates: what a page hands over
-    // could name any site.
-    LogExt(L"CVelnorIEExt::put_AuthCreds() -> ignored under template isolation");
     return S_OK;
 }

@@ -1,9 +1,6 @@
-// The rules of the template format (content/template.schema.json), for the template store tool.
+// The checker of template texts against the template format (content/template.schema.json),
+// which the store tool runs before anything reaches the store.
 #pragma once
-
-#include "extension/template_format.h"
-
-#include <nlohmann/json.hpp>
 
 #include <string>
 #include <vector>
@@ -16,3 +13,8 @@ std::vector<std::string> CheckTemplateText(const std::string& utf8);
 // name, and so also match other sites ("https://bank.example.com*" matches
 // "https://bank.example.com.evil.net/").
 std::vector<std::string> TemplateWarnings(const std::string& utf8);
+
+// The find types and action types the checker accepts, in the schema's order (the schema's
+// "find" and "action" enums, which the content script implements).
+const std::vector<std::string>& TemplateFindTypes();
+const std::vector<std::string>& TemplateActionTypes();

@@ -1,0 +1,97 @@
+#include "templates/template_store.h"
+
+#include "common/object_security.h"
+
+namespace {
+
+void* MapSection(HANDLE section) {
+    if (!section) return nullptr;
+    return MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, kTemplateStoreSize);
+}
+
+// The store and its lock are made so that Protected Mode tabs (low integrity) and programs of
+// the same user (VelnorSSOStore hold, an agent preparing sign-ons) can all write them, whichever
+// made them first. A descriptor that cannot be built leaves the default security.
+HANDLE CreateSection() {
+    ObjectSecurity security;
+    security.FromSddl(SessionObjectSddl());
+    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
+                                        kTemplateStoreSize, kTemplateStoreName);
+    if (!section) return nullptr;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return section;
+    // A new section: start from all zeros (empty text, debug time 0).
+    unique_mapview view(MapSection(section));
+    if (view) ZeroMemory(view.get(), kTemplateStoreSize);
+    return section;
+}
+
+HANDLE OpenExistingSection() {
+    return OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kTemplateStoreName);
+}
+
+HANDLE CreateLock() {
+    ObjectSecurity security;
+    security.FromSddl(SessionObjectSddl());
+    return CreateMutexW(security.attributes(), FALSE, kTemplateStoreLockName);
+}
+
+}  // namespace
+
+TemplateStoreLockScope::TemplateStoreLockScope(HANDLE lock) : m_lock(lock) {
+    if (!m_lock) return;
+    const DWORD wait = WaitForSingleObject(m_lock, kStoreLockWaitMs);
+    m_owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+TemplateStoreLockScope::~TemplateStoreLockScope() {
+    if (m_owned) ReleaseMutex(m_lock);
+}
+
+TemplateStore::TemplateStore(Mode mode) : m_lock(CreateLock()) {
+    TemplateStoreLockScope lock(m_lock.get());
+    m_section.reset(mode == Mode::kExistingOnly ? OpenExistingSection() : CreateSection());
+}
+
+void TemplateStore::reset() {
+    m_section.reset();
+    m_lock.reset();
+}
+
+bool TemplateStore::Exists() {
+    return static_cast<bool>(unique_handle(OpenExistingSection()));
+}
+
+TemplateStore::View::View(HANDLE lock, HANDLE section) : m_lock(lock), m_view(MapSection(section)) {}
+
+const wchar_t* TemplateStore::View::Text() const {
+    return reinterpret_cast<const wchar_t*>(bytes() + kTemplateTextOffset);
+}
+
+size_t TemplateStore::View::TextLength() const {
+    const wchar_t* text = Text();
+    const size_t limit = kTemplateTextBytes / sizeof(wchar_t);
+    size_t length = 0;
+    while (length < limit && text[length] != L'\0') ++length;
+    return length;
+}
+
+std::wstring TemplateStore::View::ReadText() const {
+    return std::wstring(Text(), TextLength());
+}
+
+bool TemplateStore::View::WriteText(const wchar_t* text) {
+    const size_t length = text ? wcslen(text) : 0;
+    if (length > kMaxTemplateTextLength) return false;
+    BYTE* area = bytes() + kTemplateTextOffset;
+    ZeroMemory(area, kTemplateTextBytes);
+    if (length) CopyMemory(area, text, length * sizeof(wchar_t));
+    return true;
+}
+
+LONG TemplateStore::View::DebugTime() const {
+    return *reinterpret_cast<const volatile LONG*>(bytes());
+}
+
+void TemplateStore::View::SetDebugTime(LONG seconds) {
+    *reinterpret_cast<volatile LONG*>(bytes()) = seconds;
+}
