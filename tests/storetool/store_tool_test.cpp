@@ -4,7 +4,6 @@
 #include "common/text.h"
 #include "extension/extension_fixture.h"
 #include "templates/credentials.h"
-#include "templates/patterns.h"
 #include "templates/template_check.h"
 #include "templates/template_store.h"
 #include "templates/template_text.h"
@@ -114,57 +113,7 @@ TEST(StoreToolTest, EveryRefusalLeavesTheStoreByteForByteUnchanged) {
 }
 
 TEST(StoreToolTest, CheckNamesEachProblem) {
-    struct Case {
-        std::string text;
-        std::vector<std::string> messages;
-    };
-    const Case cases[] = {
-        {"[{\"url\": \"a\",\n  \"elements\": [}]", {"JSON syntax error at line 2, column 16: "}},
-        {"{\"url\": \"a\"}", {"the top level must be an array of templates"}},
-        {"[5, {\"elements\": []}, {\"url\": 3, \"elements\": {}}]",
-         {"template 1: must be an object", "template 2: url is required", "template 3: url must be a string",
-          "template 3: elements must be an array"}},
-        {"[{\"url\": \"u\"}]", {"template 1 (u): elements is required"}},
-        {"[{\"url\": \"u\", \"elements\": [], \"maxRetries\": -2, \"retryInterval\": 0, \"startElement\": 1.5, "
-         "\"startAction\": \"0\", \"ID\": 0, \"title\": 7}]",
-         {"template 1 (u): title must be a string", "template 1 (u): maxRetries must be an integer of -1 or more",
-          "template 1 (u): retryInterval must be a number above 0 (seconds)",
-          "template 1 (u): startElement must be an integer of 0 or more",
-          "template 1 (u): startAction must be an integer of 0 or more",
-          "template 1 (u): ID must be an integer of 1 or more"}},
-        {"[{\"url\": \"u\", \"elements\": [null, {\"find\": {\"type\": \"tag\"}, \"actions\": {}},"
-         "{\"find\": 3, \"actions\": [null, {\"type\": \"jump\"}]}]}]",
-         {"template 1 (u): elements[0] must be an object",
-          "template 1 (u): elements[1].find.type must be one of id, name, class, xpath, selector",
-          "template 1 (u): elements[1].find.value must be a non-empty string",
-          "template 1 (u): elements[1].actions must be an array", "template 1 (u): elements[2].find must be an object",
-          "template 1 (u): elements[2].actions[0] must be an object",
-          "template 1 (u): elements[2].actions[1].type must be one of text, click, select, checkbox, keypress, "
-          "enable, sendEvent, delay, httpBasicAuth"}},
-        {"[{\"url\": \"u\", \"elements\": [{\"actions\": [{\"type\": \"text\"}, {\"type\": \"select\"}, "
-         "{\"type\": \"checkbox\", \"selected\": true}, {\"type\": \"sendEvent\"}, {\"type\": \"delay\", \"value\": \"1\"}, "
-         "{\"type\": \"httpBasicAuth\", \"username\": \"a\\r\", \"password\": \"b\"}]}]}]",
-         {"template 1 (u): elements[0].actions[0]: text needs value (a string, number or boolean)",
-          "template 1 (u): elements[0].actions[1]: select needs one of value, byValue, byDisplay",
-          "template 1 (u): elements[0].actions[2]: checkbox needs selected, \"true\" or \"false\" (as text)",
-          "template 1 (u): elements[0].actions[3]: sendEvent needs event (a non-empty string)",
-          "template 1 (u): elements[0].actions[4]: delay needs value, a number of 0 or more (milliseconds)",
-          "template 1 (u): elements[0].actions[5]: httpBasicAuth needs username and password (strings without line breaks)"}},
-        {"[{\"url\": \"u\", \"elements\": [{\"actions\": [{\"type\": \"text\", \"value\": \"v\", \"events\": \"yes\"}, "
-         "{\"type\": \"select\", \"value\": 1, \"events\": 1}, {\"type\": \"checkbox\", \"selected\": \"true\", \"byClick\": \"true\"}, "
-         "{\"type\": \"click\", \"events\": \"carried along\"}, {\"type\": \"text\", \"value\": \"v\", \"events\": true}]}]}]",
-         {"template 1 (u): elements[0].actions[0].events must be true or false",
-          "template 1 (u): elements[0].actions[1].events must be true or false",
-          "template 1 (u): elements[0].actions[2].byClick must be true or false"}},
-        {"\xC3\x28", {"the text is not valid UTF-8"}},
-    };
-    for (const Case& c : cases) {
-        const std::vector<std::string> problems = CheckTemplateText(c.text);
-        ASSERT_EQ(c.messages.size(), problems.size()) << c.text;
-        for (size_t i = 0; i < problems.size(); ++i) EXPECT_EQ(0u, problems[i].find(c.messages[i])) << problems[i];
-    }
     EXPECT_TRUE(CheckTemplateText(kValid).empty());
-    EXPECT_TRUE(CheckTemplateText("[]").empty());
 
     // Through the program: one line per problem, prefixed with the file, and the exit code.
     const std::wstring file = WriteTemplates("two.json", "[{\"url\": \"u\"}, 5]");
@@ -183,21 +132,6 @@ TEST(StoreToolTest, CheckNamesEachProblem) {
               "host name, so it also matches other sites such as https://bank.example.com.other.example/; end the host "
               "with \"/\" (https://bank.example.com/*)\n" + testenv::Narrow(loose) + ": valid\n",
               warned.output);
-}
-
-nlohmann::json PatternCases() {
-    std::wstring path = L"Z:" + testenv::Widen(VELNOR_SOURCE_DIR "/tests/fixtures/patterns.json");
-    for (wchar_t& c : path)
-        if (c == L'/') c = L'\\';
-    return nlohmann::json::parse(testenv::ReadFileBytes(path));
-}
-
-TEST(StoreToolMatchTest, PatternRulesAgreeWithTheBrowsersOnTheSharedCases) {
-    const nlohmann::json cases = PatternCases();
-    for (const auto& c : cases["masked"])
-        EXPECT_EQ(c[2].get<bool>(), MaskedPatternMatches(Utf8ToWide(c[0]), Utf8ToWide(c[1]))) << c.dump();
-    for (const auto& c : cases["auth"])
-        EXPECT_EQ(c[2].get<bool>(), AuthPatternMatches(Utf8ToWide(c[0]), Utf8ToWide(c[1]))) << c.dump();
 }
 
 TEST(StoreToolMatchTest, MatchTellsWhatAppliesAndWhoAnswersAsTheBrowserWould) {

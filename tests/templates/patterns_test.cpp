@@ -1,9 +1,30 @@
-// Pattern and origin verdicts: trusted portals and patterns that reach beyond their host.
+// Pattern and origin verdicts: the pattern rules on the cases the content script is tested on
+// too, trusted portals, and patterns that reach beyond their host.
 #include "templates/patterns.h"
+
+#include "common/text.h"
+#include "support/test_environment.h"
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+nlohmann::json PatternCases() {
+    std::wstring path = L"Z:" + testenv::Widen(VELNOR_SOURCE_DIR "/tests/fixtures/patterns.json");
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return nlohmann::json::parse(testenv::ReadFileBytes(path));
+}
+
+TEST(StoreToolMatchTest, PatternRulesAgreeWithTheBrowsersOnTheSharedCases) {
+    const nlohmann::json cases = PatternCases();
+    for (const auto& c : cases["masked"])
+        EXPECT_EQ(c[2].get<bool>(), MaskedPatternMatches(Utf8ToWide(c[0]), Utf8ToWide(c[1]))) << c.dump();
+    for (const auto& c : cases["auth"])
+        EXPECT_EQ(c[2].get<bool>(), AuthPatternMatches(Utf8ToWide(c[0]), Utf8ToWide(c[1]))) << c.dump();
+}
 
 TEST(IsolationRulesTest, TrustedPortalsAreComparedByOriginThenPathPrefix) {
     const std::vector<std::wstring> portals = {L"https://portal.example/sso", L"http://intranet:8080/"};
