@@ -234,38 +234,36 @@ STDMETHODIMP CVelnorIEExt::CBrowserEventSink::Invoke(DISPID id, REFIID, LCID, WO
     if (!params) return S_OK;
     VARIANTARG* args = params->rgvarg;
     const UINT count = params->cArgs;
-    // The handlers end their own failures; nothing they do is thrown back here.
-    {
-        switch (id) {
-        case DISPID_BEFORENAVIGATE2: {
-            if (count != 7 || !args) break;
-            VARIANT_BOOL* cancel = nullptr;
-            if (V_VT(&args[0]) == (VT_BOOL | VT_BYREF)) cancel = V_BOOLREF(&args[0]);
-            m_owner->OnBeforeNavigate(DispatchArgument(args[6]), VariantArgument(args[5]),
-                                      VariantArgument(args[4]), VariantArgument(args[3]),
-                                      VariantArgument(args[2]), VariantArgument(args[1]), cancel);
-            break;
-        }
-        case DISPID_NAVIGATECOMPLETE2:
-            if (count != 2 || !args) break;
-            m_owner->OnNavigateComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
-            break;
-        case DISPID_DOCUMENTCOMPLETE:
-            if (count != 2 || !args) break;
-            m_owner->OnDocumentComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
-            break;
-        case DISPID_PROPERTYCHANGE: {
-            if (count != 1 || !args) break;
-            VARIANT* name = VariantArgument(args[0]);
-            if (V_VT(name) == VT_BSTR)
-                m_owner->OnPropertyChange(V_BSTR(name));
-            else if (V_VT(name) == (VT_BSTR | VT_BYREF))
-                m_owner->OnPropertyChange(*V_BSTRREF(name));
-            break;
-        }
-        default:
-            break;
-        }
+    // The handlers end their own failures: nothing is thrown back into the browser.
+    switch (id) {
+    case DISPID_BEFORENAVIGATE2: {
+        if (count != 7 || !args) break;
+        VARIANT_BOOL* cancel = nullptr;
+        if (V_VT(&args[0]) == (VT_BOOL | VT_BYREF)) cancel = V_BOOLREF(&args[0]);
+        m_owner->OnBeforeNavigate(DispatchArgument(args[6]), VariantArgument(args[5]),
+                                  VariantArgument(args[4]), VariantArgument(args[3]),
+                                  VariantArgument(args[2]), VariantArgument(args[1]), cancel);
+        break;
+    }
+    case DISPID_NAVIGATECOMPLETE2:
+        if (count != 2 || !args) break;
+        m_owner->OnNavigateComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
+        break;
+    case DISPID_DOCUMENTCOMPLETE:
+        if (count != 2 || !args) break;
+        m_owner->OnDocumentComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
+        break;
+    case DISPID_PROPERTYCHANGE: {
+        if (count != 1 || !args) break;
+        VARIANT* name = VariantArgument(args[0]);
+        if (V_VT(name) == VT_BSTR)
+            m_owner->OnPropertyChange(V_BSTR(name));
+        else if (V_VT(name) == (VT_BSTR | VT_BYREF))
+            m_owner->OnPropertyChange(*V_BSTRREF(name));
+        break;
+    }
+    default:
+        break;
     }
     return S_OK;
 }
