@@ -95,7 +95,7 @@ function ById(sValue) {
 
 /* The store text of a list of templates, written by the content script's own writer. */
 function LegacyText(pTemplates) {
-    return JsonValueText(pTemplates);
+    return VelnorSSOJson.JsonValueText(pTemplates);
 }
 
 var LegacyModes = ["IE7", "IE8", "IE9"];
@@ -351,7 +351,7 @@ var LegacyArchitecture = LegacyShell.Environment("PROCESS")("PROCESSOR_ARCHITECT
 LegacyEqual(LegacyArchitecture == "AMD64" ? "x64" : "x86", WScript.Arguments(1), "the build under test answered");
 LegacyEqual(typeof JSON, "undefined", "the host's engine has no JSON of its own");
 
-/* The content script's functions (its JSON writer among them) exist once it has run. */
+/* The content script's JSON writer, which the cases use, exists once it has run. */
 LegacyOpen("IE7", "");
 eval(LegacyContentScript);
 
@@ -378,14 +378,14 @@ var LegacyBadTexts = ["", " ", "[1,]", "{\"a\":1,}", "[01]", "[1.]", "[.5]", "['
 for (var LegacyBad = 0; LegacyBad < LegacyBadTexts.length; LegacyBad++) {
     var LegacyThrew = false;
     try {
-        ParseJsonText(LegacyBadTexts[LegacyBad]);
+        VelnorSSOJson.ParseJsonText(LegacyBadTexts[LegacyBad]);
     } catch (e) {
         LegacyThrew = true;
     }
     LegacyOk(LegacyThrew, "refused as JSON: " + LegacyBadTexts[LegacyBad].substring(0, 40).replace(/\n/g, "\\n"));
 }
-var LegacyGood = ParseJsonText(" {\"a\" : [1, -0.5e+2, 2E-1, 0, true, false, null, {}, []], \"\\u00e9\\/\\b\\f\\n\\r\\t\\\"\\\\\": \"\"}\r\n");
-LegacyEqual(JsonValueText(LegacyGood), "{\"a\":[1,-50,0.2,0,true,false,null,{},[]],\"\\u00e9/\\u0008\\u000c\\n\\r\\t\\\"\\\\\":\"\"}",
+var LegacyGood = VelnorSSOJson.ParseJsonText(" {\"a\" : [1, -0.5e+2, 2E-1, 0, true, false, null, {}, []], \"\\u00e9\\/\\b\\f\\n\\r\\t\\\"\\\\\": \"\"}\r\n");
+LegacyEqual(VelnorSSOJson.JsonValueText(LegacyGood), "{\"a\":[1,-50,0.2,0,true,false,null,{},[]],\"\\u00e9/\\u0008\\u000c\\n\\r\\t\\\"\\\\\":\"\"}",
             "every form of JSON is read");
 
 LegacyExtension.DebugTime = 0;

@@ -5,13 +5,13 @@ import { test } from "node:test";
 import vm from "node:vm";
 import { contentScript } from "../harness.mjs";
 
-// The script's functions, from a run on an empty store.
+// The script's reader and writer, from a run on an empty store.
 function loadScript() {
   const extension = { Templates: "", DebugTime: 0, AuthCreds: "", GetElementByXPath: () => null };
   const context = vm.createContext({ window: { VelnorIEExt: extension, location: { href: "about:blank" } },
                                      document: { title: "" } });
   vm.runInContext(contentScript, context);
-  return context;
+  return context.VelnorSSOJson;
 }
 
 // A small deterministic generator (the same run every time).
