@@ -720,13 +720,81 @@ function StartVelnorSSO() {
 /* ==== JSON reader for pages without JSON ==== */
 
 /*
- * Any page can write the store, so its text is never handed to eval: a strict recursive-descent
- * parser that accepts exactly JSON and throws on anything else.
+ * Any page can write the store, so its text reaches eval only once it is known to be JSON as
+ * the reader at the end of this section reads it: the same grammar, the same refusals (control
+ * characters in strings, white space other than JSON's four, nesting deeper than
+ * JSON_MAX_DEPTH). The check is a handful of regular-expression passes over the whole text,
+ * where the reader makes several function calls a character, which cost microseconds each in
+ * the engines this is for. Whatever the check does not pass goes to the reader, which refuses it
+ * with the place of the fault (or, for text the check gives up on, reads it).
  */
 var JSON_MAX_DEPTH = 512;   /* deeper text is refused instead of exhausting the stack */
 var JSON_CONTROL = /[\x00-\x1f]/;
 
+/* Strings become \x01 and other values \x02; such characters can stand in no JSON text, so text
+   that has any is left to the reader. */
+var JSON_CHECK_CLASH = /[\x00-\x08\x0b\x0c\x0e-\x1f]/;
+var JSON_CHECK_STRING = /"[^"\\\x00-\x1f]*(?:\\(?:["\\\/bfnrt]|u[0-9a-fA-F]{4})[^"\\\x00-\x1f]*)*"/g;
+var JSON_CHECK_SCALAR = /-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+\-]?[0-9]+)?|true|false|null/g;
+var JSON_CHECK_SPACE = /[ \t\n\r]+/g;
+var JSON_CHECK_EMPTY = /\[\]|\{\}/g;
+var JSON_CHECK_INNERMOST = /\[[\x01\x02](?:,[\x01\x02])*\]|\{\x01:[\x01\x02](?:,\x01:[\x01\x02])*\}/g;
+/* Line terminators to eval, not to JSON: escaped before eval sees them. */
+var JSON_LINE_SEPARATOR = /[\u2028\u2029]/;
+
+/* Whether the reader would read sText without refusing it. False also where the check gives
+   up (text nested deeply enough to cost many passes), which leaves the text to the reader. */
+function IsJsonText(sText) {
+    if (JSON_CHECK_CLASH.test(sText)) {
+        return false;
+    }
+    /* A global replace takes the leftmost match each time, so the strings found are exactly
+       those a reader going left to right finds; a quote left over means a string that is not
+       JSON, and fails below with everything else that is left over. */
+    var sRest = sText.replace(JSON_CHECK_STRING, "\x01").replace(JSON_CHECK_SCALAR, "\x02");
+    /* Only now: white space also keeps apart tokens that would read as one ("1 2"). */
+    sRest = sRest.replace(JSON_CHECK_SPACE, "").replace(JSON_CHECK_EMPTY, "\x02");
+    /* Each pass turns every container whose members are all single values into one value, so
+       the passes count the nesting: a value at depth JSON_MAX_DEPTH (an empty container there,
+       or a scalar in a container at depth JSON_MAX_DEPTH - 1) needs JSON_MAX_DEPTH passes. */
+    var nBudget = 8 * sRest.length + 1048576;
+    var nPasses = 0;
+    var sNext;
+    while (sRest.length > 1) {
+        if (nPasses == JSON_MAX_DEPTH) {
+            return false;
+        }
+        sNext = sRest.replace(JSON_CHECK_INNERMOST, "\x02");
+        nBudget -= sRest.length;
+        if (sNext.length == sRest.length || nBudget < 0) {
+            return false;
+        }
+        sRest = sNext;
+        nPasses++;
+    }
+    return sRest == "\x01" || sRest == "\x02";
+}
+
+function EvalJsonText(sText) {
+    if (JSON_LINE_SEPARATOR.test(sText)) {
+        sText = sText.replace(/\u2028/g, "\\u2028").replace(/\u2029/g, "\\u2029");
+    }
+    return eval("(" + sText + ")");
+}
+
 function ParseJsonText(sText) {
+    if (IsJsonText(sText)) {
+        try {
+            return EvalJsonText(sText);
+        } catch (e) {
+            /* Not expected of checked text; should an engine's eval differ, the reader decides. */
+        }
+    }
+    return ReadJsonText(sText);
+}
+
+/* The reader, exact and slow: text the check did not pass, and the place of its fault. */
+function ReadJsonText(sText) {
     var nAt = 0;
     var nLength = sText.length;
 
@@ -791,8 +859,10 @@ function ParseJsonText(sText) {
             }
             Digits();
         }
-        /* parseFloat, not Number: some JScript engines give NaN for Number("1.5e-7"). */
-        return parseFloat(sText.substring(nStart, nAt));
+        /* parseFloat, not Number: some JScript engines give NaN for Number("1.5e-7"). Some lose
+           the sign of "-0", which JSON keeps. */
+        var nValue = parseFloat(sText.substring(nStart, nAt));
+        return nValue == 0 && sText.charAt(nStart) == "-" ? -0 : nValue;
     }
 
     /* Where the next backslash is, found once and kept: looking for it from every string
@@ -955,7 +1025,8 @@ function ParseJsonText(sText) {
 
 /* For the checks of the reader and writer against an engine's JSON; the script itself never
    calls them through this object. */
-pPage.VelnorSSOJson = { ParseJsonText: ParseJsonText, JsonValueText: JsonValueText };
+pPage.VelnorSSOJson = { ParseJsonText: ParseJsonText, ReadJsonText: ReadJsonText, IsJsonText: IsJsonText,
+                        JsonValueText: JsonValueText };
 
 /* Last: the reader's patterns above must be in place before the store is read. */
 try {
