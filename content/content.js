@@ -207,7 +207,9 @@ function JsonValueText(pValue) {
 function CompareMaskedString(sTextA, sTextB) {
     sTextA = "" + sTextA;
     sTextB = "" + sTextB;
-    trace("content -> CompareMaskedString: " + sTextA + ", " + sTextB);
+    if (LogEnabledTime) {
+        trace("content -> CompareMaskedString: " + sTextA + ", " + sTextB);
+    }
     if (sTextA == sTextB) {
         return true;
     }
@@ -553,6 +555,14 @@ function RetryMilliseconds(retryInterval) {
 
 /* Checks and runs one template; reports whether it dropped the template. */
 function CheckTemplate(pTemplate) {
+    return RunCheck(pTemplate, null) == "dropped";
+}
+
+/* CheckTemplate for the load pass, which reads the page's URL once for many templates: reading
+   it costs more than the rest of a check that does not match. sPageUrl is that URL, or null to
+   read it here. Returns "dropped", "kept", or "unmatched" where the url did not match and
+   nothing but this script ran, so that the URL given still holds for the next check. */
+function RunCheck(pTemplate, sPageUrl) {
     if (pTemplate.maxRetries == undefined) {
         pTemplate.maxRetries = 0;
     }
@@ -565,13 +575,26 @@ function CheckTemplate(pTemplate) {
     if (pTemplate.startAction == undefined) {
         pTemplate.startAction = 0;
     }
-    trace("content -> CheckTemplate: check template#" + pTemplate.ID + " - " + pTemplate.url + ", " + pTemplate.title +
-          ", retryInterval:" + pTemplate.retryInterval + ", maxRetries:" + pTemplate.maxRetries + ", " + window.location.href);
-    if (!CompareMaskedString(pTemplate.url, window.location.href)) {
-        return false;
+    /* Building this line also costs more than such a check, so it is built only while tracing
+       is on, and where a field is an object: the text of an object can throw (a member named
+       toString that is no function), which then ends the check. Either way page code may run
+       (the page's console, its toString), which can change the page's URL. */
+    var fPageCode = LogEnabledTime || typeof pTemplate.ID == "object" || typeof pTemplate.url == "object" ||
+                    typeof pTemplate.title == "object" || typeof pTemplate.retryInterval == "object" ||
+                    typeof pTemplate.maxRetries == "object";
+    if (fPageCode) {
+        trace("content -> CheckTemplate: check template#" + pTemplate.ID + " - " + pTemplate.url + ", " + pTemplate.title +
+              ", retryInterval:" + pTemplate.retryInterval + ", maxRetries:" + pTemplate.maxRetries + ", " + window.location.href);
     }
+    if (fPageCode || sPageUrl === null) {
+        sPageUrl = window.location.href;
+    }
+    if (!CompareMaskedString(pTemplate.url, sPageUrl)) {
+        return fPageCode ? "kept" : "unmatched";
+    }
+    /* From here on the page's handlers run. */
     if (pTemplate.title != undefined && !CompareMaskedString(pTemplate.title, document.title)) {
-        return false;
+        return "kept";
     }
     trace("content -> CheckTemplate: template found, proceeding with login, elements: " + pTemplate.elements.length);
 
@@ -579,7 +602,7 @@ function CheckTemplate(pTemplate) {
     for (var i = pTemplate.startElement; i < pTemplate.elements.length; i++) {
         sOutcome = RunElementStep(pTemplate, i, pTemplate.startAction);
         if (sOutcome == "delayed") {
-            return false;
+            return "kept";
         }
         if (sOutcome == "failed") {
             break;
@@ -593,7 +616,7 @@ function CheckTemplate(pTemplate) {
     if (sOutcome == "done") {
         trace("content -> CheckTemplate: template excuted");
         RemoveTemplate(pTemplate.ID, pTemplate);
-        return true;
+        return "dropped";
     }
     trace("content -> CheckTemplate: Template.retryInterval = " + pTemplate.retryInterval);
     if (pTemplate.maxRetries > 0 || pTemplate.maxRetries == -1) {
@@ -601,10 +624,10 @@ function CheckTemplate(pTemplate) {
         if (pTemplate.maxRetries != -1) {
             pTemplate.maxRetries = pTemplate.maxRetries - 1;
         }
-        return false;
+        return "kept";
     }
     RemoveTemplate(pTemplate.ID, pTemplate);
-    return true;
+    return "dropped";
 }
 
 /* ==== Load pass and start ==== */
@@ -650,6 +673,8 @@ function OnTemplatesLoaded(pTemplates) {
     var sTracedCreds = "";
     trace("content -> OnTemplatesLoaded: templates count = " + pTemplates.length);
     var i = 0;
+    /* The page's URL while every check since it was read stopped at its url (RunCheck). */
+    var sPageUrl = null;
     while (i < pTemplates.length) {
         var pTemplate = pTemplates[i];
         if (!IsWellFormedTemplate(pTemplate)) {
@@ -662,6 +687,8 @@ function OnTemplatesLoaded(pTemplates) {
             var pActions = pTemplate.elements[s].actions;
             for (var a = 0; pActions && a < pActions.length; a++) {
                 if (pActions[a].type == "httpBasicAuth") {
+                    /* The text of a user name or password that is an object may run page code. */
+                    sPageUrl = null;
                     if (sCreds != "") {
                         sCreds += "\n";
                         sTracedCreds += "\n";
@@ -671,13 +698,19 @@ function OnTemplatesLoaded(pTemplates) {
                 }
             }
         }
-        var fDropped = false;
+        var sOutcome = "kept";
         try {
-            fDropped = CheckTemplate(pTemplate);
+            sOutcome = RunCheck(pTemplate, sPageUrl);
+            if (sPageUrl === null && sOutcome == "unmatched") {
+                sPageUrl = window.location.href;
+            }
         } catch (e) {
             trace("content -> OnTemplatesLoaded: template " + pTemplate.ID + " failed: " + ErrorText(e));
         }
-        if (!fDropped) {
+        if (sOutcome != "unmatched") {
+            sPageUrl = null;
+        }
+        if (sOutcome != "dropped") {
             i++;
         }
     }
