@@ -1,10 +1,12 @@
 // Content-script cost in headless Chromium: one load pass over 100, 1,000 and 5,000 templates
 // that do not match the page, and over 100 templates that match and fill a page of 2,000
 // elements. Run from tests/content with "npm run bench"; not part of the tests. The anchor is
-// JSON.parse of the same store text in the same page, measured in the same rounds.
+// JSON.parse of the same store text in the same page, measured in the same rounds. Each
+// measurement starts after a full garbage collection, so that neither pays for the garbage the
+// other left.
 import { contentScript, launchBrowser, startServer } from "../../tests/content/harness.mjs";
 
-const rounds = 21;
+const rounds = 41;
 
 function templates(count, base, matching) {
   const list = [];
@@ -25,6 +27,7 @@ function templates(count, base, matching) {
 async function measure(page, text) {
   return page.evaluate(([script, store]) => {
     window.VelnorIEExt = { Templates: store, DebugTime: 0, AuthCreds: "", GetElementByXPath: () => null };
+    gc();
     const start = performance.now();
     (0, eval)(script);
     return performance.now() - start;
@@ -33,6 +36,7 @@ async function measure(page, text) {
 
 async function measureParse(page, text) {
   return page.evaluate((store) => {
+    gc();
     const start = performance.now();
     JSON.parse(store);
     return performance.now() - start;
@@ -42,7 +46,7 @@ async function measureParse(page, text) {
 const median = (values) => values.sort((a, b) => a - b)[Math.floor(values.length / 2)];
 
 const server = await startServer();
-const browser = await launchBrowser();
+const browser = await launchBrowser(["--js-flags=--expose-gc"]);
 const page = await browser.newPage();
 await page.route("**/bench.html", (route) => {
   let body = "<!doctype html><title>bench</title><form>";
