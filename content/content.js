@@ -664,7 +664,17 @@ function IsWellFormedTemplate(pTemplate) {
 }
 
 function OnTemplatesLoaded(pTemplates) {
-    trace("content -> OnTemplatesLoaded: " + pTemplates);
+    RunLoadPass(pTemplates, false);
+}
+
+/* OnTemplatesLoaded for the store's own text. fPlainText: the text has no member named
+   toString or valueOf, so the text of the whole array ("[object Object]" for each template)
+   cannot throw, and need not be built while tracing is off; where it can throw, it still ends
+   the pass before any check, as it always has. */
+function RunLoadPass(pTemplates, fPlainText) {
+    if (LogEnabledTime || !fPlainText) {
+        trace("content -> OnTemplatesLoaded: " + pTemplates);
+    }
     if (!pTemplates) {
         return;
     }
@@ -737,6 +747,7 @@ function StartVelnorSSO() {
         };
     }
     var sText = window.VelnorIEExt.Templates;
+    var fPlainText = true;
     VelnorSSOTemplates = [];
     if (sText != null && sText != "") {
         try {
@@ -746,8 +757,11 @@ function StartVelnorSSO() {
             trace("content -> templates are not valid JSON: " + ErrorText(e));
             return;
         }
+        /* An escape can spell either name too. */
+        sText = "" + sText;
+        fPlainText = sText.indexOf("toString") < 0 && sText.indexOf("valueOf") < 0 && sText.indexOf("\\u") < 0;
     }
-    OnTemplatesLoaded(VelnorSSOTemplates);
+    RunLoadPass(VelnorSSOTemplates, fPlainText);
 }
 
 /* ==== JSON reader for pages without JSON ==== */

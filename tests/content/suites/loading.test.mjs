@@ -205,3 +205,24 @@ test("a field whose text cannot be made stops its check, traced or not", async (
     await page.close();
   }
 });
+
+test("a template whose text cannot be made stops the pass before any check, traced or not", async () => {
+  for (const debugTime of [0, 1]) {
+    for (const name of ["toString", "valueOf", "\\u0074oString"]) {
+      const rest = JSON.stringify([
+        loginTemplate([{ find: byId("user"), actions: [{ type: "text", value: "x" }] }]),
+        { url: "http://intranet/*", elements: [{ actions: [{ type: "httpBasicAuth", username: "u", password: "p" }] }] },
+      ]).slice(1);
+      // valueOf alone leaves the object its toString; both make "[object Object]" impossible.
+      const member = name === "valueOf" ? `"toString":{},"valueOf":1` : `"${name}":1`;
+      const store = new Store(`[{${member}},${rest}`, debugTime);
+      const page = await openPage(env.browser, store);
+      await visit(page, `${env.base}/login.html`);
+      assert.equal(await page.inputValue("#user"), "", `${name}: no template ran`);
+      assert.deepEqual(store.authCreds, [], `${name}: no credentials handed over`);
+      assert.equal(store.templateWrites, 0);
+      assert.equal(page.injections, 1, "the script completed");
+      await page.close();
+    }
+  }
+});
