@@ -49,12 +49,12 @@ export async function startServer() {
   return server;
 }
 
-export async function launchBrowser(extraArgs = []) {
+export async function launchBrowser() {
   return chromium.launch({
     executablePath: "/usr/bin/chromium",
     headless: true,
     args: ["--no-sandbox", "--disable-gpu", "--disable-background-networking", "--disable-component-update",
-           "--disable-sync", "--no-first-run", "--disable-dev-shm-usage", ...extraArgs],
+           "--disable-sync", "--no-first-run", "--disable-dev-shm-usage"],
   });
 }
 
