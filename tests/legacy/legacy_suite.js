@@ -95,7 +95,7 @@ function ById(sValue) {
 
 /* The store text of a list of templates, written by the content script's own writer. */
 function LegacyText(pTemplates) {
-    return JsonValueText(pTemplates);
+    return VelnorSSOJson.JsonValueText(pTemplates);
 }
 
 var LegacyModes = ["IE7", "IE8", "IE9"];
@@ -351,7 +351,7 @@ var LegacyArchitecture = LegacyShell.Environment("PROCESS")("PROCESSOR_ARCHITECT
 LegacyEqual(LegacyArchitecture == "AMD64" ? "x64" : "x86", WScript.Arguments(1), "the build under test answered");
 LegacyEqual(typeof JSON, "undefined", "the host's engine has no JSON of its own");
 
-/* The content script's functions (its JSON writer among them) exist once it has run. */
+/* The content script's JSON writer, which the cases use, exists once it has run. */
 LegacyOpen("IE7", "");
 eval(LegacyContentScript);
 
@@ -378,15 +378,128 @@ var LegacyBadTexts = ["", " ", "[1,]", "{\"a\":1,}", "[01]", "[1.]", "[.5]", "['
 for (var LegacyBad = 0; LegacyBad < LegacyBadTexts.length; LegacyBad++) {
     var LegacyThrew = false;
     try {
-        ParseJsonText(LegacyBadTexts[LegacyBad]);
+        VelnorSSOJson.ParseJsonText(LegacyBadTexts[LegacyBad]);
     } catch (e) {
         LegacyThrew = true;
     }
     LegacyOk(LegacyThrew, "refused as JSON: " + LegacyBadTexts[LegacyBad].substring(0, 40).replace(/\n/g, "\\n"));
 }
-var LegacyGood = ParseJsonText(" {\"a\" : [1, -0.5e+2, 2E-1, 0, true, false, null, {}, []], \"\\u00e9\\/\\b\\f\\n\\r\\t\\\"\\\\\": \"\"}\r\n");
-LegacyEqual(JsonValueText(LegacyGood), "{\"a\":[1,-50,0.2,0,true,false,null,{},[]],\"\\u00e9/\\u0008\\u000c\\n\\r\\t\\\"\\\\\":\"\"}",
+var LegacyGood = VelnorSSOJson.ParseJsonText(" {\"a\" : [1, -0.5e+2, 2E-1, 0, true, false, null, {}, []], \"\\u00e9\\/\\b\\f\\n\\r\\t\\\"\\\\\": \"\"}\r\n");
+LegacyEqual(VelnorSSOJson.JsonValueText(LegacyGood), "{\"a\":[1,-50,0.2,0,true,false,null,{},[]],\"\\u00e9/\\u0008\\u000c\\n\\r\\t\\\"\\\\\":\"\"}",
             "every form of JSON is read");
+
+/* The check that lets text through to eval, in this engine: it passes no text the reader
+   refuses, and eval reads checked text to the reader's values. */
+function LegacyRandom(nSeed) {
+    var nState = nSeed;
+    return function (n) {
+        nState = (nState * 69069 + 1) % 4294967296;
+        return Math.floor(nState / 65536) % n;
+    };
+}
+
+var LegacyPool = ["a", "Z", " ", "\"", "\\", "/", "\n", "\t", "\u0001", "\u007f", "\u00e9", "\u20ac", "\ud83d",
+                  "\ude00", "\u2028", "\u2029", "\ufeff", "\u00a0", "*", "'", "__proto__"];
+var LegacyNumbers = ["0", "-0", "1", "-1.5e-7", "3.25", "1e21", "0.1", "1.7976931348623157e308", "5e-324",
+                     "2.2250738585072014e-308", "1e400", "123.456e-5", "9007199254740993", "0.30000000000000004",
+                     "1E+2", "-2147483648"];
+
+/* JSON text with everything but quotes, backslashes and control characters written as it is. */
+function LegacyRawString(fNext) {
+    var sText = "";
+    for (var n = fNext(8); n > 0; n--) {
+        var c = LegacyPool[fNext(LegacyPool.length)];
+        sText += c == "\"" ? "\\\"" : c == "\\" ? "\\\\" : c == "\n" ? "\\n" : c == "\t" ? "\\t" :
+                 c == "\u0001" ? "\\u0001" : c;
+    }
+    return "\"" + sText + "\"";
+}
+
+function LegacyRawValue(fNext, nDepth) {
+    var pParts = [];
+    var n;
+    switch (fNext(nDepth > 3 ? 4 : 6)) {
+        case 0: return LegacyRawString(fNext);
+        case 1: return LegacyNumbers[fNext(LegacyNumbers.length)];
+        case 2: return ["true", "false", "null"][fNext(3)];
+        case 3: return LegacyRawString(fNext);
+        case 4:
+            for (n = fNext(4); n > 0; n--) {
+                pParts[pParts.length] = LegacyRawValue(fNext, nDepth + 1);
+            }
+            return "[" + pParts.join(fNext(2) ? "," : " ,\r\n ") + "]";
+        default:
+            for (n = fNext(4); n > 0; n--) {
+                pParts[pParts.length] = LegacyRawString(fNext) + ":" + LegacyRawValue(fNext, nDepth + 1);
+            }
+            return "{" + pParts.join(",") + "}";
+    }
+}
+
+/* "refused" or the text of the value as the script's writer writes it (one text per value). */
+function LegacyReadAs(fRead, sText) {
+    try {
+        return "value " + VelnorSSOJson.JsonValueText(fRead(sText));
+    } catch (e) {
+        return "refused";
+    }
+}
+
+var LegacyEdits = ["[", "]", "{", "}", ",", ":", "\"", "\\", "0", "-", ".", "e", " ", "t", "\n", "\t", "\u000b",
+                   "\u00a0", "\ufeff", "\u2028", "\u2029", "\u0001", "\u0002", "\\u2028", "\"__proto__\":", ")", "/*"];
+var LegacyNext = LegacyRandom(5);
+var LegacyMismatch = "";
+var LegacyChecked = 0;
+var LegacyRefused = 0;
+for (var LegacyRound = 0; LegacyRound < 1500 && LegacyMismatch == ""; LegacyRound++) {
+    var LegacyRaw = LegacyRawValue(LegacyNext, 0);
+    for (var LegacyEdit = LegacyNext(3); LegacyEdit > 0; LegacyEdit--) {
+        var LegacyAt = LegacyNext(LegacyRaw.length + 1);
+        var LegacyPiece = LegacyEdits[LegacyNext(LegacyEdits.length)];
+        LegacyRaw = LegacyRaw.substring(0, LegacyAt) + LegacyPiece + LegacyRaw.substring(LegacyAt + LegacyNext(2));
+    }
+    var LegacyByReader = LegacyReadAs(VelnorSSOJson.ReadJsonText, LegacyRaw);
+    var LegacyByScript = LegacyReadAs(VelnorSSOJson.ParseJsonText, LegacyRaw);
+    var LegacyWasChecked = VelnorSSOJson.IsJsonText(LegacyRaw);
+    if (LegacyWasChecked) {
+        LegacyChecked++;
+    }
+    if (LegacyByReader == "refused") {
+        LegacyRefused++;
+    }
+    if (LegacyByScript != LegacyByReader || (LegacyWasChecked && LegacyByReader == "refused")) {
+        LegacyMismatch = LegacyRaw + " -- reader: " + LegacyByReader + ", script: " + LegacyByScript + ", checked: " + LegacyWasChecked;
+    }
+}
+LegacyOk(LegacyMismatch == "", "generated and edited texts: the check and eval agree with the reader", LegacyMismatch);
+LegacyOk(LegacyChecked > 500 && LegacyRefused > 200, "the texts went both ways",
+         LegacyChecked + " checked, " + LegacyRefused + " refused");
+
+var LegacyNumbersRead = VelnorSSOJson.ParseJsonText("[" + LegacyNumbers.join(",") + "]");
+var LegacyNumbersReader = VelnorSSOJson.ReadJsonText("[" + LegacyNumbers.join(",") + "]");
+var LegacyNumbersDiffer = "";
+for (var LegacyNumber = 0; LegacyNumber < LegacyNumbers.length; LegacyNumber++) {
+    var LegacyA = LegacyNumbersRead[LegacyNumber];
+    var LegacyB = LegacyNumbersReader[LegacyNumber];
+    if (LegacyA !== LegacyB || 1 / LegacyA !== 1 / LegacyB) {
+        LegacyNumbersDiffer += " " + LegacyNumbers[LegacyNumber] + ": " + LegacyA + " against " + LegacyB;
+    }
+}
+LegacyOk(LegacyNumbersDiffer == "", "eval reads every number as the reader does (-0 too)", LegacyNumbersDiffer);
+
+function LegacyNest(nDepth, sInner) {
+    return new Array(nDepth + 1).join("[") + sInner + new Array(nDepth + 1).join("]");
+}
+var LegacyDepths = [[LegacyNest(513, ""), true], [LegacyNest(514, ""), false], [LegacyNest(512, "1"), true],
+                    [LegacyNest(513, "1"), false]];
+for (var LegacyDepth = 0; LegacyDepth < LegacyDepths.length; LegacyDepth++) {
+    var LegacyDeepText = LegacyDepths[LegacyDepth][0];
+    LegacyEqual(VelnorSSOJson.IsJsonText(LegacyDeepText), LegacyDepths[LegacyDepth][1],
+                "the check's depth limit is the reader's: " + LegacyDeepText.length + " characters");
+    LegacyEqual(LegacyReadAs(VelnorSSOJson.ParseJsonText, LegacyDeepText), LegacyReadAs(VelnorSSOJson.ReadJsonText, LegacyDeepText),
+                "read the same: " + LegacyDeepText.length + " characters");
+}
+LegacyEqual(VelnorSSOJson.ParseJsonText("[\"a\u2028b\u2029\"]")[0], "a\u2028b\u2029", "line separators in a string");
 
 LegacyExtension.DebugTime = 0;
 LegacyExtension.Templates = "";

@@ -377,10 +377,10 @@ var LegacyJsonCalls = 0;
 var LegacyEngineJson = {
     parse: function (sText) {
         LegacyJsonCalls++;
-        return ParseJsonText("" + sText);
+        return VelnorSSOJson.ParseJsonText("" + sText);
     },
     stringify: function (pValue) {
         LegacyJsonCalls++;
-        return JsonValueText(pValue);
+        return VelnorSSOJson.JsonValueText(pValue);
     }
 };

@@ -5,13 +5,13 @@ import { test } from "node:test";
 import vm from "node:vm";
 import { contentScript } from "../harness.mjs";
 
-// The script's functions, from a run on an empty store.
+// The script's reader and writer, from a run on an empty store.
 function loadScript() {
   const extension = { Templates: "", DebugTime: 0, AuthCreds: "", GetElementByXPath: () => null };
   const context = vm.createContext({ window: { VelnorIEExt: extension, location: { href: "about:blank" } },
                                      document: { title: "" } });
   vm.runInContext(contentScript, context);
-  return context;
+  return context.VelnorSSOJson;
 }
 
 // A small deterministic generator (the same run every time).
@@ -96,4 +96,112 @@ test("the script's reader accepts exactly what the engine's JSON accepts", () =>
     if (expected === "refused") refused++;
   }
   assert.ok(refused > 1000, "the mutations produced invalid texts");
+});
+
+// Where the engine has no JSON the script checks the text with regular expressions and evals
+// it; the reader decides whatever the check does not pass. The check must pass no text the
+// reader refuses (such text would reach eval), and eval must read checked text to the values
+// the reader reads.
+function sameValue(a, b, path = "") {
+  assert.equal(typeof a, typeof b, path);
+  if (a === null || typeof a !== "object") {
+    assert.ok(Object.is(a, b), `${path}: ${String(a)} against ${String(b)}`);
+    return;
+  }
+  assert.equal(Array.isArray(a), Array.isArray(b), path);
+  assert.deepEqual(Object.getOwnPropertyNames(a), Object.getOwnPropertyNames(b), path);
+  const protoA = Object.getPrototypeOf(a);
+  const protoB = Object.getPrototypeOf(b);
+  if (protoA === null || protoB === null || !Object.getOwnPropertyNames(protoA).includes("hasOwnProperty")) {
+    // A "__proto__" member gives both readers the same prototype, built from the text.
+    sameValue(protoA, protoB, path + ".__proto__");
+  }
+  for (const name of Object.getOwnPropertyNames(a)) {
+    if (name !== "length" || !Array.isArray(a)) sameValue(a[name], b[name], `${path}.${name}`);
+  }
+}
+
+function readBoth(script, text) {
+  let read;
+  try {
+    read = { value: script.ReadJsonText(text) };
+  } catch (error) {
+    assert.match(error.message, /^not valid JSON: /);
+    read = "refused";
+  }
+  const checked = script.IsJsonText(text);
+  if (checked) assert.notEqual(read, "refused", `checked but refused by the reader: ${JSON.stringify(text)}`);
+  let parsed;
+  try {
+    parsed = { value: script.ParseJsonText(text) };
+  } catch (error) {
+    parsed = "refused";
+  }
+  if (read === "refused") assert.equal(parsed, "refused", JSON.stringify(text));
+  else sameValue(parsed.value, read.value, JSON.stringify(text));
+  return { checked, read };
+}
+
+test("the check passes no text the reader refuses, and checked text reads to the reader's values", () => {
+  const script = loadScript();
+  const next = random(23);
+  // Pieces where eval and JSON part ways: white space JSON does not have, line separators that
+  // end an eval string, escapes, "__proto__" and raw control characters.
+  const alphabet = ["[", "]", "{", "}", ",", ":", "\"", "\\", "0", "-", ".", "e", " ", "t", "u", "\n", "\t", "\r",
+                    "\u000b", "\u000c", "\u00a0", "\ufeff", "\u2028", "\u2029", "\u0001", "\u0002", "\\u2028", "\\/",
+                    "\"__proto__\":", "{\"__proto__\":{\"x\":1}}", "\"\\u0000\"", "1e400", "-0", "//", "/*", ")", "("];
+  let checked = 0;
+  let refused = 0;
+  for (let i = 0; i < 6000; i++) {
+    const value = makeValue(next, 0);
+    let text = next(4) === 0 ? JSON.stringify(value, null, next(2) ? "\t" : " ") : JSON.stringify(value);
+    for (let edits = next(4); edits > 0; edits--) {
+      const at = next(text.length + 1);
+      const piece = alphabet[next(alphabet.length)];
+      text = next(2) ? text.slice(0, at) + piece + text.slice(at) : text.slice(0, at) + piece + text.slice(at + 1);
+    }
+    const outcome = readBoth(script, text);
+    if (outcome.checked) checked++;
+    if (outcome.read === "refused") refused++;
+  }
+  assert.ok(checked > 2000, `the check passed most readable texts (${checked})`);
+  assert.ok(refused > 1000, `the edits produced texts the reader refuses (${refused})`);
+});
+
+test("the check refuses nesting exactly where the reader does, and reads the texts between", () => {
+  const script = loadScript();
+  const nest = (depth, inner) => "[".repeat(depth) + inner + "]".repeat(depth);
+  const objects = (depth, inner) => "{\"a\":".repeat(depth) + inner + "}".repeat(depth);
+  // A value may stand at depth 512 (the top value at 0): an empty container there, or a scalar
+  // inside 512 containers.
+  for (const [text, readable] of [[nest(513, ""), true], [nest(514, ""), false], [nest(512, "1"), true],
+                                  [nest(513, "1"), false], [objects(512, "\"x\""), true], [objects(513, "\"x\""), false],
+                                  [nest(256, objects(256, "{}")), true], [nest(256, objects(257, "{}")), false]]) {
+    const outcome = readBoth(script, text);
+    assert.equal(outcome.read !== "refused", readable, text.slice(0, 20));
+    assert.equal(outcome.checked, readable, "the check decides, not the reader: " + text.slice(0, 20));
+  }
+  // Deep text the check gives up on costs no more than a few passes; the reader refuses it.
+  const deep = nest(100000, "");
+  assert.equal(script.IsJsonText(deep), false);
+  assert.throws(() => script.ParseJsonText(deep), /nested too deeply/);
+});
+
+test("checked text keeps line separators, escapes and lone surrogates as the reader reads them", () => {
+  const script = loadScript();
+  const texts = ["[\"a\u2028b\u2029c\"]", "[\"\\\\\u2028\"]", "[\"\\u2028\\/\\b\\f\\n\\r\\t\\\"\\\\\"]",
+                 "[\"\ud83d\", \"\ude00x\", \"\\ud83d\"]", "{\"__proto__\": 1, \"constructor\": 2, \"toString\": 3}",
+                 "{\"a\": 1, \"a\": 2}", " \t\r\n[ -0 , 1E+2, 0.5e-1 ]\n", "\"</script>\"", "{\"\": \"\"}"];
+  for (const text of texts) {
+    assert.equal(readBoth(script, text).checked, true, JSON.stringify(text));
+  }
+  assert.equal(script.ParseJsonText("[\"a\u2028b\"]")[0], "a\u2028b");
+  // The characters the check puts in place of values are no JSON where the text has them.
+  for (const text of ["[\u0002]", "{\u0001:1}", "[1,\u0001]", "\u0002", "{\u0001:\u0002}"]) {
+    assert.equal(script.IsJsonText(text), false, JSON.stringify(text));
+    assert.throws(() => script.ParseJsonText(text), /^Error: not valid JSON: /);
+  }
+  // Text the reader refuses for a raw tab in a string, although eval would take it.
+  assert.equal(script.IsJsonText("[\"\t\"]"), false);
+  assert.throws(() => script.ParseJsonText("[\"\t\"]"), /control character/);
 });

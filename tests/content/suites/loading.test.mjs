@@ -160,3 +160,69 @@ test("a top-level null or an action that throws does not stop the script", async
   assert.ok(page.traces.includes("content -> CheckTemplate: action exception: broken button"));
   await page.close();
 });
+
+test("a check whose actions change the page's URL: the checks after it in the same pass see the new URL", async () => {
+  for (const debugTime of [0, 1]) {
+    const other = { url: "https://elsewhere.example/*", elements: [] };
+    const store = new Store([
+      other,                                                                   // keeps the URL it read
+      loginTemplate([{ find: byId("move"), actions: [{ type: "click" }] }]),  // its click moves the page
+      { url: `${env.base}/moved.html`, elements: [] },                         // matches only the new URL
+      loginTemplate([]),                                                       // matches only the old one
+      other,
+    ], debugTime);
+    const page = await openPage(env.browser, store, {
+      beforeScript: () => {
+        const button = document.createElement("button");
+        button.id = "move";
+        button.type = "button";
+        button.onclick = () => history.pushState(null, "", "/moved.html");
+        document.body.appendChild(button);
+      },
+    });
+    await visit(page, `${env.base}/login.html`);
+    await waitFor(() => store.templateWrites === 2, 5000, "two drops");
+    assert.deepEqual(store.parsed.map((t) => t.url), [other.url, `${env.base}/login.html*`, other.url],
+                     `tracing ${debugTime ? "on" : "off"}: the template for the new URL ran, the one for the old stayed`);
+    await page.close();
+  }
+});
+
+test("a field whose text cannot be made stops its check, traced or not", async () => {
+  for (const debugTime of [0, 1]) {
+    // Text written as JSON: the object's "toString" member is no function.
+    const store = new Store(`[{"url":"${env.base}/login.html*","retryInterval":{"toString":1},` +
+                            `"elements":[{"find":{"type":"id","value":"user"},"actions":[{"type":"text","value":"x"}]}]},` +
+                            `{"url":"${env.base}/login.html*","elements":[{"find":{"type":"id","value":"pass"},` +
+                            `"actions":[{"type":"text","value":"second"}]}]}]`, debugTime);
+    const page = await openPage(env.browser, store);
+    await visit(page, `${env.base}/login.html`);
+    await waitFor(() => store.templateWrites === 1, 5000, "the second template's drop");
+    assert.equal(await page.inputValue("#user"), "", "the first template did not run");
+    assert.equal(await page.inputValue("#pass"), "second");
+    assert.equal(store.parsed.length, 1);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  }
+});
+
+test("a template whose text cannot be made stops the pass before any check, traced or not", async () => {
+  for (const debugTime of [0, 1]) {
+    for (const name of ["toString", "valueOf", "\\u0074oString"]) {
+      const rest = JSON.stringify([
+        loginTemplate([{ find: byId("user"), actions: [{ type: "text", value: "x" }] }]),
+        { url: "http://intranet/*", elements: [{ actions: [{ type: "httpBasicAuth", username: "u", password: "p" }] }] },
+      ]).slice(1);
+      // valueOf alone leaves the object its toString; both make "[object Object]" impossible.
+      const member = name === "valueOf" ? `"toString":{},"valueOf":1` : `"${name}":1`;
+      const store = new Store(`[{${member}},${rest}`, debugTime);
+      const page = await openPage(env.browser, store);
+      await visit(page, `${env.base}/login.html`);
+      assert.equal(await page.inputValue("#user"), "", `${name}: no template ran`);
+      assert.deepEqual(store.authCreds, [], `${name}: no credentials handed over`);
+      assert.equal(store.templateWrites, 0);
+      assert.equal(page.injections, 1, "the script completed");
+      await page.close();
+    }
+  }
+});
