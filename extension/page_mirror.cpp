@@ -145,7 +145,7 @@ void PageMirror::KeepTables() {
 void PageMirror::Release() {
     // A large page's memory is given back, and with it what the lookups kept of it; a usual
     // one's is kept for the next lookup.
-    constexpr size_t kKeptBytes = 8 * 1024 * 1024;
+    constexpr size_t kKeptBytes = 16 * 1024 * 1024;
     if (m_holdsRead) KeepTables();
     const size_t bytes = m_keptNodes.capacity() * sizeof(Node) + m_keptAttributes.capacity() * sizeof(Attribute) +
                          m_pageNodes.capacity() * sizeof(ComPtr<IHTMLDOMNode>) +
