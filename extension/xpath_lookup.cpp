@@ -97,8 +97,10 @@ HRESULT SelectWithMsxml(PageMirror& mirror, BSTR expression, bool keep, PageMirr
             if (FAILED(loaded)) return S_OK;
         }
         ComPtr<IXMLDOMNode> node;
-        if (SUCCEEDED(form.document->selectSingleNode(expression, node.put())) && node) made = PositionPath(node.get());
-        if (remember) {
+        const HRESULT selection = form.document->selectSingleNode(expression, node.put());
+        if (SUCCEEDED(selection) && node) made = PositionPath(node.get());
+        // Running out of memory says nothing about the expression; a refused one stays refused.
+        if (remember && selection != E_OUTOFMEMORY) {
             if (form.selections.size() >= kKeptSelections) form.selections.clear();
             form.selections.emplace_back(key, made);
         }
