@@ -130,21 +130,62 @@ PageMirror::Index PageMirror::AddNode(Kind kind, Index parent) {
     return index;
 }
 
-void PageMirror::Release() {
-    // A large page's memory is given back; a usual one's is kept for the next lookup.
-    constexpr size_t kKeptBytes = 4 * 1024 * 1024;
-    const size_t bytes = m_nodes.capacity() * sizeof(Node) + m_attributes.capacity() * sizeof(Attribute) +
-                         m_pageNodes.capacity() * sizeof(ComPtr<IHTMLDOMNode>) + m_pool.capacity() * sizeof(wchar_t);
+void PageMirror::KeepTables() {
     m_pageNodes.clear();
+    m_nodes.swap(m_keptNodes);
+    m_attributes.swap(m_keptAttributes);
+    m_pool.swap(m_keptPool);
     m_nodes.clear();
     m_attributes.clear();
     m_pool.clear();
+    m_hasKept = true;
+    m_holdsRead = false;
+}
+
+void PageMirror::Release() {
+    // A large page's memory is given back, and with it what the lookups kept of it; a usual
+    // one's is kept for the next lookup.
+    constexpr size_t kKeptBytes = 16 * 1024 * 1024;
+    if (m_holdsRead) KeepTables();
+    const size_t bytes = m_keptNodes.capacity() * sizeof(Node) + m_keptAttributes.capacity() * sizeof(Attribute) +
+                         m_pageNodes.capacity() * sizeof(ComPtr<IHTMLDOMNode>) +
+                         m_keptPool.capacity() * sizeof(wchar_t);
     if (bytes > kKeptBytes) {
         std::vector<Node>().swap(m_nodes);
         std::vector<Attribute>().swap(m_attributes);
         std::vector<ComPtr<IHTMLDOMNode>>().swap(m_pageNodes);
         std::wstring().swap(m_pool);
+        std::vector<Node>().swap(m_keptNodes);
+        std::vector<Attribute>().swap(m_keptAttributes);
+        std::wstring().swap(m_keptPool);
+        m_hasKept = false;
+        m_sameAsPrevious = false;
+        m_xmlForm = XmlForm();
     }
+}
+
+// Field by field: what goes into the XML form is a function of these tables alone (kinds, tree
+// links, names, attributes, texts), so equal tables give the same XML text.
+bool PageMirror::TablesEqualKept() const {
+    if (!m_hasKept || m_nodes.size() != m_keptNodes.size() || m_attributes.size() != m_keptAttributes.size() ||
+        m_pool != m_keptPool)
+        return false;
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        const Node& a = m_nodes[i];
+        const Node& b = m_keptNodes[i];
+        if (a.kind != b.kind || a.parent != b.parent || a.nextSibling != b.nextSibling ||
+            a.firstChild != b.firstChild || a.subtreeEnd != b.subtreeEnd || a.name != b.name ||
+            a.nameLength != b.nameLength || a.text != b.text || a.textLength != b.textLength ||
+            a.firstAttribute != b.firstAttribute || a.attributeCount != b.attributeCount)
+            return false;
+    }
+    for (size_t i = 0; i < m_attributes.size(); ++i) {
+        const Attribute& a = m_attributes[i];
+        const Attribute& b = m_keptAttributes[i];
+        if (a.name != b.name || a.nameLength != b.nameLength || a.value != b.value || a.valueLength != b.valueLength)
+            return false;
+    }
+    return true;
 }
 
 void PageMirror::ReadAttributes(IHTMLDOMNode* node, Node& element) {
@@ -214,14 +255,24 @@ bool PageMirror::Read(IHTMLDocument3* document) {
     return Read(root.get());
 }
 
+bool PageMirror::Read(IHTMLDOMNode* root) {
+    // The kept XML form is taken out first and put back only when this read is known to give
+    // the same tables: a read that fails or throws half-way leaves no XML form of another page.
+    XmlForm form = std::move(m_xmlForm);
+    m_xmlForm = XmlForm();
+    m_sameAsPrevious = false;
+    if (m_holdsRead) KeepTables();
+    m_holdsRead = true;
+    const bool read = ReadTables(root);
+    m_sameAsPrevious = read && TablesEqualKept();
+    if (m_sameAsPrevious) m_xmlForm = std::move(form);
+    return read;
+}
+
 // Depth first without recursion, so that a deeply nested page cannot exhaust the browser
 // thread's stack. Only the root element is read at the top: an XML document holds no second
 // element there, and the selection always lies under the root.
-bool PageMirror::Read(IHTMLDOMNode* root) {
-    m_pageNodes.clear();
-    m_nodes.clear();
-    m_attributes.clear();
-    m_pool.clear();
+bool PageMirror::ReadTables(IHTMLDOMNode* root) {
     if (!root) return false;
 
     struct Chain {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 extern const wchar_t kLeftOutNodeTarget[];        // "velnor-left-out"
@@ -36,6 +37,10 @@ extern const CLSID kMsxmlDomDocument;
 // A mirror is kept and reused by its owner: reading a large page into fresh memory costs about
 // as much as reading the page itself, reading it into memory already at hand does not. Release()
 // gives the page's elements back after each lookup and keeps the memory (up to a limit).
+//
+// The mirror also remembers what the previous read gave (its tables, without the page's
+// elements), so that a lookup can tell whether the page's XML form is still the same and reuse
+// the MSXML document made of it: MSXML's parse costs several times more than reading the page.
 class PageMirror {
 public:
     enum Kind : unsigned char { kElement, kText, kComment, kLeftOut };
@@ -60,8 +65,22 @@ public:
     // there is no root element, or when the page is too large to count (over 4 billion nodes).
     bool Read(IHTMLDocument3* document);
     bool Read(IHTMLDOMNode* root);
-    // Releases the page's elements and forgets the page; keeps the memory unless it is large.
+    // Releases the page's elements; keeps the memory and what the read gave, unless it is large.
     void Release();
+
+    // True when the last Read gave exactly what the read before it gave: the same nodes in the
+    // same order with the same names, attributes and texts, so the same XML form. Element
+    // identities do not count: a lookup always hands back the elements of the last read.
+    bool SameAsPreviousRead() const { return m_sameAsPrevious; }
+
+    // The MSXML document of the XML form and the selections made on it (an expression and the
+    // child positions of what it selected, empty for nothing), as a lookup left them. Read
+    // empties it unless SameAsPreviousRead(), so it always belongs to the page as last read.
+    struct XmlForm {
+        ComPtr<IXMLDOMDocument> document;
+        std::vector<std::pair<std::wstring, std::vector<LONG>>> selections;
+    };
+    XmlForm& KeptXmlForm() { return m_xmlForm; }
 
     bool empty() const { return m_nodes.empty(); }
     Index size() const { return static_cast<Index>(m_nodes.size()); }
@@ -72,8 +91,8 @@ public:
     bool AttributeValue(Index index, std::wstring_view name, std::wstring_view* value) const;
     std::wstring_view Text(Index at, Index length) const { return std::wstring_view(m_pool.data() + at, length); }
 
-    // The page element of a mirrored element (null for other nodes).
-    IHTMLDOMNode* PageNode(Index index) const { return m_pageNodes[index].get(); }
+    // The page element of a mirrored element (null for other nodes, and after Release).
+    IHTMLDOMNode* PageNode(Index index) const { return index < m_pageNodes.size() ? m_pageNodes[index].get() : nullptr; }
 
     // The node that the XML form of the mirror has at child position `position` of `parent`:
     // the XML form merges adjacent text nodes into one and has no empty text, so the positions
@@ -91,9 +110,21 @@ private:
     Index AddText(const wchar_t* text, size_t length);
     void ReadElement(IHTMLDOMNode* node, BSTR name, Index index);
     void ReadAttributes(IHTMLDOMNode* node, Node& element);
+    bool ReadTables(IHTMLDOMNode* root);
+    void KeepTables();
+    bool TablesEqualKept() const;
 
     std::vector<Node> m_nodes;
     std::vector<Attribute> m_attributes;
     std::vector<ComPtr<IHTMLDOMNode>> m_pageNodes;   // per node; set for elements only
     std::wstring m_pool;
+
+    // The tables of the read before (the memory of the one before that is reused).
+    bool m_holdsRead = false;   // m_nodes and the rest hold a read not yet kept
+    bool m_hasKept = false;
+    bool m_sameAsPrevious = false;
+    std::vector<Node> m_keptNodes;
+    std::vector<Attribute> m_keptAttributes;
+    std::wstring m_keptPool;
+    XmlForm m_xmlForm;
 };

@@ -171,7 +171,7 @@ private:
     std::wstring m_navigateUrl;
     std::wstring m_authCreds;
     std::vector<UINT_PTR> m_timerIds;   // page and debug timers registered in g_timerMap
-    std::unique_ptr<PageMirror> m_pageMirror;   // XPath's reusable mirror, empty between lookups
+    std::unique_ptr<PageMirror> m_pageMirror;   // XPath's reusable mirror; holds no page element between lookups
 
     // Template isolation, as the settings were when the object was made (a browser window or tab
     // takes a changed setting when it is opened anew).

@@ -15,8 +15,9 @@
 
 namespace {
 
-// The mirror in an MSXML document: written as one text and parsed once (far cheaper than a COM
-// call per node); pages nested deeper than the parser takes (256 levels) are built node by node.
+// The mirror in an MSXML document, ready for XPath: written as one text and parsed once (far
+// cheaper than a COM call per node); pages nested deeper than the parser takes (256 levels) are
+// built node by node.
 HRESULT LoadIntoMsxml(const PageMirror& mirror, ComPtr<IXMLDOMDocument>* result) {
     ComPtr<IXMLDOMDocument> document;
     RETURN_IF_FAILED(CoCreateInstance(kMsxmlDomDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, document.put_void()));
@@ -30,12 +31,20 @@ HRESULT LoadIntoMsxml(const PageMirror& mirror, ComPtr<IXMLDOMDocument>* result)
     unique_bstr text = MakeBstr(xml.data(), xml.size());
     if (!text) return E_OUTOFMEMORY;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (SUCCEEDED(document->loadXML(text.get(), &loaded)) && loaded == VARIANT_TRUE) {
-        *result = document;
-        return S_OK;
+    if (FAILED(document->loadXML(text.get(), &loaded)) || loaded != VARIANT_TRUE) {
+        RETURN_IF_FAILED(
+            CoCreateInstance(kMsxmlDomDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, document.put_void()));
+        RETURN_IF_FAILED(mirror.BuildXmlDocument(document.get()));
     }
-    RETURN_IF_FAILED(CoCreateInstance(kMsxmlDomDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, document.put_void()));
-    RETURN_IF_FAILED(mirror.BuildXmlDocument(document.get()));
+    ComPtr<IXMLDOMDocument2> document2;
+    if (SUCCEEDED(document.As(IID_IXMLDOMDocument2, &document2))) {
+        unique_bstr name(SysAllocString(L"SelectionLanguage"));
+        unique_variant language;
+        V_VT(language.get()) = VT_BSTR;
+        V_BSTR(language.get()) = SysAllocString(L"XPath");
+        if (!name || !V_BSTR(language.get())) return E_OUTOFMEMORY;
+        document2->setProperty(name.get(), *language.get());
+    }
     *result = document;
     return S_OK;
 }
@@ -61,30 +70,48 @@ std::vector<LONG> PositionPath(IXMLDOMNode* node) {
     return path;
 }
 
+// Kept selections per page: templates use a handful of expressions, a page calling with ever new
+// ones must not grow the memory without bound.
+constexpr size_t kKeptSelections = 64;
+
 // MSXML evaluates the expression on the mirror's XML form; the selected node is found again in
-// the mirror by its child positions, counted as the XML form counts them.
-HRESULT SelectWithMsxml(const PageMirror& mirror, BSTR expression, PageMirror::Index* selected) {
+// the mirror by its child positions, counted as the XML form counts them. With `keep`, the MSXML
+// document and the selections are reused while the page reads the same: the same XML text gives
+// the same selection, and the positions then lead to the element of the page as read now.
+HRESULT SelectWithMsxml(PageMirror& mirror, BSTR expression, bool keep, PageMirror::Index* selected) {
     *selected = PageMirror::kNone;
-    ComPtr<IXMLDOMDocument> document;
-    if (FAILED(LoadIntoMsxml(mirror, &document))) return S_OK;
-    ComPtr<IXMLDOMDocument2> document2;
-    if (SUCCEEDED(document.As(IID_IXMLDOMDocument2, &document2))) {
-        unique_bstr name(SysAllocString(L"SelectionLanguage"));
-        unique_variant language;
-        V_VT(language.get()) = VT_BSTR;
-        V_BSTR(language.get()) = SysAllocString(L"XPath");
-        if (!name || !V_BSTR(language.get())) return E_OUTOFMEMORY;
-        document2->setProperty(name.get(), *language.get());
+    PageMirror::XmlForm fresh;
+    PageMirror::XmlForm& form = keep ? mirror.KeptXmlForm() : fresh;
+    // A null expression is no text to remember; MSXML decides about it each time.
+    const bool remember = keep && expression;
+    const std::wstring key = expression ? std::wstring(expression, SysStringLen(expression)) : std::wstring();
+    const std::vector<LONG>* path = nullptr;
+    if (remember)
+        for (const auto& selection : form.selections)
+            if (selection.first == key) path = &selection.second;
+    std::vector<LONG> made;
+    if (!path) {
+        if (!form.document) {
+            const HRESULT loaded = LoadIntoMsxml(mirror, &form.document);
+            if (loaded == E_OUTOFMEMORY) return loaded;
+            if (FAILED(loaded)) return S_OK;
+        }
+        ComPtr<IXMLDOMNode> node;
+        const HRESULT selection = form.document->selectSingleNode(expression, node.put());
+        if (SUCCEEDED(selection) && node) made = PositionPath(node.get());
+        // Running out of memory says nothing about the expression; a refused one stays refused.
+        if (remember && selection != E_OUTOFMEMORY) {
+            if (form.selections.size() >= kKeptSelections) form.selections.clear();
+            form.selections.emplace_back(key, made);
+        }
+        path = &made;
     }
-    ComPtr<IXMLDOMNode> node;
-    if (FAILED(document->selectSingleNode(expression, node.put())) || !node) return S_OK;
     // Fewer than two entries: the document itself, or a node without a parent (an attribute).
     // Entry 1 is the root element's position, always 0: nothing else is at the top.
-    const std::vector<LONG> path = PositionPath(node.get());
-    if (path.size() < 2 || path[1] != 0) return S_OK;
+    if (path->size() < 2 || (*path)[1] != 0) return S_OK;
     PageMirror::Index current = 0;
-    for (size_t i = 2; current != PageMirror::kNone && i < path.size(); ++i)
-        current = mirror.ChildAtXmlPosition(current, path[i]);
+    for (size_t i = 2; current != PageMirror::kNone && i < path->size(); ++i)
+        current = mirror.ChildAtXmlPosition(current, (*path)[i]);
     *selected = current;
     return S_OK;
 }
@@ -107,7 +134,8 @@ HRESULT LookUpXPath(IHTMLDocument3* document, BSTR expression, XPathEvaluation e
         if (evaluation == XPathEvaluation::kSubsetFirst && subset.Parse(expression, SysStringLen(expression)))
             selected = subset.FirstMatch(mirror);
         else
-            RETURN_IF_FAILED(SelectWithMsxml(mirror, expression, &selected));
+            RETURN_IF_FAILED(
+                SelectWithMsxml(mirror, expression, evaluation != XPathEvaluation::kMsxmlOnly, &selected));
         if (selected == PageMirror::kNone || !mirror.PageNode(selected)) return S_OK;
         *found = mirror.PageNode(selected);
         (*found)->AddRef();
