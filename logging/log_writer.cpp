@@ -65,12 +65,16 @@ std::wstring ProcessName() {
 // and its still open file would keep a rotation from moving the file. A sharing violation (a
 // program that opened the file without sharing it) is retried for a short while.
 unique_file OpenLogFile(const std::wstring& path) {
-    constexpr int kAttempts = 20;
+    // The sharing violation lasts only while another process moves the file away, but on a busy
+    // machine that process can be descheduled mid-move for tens of milliseconds: retry for a
+    // time, not a count, so the line is not lost to the scheduler.
+    constexpr ULONGLONG kRetryMs = 250;
+    const ULONGLONG start = GetTickCount64();
     for (int attempt = 1;; ++attempt) {
         unique_file file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file || attempt == kAttempts || GetLastError() != ERROR_SHARING_VIOLATION) return file;
+        if (file || GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() - start > kRetryMs) return file;
         Sleep(attempt < 5 ? 0 : 1);
     }
 }
