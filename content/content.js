@@ -692,6 +692,16 @@ function RunLoadPass(pTemplates, fPlainText) {
             i++;
             continue;
         }
+        /* A launched sign-on carries "expires" (seconds since 1970 UTC): once past, it is dropped
+           unused, before its Basic credentials are collected, so a password nobody used does
+           not wait in the store for the next page. */
+        if (typeof pTemplate.expires == "number" && pTemplate.expires * 1000 <= new Date().getTime()) {
+            trace("content -> OnTemplatesLoaded: template " + (i + 1) + " expired, dropped");
+            pTemplates.splice(i, 1);
+            UpdateGlobalTemplates();
+            sPageUrl = null;
+            continue;
+        }
         pTemplate.ID = i + 1;
         for (var s = 0; s < pTemplate.elements.length; s++) {
             var pActions = pTemplate.elements[s].actions;

@@ -61,6 +61,7 @@ public:
         Number(t, "startElement", 0, true, "an integer of 0 or more");
         Number(t, "startAction", 0, true, "an integer of 0 or more");
         Number(t, "ID", 1, true, "an integer of 1 or more");
+        Number(t, "expires", 0, false, "a number of seconds since 1970 UTC");
         if (!t.contains("elements")) return Problem("elements is required");
         if (!t["elements"].is_array()) return Problem("elements must be an array");
         for (size_t i = 0; i < t["elements"].size(); ++i) Step(t["elements"][i], "elements[" + std::to_string(i) + "]");

@@ -1,6 +1,7 @@
 #include "templates/template_isolation.h"
 
 #include "templates/patterns.h"
+#include "templates/template_expiry.h"
 
 #include <algorithm>
 #include <utility>
@@ -98,7 +99,10 @@ bool MergePageWrite(const ParsedTemplates& stored, std::wstring_view storedText,
 
 std::vector<CredentialRecord> StoredBasicRecords(const ParsedTemplates& parsed) {
     std::vector<CredentialRecord> records;
+    // Checked at each use: the parsed text is cached, and a template expires while it stands.
+    const long long now = SecondsSince1970();
     for (const StoredTemplate& entry : parsed.templates)
-        records.insert(records.end(), entry.basicRecords.begin(), entry.basicRecords.end());
+        if (!HasExpired(entry.expires, now))
+            records.insert(records.end(), entry.basicRecords.begin(), entry.basicRecords.end());
     return records;
 }

@@ -1,6 +1,7 @@
 #include "templates/template_text.h"
 
 #include "common/text.h"
+#include "templates/template_expiry.h"
 
 #include <windows.h>
 
@@ -133,6 +134,7 @@ std::shared_ptr<const ParsedTemplates> ParseTemplates(std::wstring_view text) {
             entry.hasUrl = true;
             entry.url = ScriptString(value["url"]);
             entry.basicRecords = BasicRecordsOf(value, entry.url);
+            entry.expires = TemplateExpires(value);
         }
         parsed->valid = true;
         return parsed;

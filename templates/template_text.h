@@ -44,6 +44,7 @@ struct StoredTemplate {
     bool hasUrl = false;            // an object with a url (others never go to a page)
     std::wstring url;               // the url as the content script turns it into a string
     std::vector<CredentialRecord> basicRecords;   // its httpBasicAuth records, pattern = url
+    double expires = 0;             // its "expires" (template_expiry.h); 0: never
 };
 
 struct ParsedTemplates {

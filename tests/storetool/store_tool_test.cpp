@@ -184,7 +184,7 @@ TEST(StoreToolMatchTest, MatchTellsWhatAppliesAndWhoAnswersAsTheBrowserWould) {
 }
 
 TEST(StoreToolTest, EveryCommandHasHelpAndWrongUseIsAnError) {
-    for (const wchar_t* command : {L"check", L"put", L"get", L"debug", L"match", L"hold"}) {
+    for (const wchar_t* command : {L"check", L"put", L"get", L"debug", L"match", L"hold", L"cred", L"catalog", L"launch", L"agent"}) {
         const ProgramResult help = Tool(std::wstring(command) + L" --help");
         EXPECT_EQ(0, help.exitCode);
         EXPECT_EQ(0u, help.output.find("usage: VelnorSSOStore " + testenv::Narrow(command))) << help.output;
@@ -192,6 +192,10 @@ TEST(StoreToolTest, EveryCommandHasHelpAndWrongUseIsAnError) {
     EXPECT_EQ(2, Tool(L"").exitCode);
     EXPECT_EQ(2, Tool(L"frobnicate").exitCode);
     EXPECT_EQ(2, Tool(L"put").exitCode);
+    EXPECT_EQ(2, Tool(L"cred").exitCode);
+    EXPECT_EQ(2, Tool(L"cred frobnicate").exitCode);
+    EXPECT_EQ(2, Tool(L"launch").exitCode);
+    EXPECT_EQ(2, Tool(L"agent --now").exitCode);
     EXPECT_EQ(0, Tool(L"--help").exitCode);
 }
 

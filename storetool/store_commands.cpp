@@ -1,8 +1,11 @@
-// VelnorSSOStore: puts sign-on templates into the session's template store, checks them first,
-// and shows what is there. It opens "Local\VelnorSSOTemplates" by name and serialises its
-// accesses with the browser's through the same store lock.
+// The store commands: check, put, get, debug, match and hold. They open
+// "Local\VelnorSSOTemplates" by name and serialise their accesses with the browser's through the
+// same store lock.
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "storetool/commands.h"
+#include "storetool/tool_output.h"
+#include "templates/catalog.h"
 #include "templates/credentials.h"
 #include "templates/patterns.h"
 #include "templates/template_check.h"
@@ -12,105 +15,18 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
-#include <algorithm>
 #include <string>
 #include <vector>
 
 using nlohmann::json;
 
+const char kNotHeld[] =
+    "the template store is not open in this session: start Internet Explorer, or run \"VelnorSSOStore agent\" "
+    "(or \"VelnorSSOStore hold\"), first\n";
+
 namespace {
-
-const char kUsage[] =
-    "usage: VelnorSSOStore COMMAND [ARGUMENTS]\n"
-    "\n"
-    "Puts sign-on templates into the template store of this logon session, checks them first,\n"
-    "and shows what is there.\n"
-    "\n"
-    "commands:\n"
-    "  check FILE             check a template file; exit code 0 when it is valid\n"
-    "  put FILE               check a template file, then store it\n"
-    "  get [--pretty]         show the stored templates and DebugTime\n"
-    "  debug SECONDS          set DebugTime (0 switches the content script's tracing off)\n"
-    "  match FILE URL [TITLE] tell which templates of FILE apply to a page, and which Basic\n"
-    "                         credentials would answer a navigation to URL\n"
-    "  hold                   keep the store open until interrupted (Ctrl+C)\n"
-    "\n"
-    "VelnorSSOStore COMMAND --help tells more about one command.\n";
-
-struct Command {
-    const char* name;
-    const char* help;
-};
-
-const Command kCommands[] = {
-    {"check",
-     "usage: VelnorSSOStore check FILE\n\n"
-     "Checks FILE (UTF-8 JSON) against the template format: JSON syntax (with line and column),\n"
-     "required fields, find and action types with their fields, number fields, and the size\n"
-     "limit of the store (524,285 UTF-16 units). Prints one message per problem.\n"
-     "Warns (without failing) about a url pattern whose part before its first \"*\" ends\n"
-     "inside the host name, which also matches other sites' pages.\n"
-     "Exit code 0 when the file is valid, 1 otherwise.\n"},
-    {"put",
-     "usage: VelnorSSOStore put FILE\n\n"
-     "Checks FILE like \"check\", then writes its text into the template store, replacing what\n"
-     "was there. An invalid or over-size file is refused and the store keeps its text.\n"
-     "The store lives only while some program of the session holds it open (a browser, or\n"
-     "\"VelnorSSOStore hold\"); without one, nothing is written and the exit code is 1.\n"},
-    {"get",
-     "usage: VelnorSSOStore get [--pretty]\n\n"
-     "Prints DebugTime and the stored template text (indented with --pretty).\n"},
-    {"debug",
-     "usage: VelnorSSOStore debug SECONDS\n\n"
-     "Sets DebugTime, the number of seconds the content script traces what it does to the\n"
-     "browser's console on pages loaded from now on. Written from here, the value stays until\n"
-     "it is changed again: run \"VelnorSSOStore debug 0\" to switch tracing off.\n"},
-    {"match",
-     "usage: VelnorSSOStore match FILE URL [TITLE]\n\n"
-     "Tells which templates of FILE apply to a page at URL (and with TITLE, when given) under\n"
-     "the pattern rule of the content script, and which HTTP Basic credentials of FILE would\n"
-     "answer the browser after a navigation to URL (the last matching record wins).\n"
-     "Also tells which templates a page at URL reads with TemplateIsolation on.\n"},
-    {"hold",
-     "usage: VelnorSSOStore hold\n\n"
-     "Creates or opens the template store and keeps it open until interrupted, so that what\n"
-     "\"put\" writes survives while no browser is running.\n"},
-};
-
-void Write(FILE* stream, const std::string& utf8) {
-    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    if (GetConsoleMode(handle, &mode)) {
-        const std::wstring wide = Utf8ToWide(utf8);
-        DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
-    }
-    fwrite(utf8.data(), 1, utf8.size(), stream);
-    fflush(stream);
-}
-
-void Out(const std::string& text) { Write(stdout, text); }
-void Err(const std::string& text) { Write(stderr, text); }
-
-std::string Narrow(const wchar_t* text) { return WideToUtf8(text ? text : L""); }
-
-bool ReadTextFile(const wchar_t* path, std::string& bytes) {
-    unique_file file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    bytes.clear();
-    char buffer[65536];
-    DWORD read = 0;
-    while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-    // A UTF-8 byte-order mark is no part of the text.
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-    return true;
-}
 
 // Reads and checks a template file; prints its problems. False when it is not valid.
 bool LoadChecked(const wchar_t* path, std::string& bytes) {
@@ -123,15 +39,27 @@ bool LoadChecked(const wchar_t* path, std::string& bytes) {
     return problems.empty();
 }
 
-const char kNotHeld[] =
-    "the template store is not open in this session: start Internet Explorer, or run \"VelnorSSOStore hold\", first\n";
-
 void Warn(const wchar_t* path, const std::string& bytes) {
     for (const std::string& warning : TemplateWarnings(bytes)) Err(Narrow(path) + ": warning: " + warning + "\n");
 }
 
+int CheckCatalogFile(const wchar_t* path) {
+    std::string bytes;
+    if (!ReadTextFile(path, bytes)) {
+        Err(Narrow(path) + ": cannot be read\n");
+        return 1;
+    }
+    const std::vector<std::string> problems = CheckCatalogText(bytes);
+    for (const std::string& problem : problems) Err(Narrow(path) + ": " + problem + "\n");
+    if (!problems.empty()) return 1;
+    for (const std::string& warning : CatalogWarnings(bytes)) Err(Narrow(path) + ": warning: " + warning + "\n");
+    Out(Narrow(path) + ": valid catalog\n");
+    return 0;
+}
+
 int Check(const wchar_t* path) {
     std::string bytes;
+    if (ReadTextFile(path, bytes) && LooksLikeCatalog(bytes)) return CheckCatalogFile(path);
     if (!LoadChecked(path, bytes)) return 1;
     Warn(path, bytes);
     Out(Narrow(path) + ": valid\n");
@@ -152,11 +80,23 @@ int Put(const wchar_t* path) {
         return 1;
     }
     TemplateStore::View view = store.Access();
-    if (!view || !view.WriteText(text.c_str())) {
+    if (!view) {
         Err("the store could not be written\n");
         return 1;
     }
-    Out("stored " + std::to_string(text.size()) + " characters\n");
+    // Said because put replaces the whole store: templates that "launch" added, or that another
+    // administrator put there, are gone afterwards.
+    const std::shared_ptr<const ParsedTemplates> replaced =
+        ParseTemplates(std::wstring_view(view.Text(), view.TextLength()));
+    if (!view.WriteText(text.c_str())) {
+        Err("the store could not be written\n");
+        return 1;
+    }
+    const size_t count = replaced->templates.size();
+    Out("stored " + std::to_string(text.size()) + " characters, replacing " +
+        (replaced->valid ? std::to_string(count) + (count == 1 ? " template" : " templates")
+                         : std::string("text that was no template array")) +
+        "\n");
     return 0;
 }
 
@@ -274,39 +214,85 @@ int Hold() {
     return 0;
 }
 
-bool WantsHelp(int argc, wchar_t** argv) {
-    for (int i = 2; i < argc; ++i)
-        if (wcscmp(argv[i], L"--help") == 0 || wcscmp(argv[i], L"-h") == 0 || wcscmp(argv[i], L"/?") == 0) return true;
-    return false;
+
+int RunCheck(const Arguments& a) {
+    if (a.size() == 2 && a[0] == L"--catalog") return CheckCatalogFile(a[1].c_str());
+    if (a.size() != 1) return kWrongUse;
+    return Check(a[0].c_str());
 }
+
+int RunPut(const Arguments& a) { return a.size() == 1 ? Put(a[0].c_str()) : kWrongUse; }
+
+int RunGet(const Arguments& a) {
+    if (a.empty()) return Get(false);
+    if (a.size() == 1 && a[0] == L"--pretty") return Get(true);
+    return kWrongUse;
+}
+
+int RunDebug(const Arguments& a) { return a.size() == 1 ? Debug(a[0].c_str()) : kWrongUse; }
+
+int RunMatch(const Arguments& a) {
+    if (a.size() != 2 && a.size() != 3) return kWrongUse;
+    return Match(a[0].c_str(), a[1], a.size() == 3 ? a[2].c_str() : nullptr);
+}
+
+int RunHold(const Arguments& a) { return a.empty() ? Hold() : kWrongUse; }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    // Output goes out as it is: "get > file" must give back the stored text byte for byte.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-    if (argc < 2 || wcscmp(argv[1], L"--help") == 0 || wcscmp(argv[1], L"help") == 0) {
-        Out(kUsage);
-        return argc < 2 ? 2 : 0;
-    }
-    const std::string command = Narrow(argv[1]);
-    for (const Command& known : kCommands) {
-        if (command != known.name) continue;
-        if (WantsHelp(argc, argv)) {
-            Out(known.help);
-            return 0;
-        }
-        if (command == "check" && argc == 3) return Check(argv[2]);
-        if (command == "put" && argc == 3) return Put(argv[2]);
-        if (command == "get" && (argc == 2 || (argc == 3 && wcscmp(argv[2], L"--pretty") == 0)))
-            return Get(argc == 3);
-        if (command == "debug" && argc == 3) return Debug(argv[2]);
-        if (command == "match" && (argc == 4 || argc == 5)) return Match(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
-        if (command == "hold" && argc == 2) return Hold();
-        Err(known.help);
-        return 2;
-    }
-    Err("unknown command \"" + command + "\"\n\n" + kUsage);
-    return 2;
+const std::vector<ToolCommand>& StoreCommands() {
+    static const std::vector<ToolCommand> commands = {
+        {"check",
+         "  check FILE             check a template file or a catalog; exit code 0 when it is valid\n",
+         "usage: VelnorSSOStore check FILE\n"
+         "       VelnorSSOStore check --catalog FILE\n\n"
+         "Checks FILE (UTF-8 JSON) against the template format: JSON syntax (with line and column),\n"
+         "required fields, find and action types with their fields, number fields, and the size\n"
+         "limit of the store (524,285 UTF-16 units). Prints one message per problem.\n"
+         "Warns (without failing) about a url pattern whose part before its first \"*\" ends\n"
+         "inside the host name, which also matches other sites' pages.\n"
+         "A FILE whose entries carry \"template\" (or any FILE given with --catalog) is checked as\n"
+         "a sign-on catalog: its entries' fields, their templates as a launch gives them, and that\n"
+         "it carries no password (values come from \"valueFrom\").\n"
+         "Exit code 0 when the file is valid, 1 otherwise.\n",
+         RunCheck},
+        {"put",
+         "  put FILE               check a template file, then store it in place of the stored text\n",
+         "usage: VelnorSSOStore put FILE\n\n"
+         "Checks FILE like \"check\", then writes its text into the template store, replacing what\n"
+         "was there (it says how many templates it replaced; \"launch\" adds one beside them instead).\n"
+         "An invalid or over-size file is refused and the store keeps its text.\n"
+         "The store lives only while some program of the session holds it open (a browser,\n"
+         "\"VelnorSSOStore agent\" or \"VelnorSSOStore hold\"); without one, nothing is written and\n"
+         "the exit code is 1.\n",
+         RunPut},
+        {"get",
+         "  get [--pretty]         show the stored templates and DebugTime\n",
+         "usage: VelnorSSOStore get [--pretty]\n\n"
+         "Prints DebugTime and the stored template text (indented with --pretty).\n",
+         RunGet},
+        {"debug",
+         "  debug SECONDS          set DebugTime (0 switches the content script's tracing off)\n",
+         "usage: VelnorSSOStore debug SECONDS\n\n"
+         "Sets DebugTime, the number of seconds the content script traces what it does to the\n"
+         "browser's console on pages loaded from now on. Written from here, the value stays until\n"
+         "it is changed again: run \"VelnorSSOStore debug 0\" to switch tracing off.\n",
+         RunDebug},
+        {"match",
+         "  match FILE URL [TITLE] tell which templates of FILE apply to a page, and which Basic\n"
+         "                         credentials would answer a navigation to URL\n",
+         "usage: VelnorSSOStore match FILE URL [TITLE]\n\n"
+         "Tells which templates of FILE apply to a page at URL (and with TITLE, when given) under\n"
+         "the pattern rule of the content script, and which HTTP Basic credentials of FILE would\n"
+         "answer the browser after a navigation to URL (the last matching record wins).\n"
+         "Also tells which templates a page at URL reads with TemplateIsolation on.\n",
+         RunMatch},
+        {"hold",
+         "  hold                   keep the store open until interrupted (Ctrl+C)\n",
+         "usage: VelnorSSOStore hold\n\n"
+         "Creates or opens the template store and keeps it open until interrupted, so that what\n"
+         "\"put\" writes survives while no browser is running.\n",
+         RunHold},
+    };
+    return commands;
 }

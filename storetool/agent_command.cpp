@@ -1,0 +1,190 @@
+// The agent: keeps the template store open for the whole logon session, so that what "launch"
+// prepares survives while no browser runs. One per session, without a console window, until
+// logoff; "agent --install" starts it for every user at logon (HKLM Run).
+#include "common/text.h"
+#include "common/unique_owner.h"
+#include "storetool/commands.h"
+#include "storetool/tool_output.h"
+#include "templates/template_store.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kAgentMutexName[] = L"Local\\VelnorSSOAgent";
+constexpr wchar_t kAgentStopName[] = L"Local\\VelnorSSOAgent.Stop";
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kRunValue[] = L"VelnorSSOAgent";
+constexpr wchar_t kWindowClass[] = L"VelnorSSOAgentWindow";
+
+std::wstring OwnPath() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    path.resize(length < path.size() ? length : 0);
+    return path;
+}
+
+bool AgentRuns() {
+    return static_cast<bool>(unique_handle(OpenMutexW(SYNCHRONIZE, FALSE, kAgentMutexName)));
+}
+
+LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The session ends: the store goes with the session anyway; end cleanly rather than be killed.
+    if (message == WM_QUERYENDSESSION) return TRUE;
+    if (message == WM_ENDSESSION && wParam) PostQuitMessage(0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The agent itself, started detached from any console.
+int RunAgent() {
+    // Created before anything else: it is what makes a second agent of the session give way.
+    unique_handle instance(CreateMutexW(nullptr, FALSE, kAgentMutexName));
+    if (!instance || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    const TemplateStore store(TemplateStore::Mode::kCreateOrOpen);
+    if (!store.is_open()) return 1;
+    unique_handle stop(CreateEventW(nullptr, TRUE, FALSE, kAgentStopName));
+    FreeConsole();
+
+    // A hidden top-level window, for the end-of-session messages; where there is no desktop to
+    // make one on, the agent lives on until it is stopped or the session ends.
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = AgentWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, kWindowClass, L"VelnorSSOAgent", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+    HANDLE waits[] = {stop.get()};
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(stop ? 1 : 0, waits, FALSE, INFINITE, QS_ALLINPUT);
+        if (stop && woken == WAIT_OBJECT_0) break;
+        MSG message;
+        bool quit = false;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) quit = true;
+            DispatchMessageW(&message);
+        }
+        if (quit) break;
+    }
+    if (window) DestroyWindow(window);
+    return 0;
+}
+
+// Starts the agent detached (no console, so closing the window it was started from does not end
+// it) and waits until it holds the store.
+int StartAgent() {
+    if (AgentRuns()) {
+        Out("the agent already runs in this session\n");
+        return 0;
+    }
+    const std::wstring path = OwnPath();
+    std::wstring commandLine = L"\"" + path + L"\" agent --run";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process)) {
+        Err("the agent could not be started (error " + std::to_string(GetLastError()) + ")\n");
+        return 1;
+    }
+    unique_handle thread(process.hThread), child(process.hProcess);
+    for (int i = 0; i < 200; ++i) {
+        if (AgentRuns() && TemplateStore::Exists()) {
+            Out("the agent holds the template store for this logon session (process " +
+                std::to_string(process.dwProcessId) + ")\n");
+            return 0;
+        }
+        if (WaitForSingleObject(child.get(), 50) == WAIT_OBJECT_0) {
+            DWORD code = 1;
+            GetExitCodeProcess(child.get(), &code);
+            if (code == 0) {
+                // Another agent started at the same moment and won.
+                Out("the agent already runs in this session\n");
+                return 0;
+            }
+            Err("the agent could not open the template store\n");
+            return 1;
+        }
+    }
+    Err("the agent did not start within 10 seconds\n");
+    return 1;
+}
+
+int StopAgent() {
+    unique_handle stop(OpenEventW(EVENT_MODIFY_STATE, FALSE, kAgentStopName));
+    if (!stop) {
+        Out("no agent runs in this session\n");
+        return 0;
+    }
+    SetEvent(stop.get());
+    for (int i = 0; i < 100 && AgentRuns(); ++i) Sleep(50);
+    Out("the agent of this session was stopped\n");
+    return 0;
+}
+
+int Install() {
+    const std::wstring path = OwnPath();
+    const std::wstring command = L"\"" + path + L"\" agent --run";
+    unique_hkey key;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.get(), kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                                static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    if (status != ERROR_SUCCESS) {
+        Err("the agent could not be registered (error " + std::to_string(status) +
+            (status == ERROR_ACCESS_DENIED ? ": run this as an administrator" : "") + ")\n");
+        return 1;
+    }
+    Out("the agent starts at every user's logon: HKLM\\" + Narrow(kRunKey) + " " + Narrow(kRunValue) + " = " +
+        Narrow(command) + "\n");
+    return 0;
+}
+
+int Uninstall() {
+    unique_hkey key;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, key.put());
+    if (status == ERROR_SUCCESS) status = RegDeleteValueW(key.get(), kRunValue);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        Out("the agent was not registered to start at logon\n");
+        return 0;
+    }
+    if (status != ERROR_SUCCESS) {
+        Err("the agent's registration could not be removed (error " + std::to_string(status) +
+            (status == ERROR_ACCESS_DENIED ? ": run this as an administrator" : "") + ")\n");
+        return 1;
+    }
+    Out("the agent no longer starts at logon (a running agent stays until logoff or agent --stop)\n");
+    return 0;
+}
+
+int Agent(const Arguments& arguments) {
+    if (arguments.empty()) return StartAgent();
+    if (arguments.size() != 1) return kWrongUse;
+    if (arguments[0] == L"--run") return RunAgent();
+    if (arguments[0] == L"--stop") return StopAgent();
+    if (arguments[0] == L"--install") return Install();
+    if (arguments[0] == L"--uninstall") return Uninstall();
+    return kWrongUse;
+}
+
+}  // namespace
+
+const std::vector<ToolCommand>& AgentCommands() {
+    static const std::vector<ToolCommand> commands = {
+        {"agent",
+         "  agent [--install | --uninstall | --stop]\n"
+         "                         keep the store open for the logon session, without a window\n",
+         "usage: VelnorSSOStore agent [--install | --uninstall | --stop]\n\n"
+         "Starts the agent, which keeps the template store open for this logon session until\n"
+         "logoff, with no console window, so that sign-ons prepared by \"launch\" wait for their\n"
+         "page while no browser runs. One agent per session: when one runs already, this says so\n"
+         "and exits 0.\n"
+         "--install    starts the agent at every user's logon (HKLM ...\\CurrentVersion\\Run, value\n"
+         "             VelnorSSOAgent: this program with \"agent --run\"); needs an administrator\n"
+         "--uninstall  removes that registration\n"
+         "--stop       ends the agent of this session\n"
+         "(\"agent --run\" is the agent itself, as the logon registration starts it.)\n",
+         Agent},
+    };
+    return commands;
+}

@@ -1,0 +1,56 @@
+// The sign-on catalog: a JSON array of entries that name a sign-on, the page that starts it,
+// the Credential Manager target of its credential and a template whose secret fields say where
+// their value comes from ("valueFrom") instead of holding it. It holds no secret itself, so it
+// can lie on a file share that every user reads. Resolving an entry for one launch gives the
+// one-shot template that goes into the store.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+// Credential Manager targets of the product start with this; an account of one entry is the
+// entry's target, "#" and a suffix ("Velnor:app#alice").
+constexpr wchar_t kCredentialPrefix[] = L"Velnor:";
+constexpr wchar_t kAccountSeparator = L'#';
+
+// How long a launched template waits for its page when the entry does not say: long enough for
+// a cold browser start, short enough that an unused password does not linger in the store.
+constexpr long long kDefaultLaunchLifetime = 120;
+constexpr long long kMinLaunchLifetime = 10;
+constexpr long long kMaxLaunchLifetime = 86400;
+
+struct CatalogEntry {
+    std::string name;            // UTF-8, as in the file
+    std::wstring launch;         // the address the browser opens
+    std::wstring credential;     // "Velnor:..."
+    bool enterprise = false;     // "persist": "enterprise": the credential roams with the profile
+    long long lifetime = kDefaultLaunchLifetime;   // seconds until the launched template expires
+    nlohmann::json templateValue;
+};
+
+// One message per problem of a catalog text given as UTF-8 (its templates checked by the
+// template checker, a catalog that carries a password refused); empty when it is valid.
+std::vector<std::string> CheckCatalogText(const std::string& utf8);
+// Warnings that do not make it invalid (a launch address its own template does not match).
+std::vector<std::string> CatalogWarnings(const std::string& utf8);
+
+// Whether a text is meant as a catalog rather than a template file: a JSON array whose object
+// entries carry "template".
+bool LooksLikeCatalog(const std::string& utf8);
+
+// The entries of a catalog text that CheckCatalogText found valid; throws what the JSON reader
+// throws for any other text.
+std::vector<CatalogEntry> ReadCatalog(const std::string& utf8);
+
+// The entry's template for one launch, as compact JSON: every "valueFrom": "username" filled
+// with userName, every "valueFrom": "password" (and the password of a Basic action that says
+// "valueFrom": "credential") written as the JSON string passwordToken, which the caller
+// replaces with the password in memory of its own; "expires" (seconds since 1970 UTC) and
+// "launchId" added. passwordToken must be a text that cannot occur in a catalog.
+std::wstring ResolveLaunchTemplate(const CatalogEntry& entry, const std::wstring& userName,
+                                   const std::wstring& passwordToken, long long expires, const std::wstring& launchId);
+
+// Whether a Credential Manager target is the entry's (its target, or one of its accounts).
+bool IsAccountOf(const std::wstring& target, const std::wstring& entryTarget);
