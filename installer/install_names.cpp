@@ -29,14 +29,9 @@ std::wstring NativeProgramFilesFromRegistry() {
 }
 #endif
 
-// FOLDERID_ProgramFiles, spelled out: the one in libuuid sits in an object file with every other
-// known folder and interface identifier of the SDK, all of which the linker would then keep (35 KB
-// of the 32-bit DLL).
-const KNOWNFOLDERID kProgramFilesFolderId = {0x905e63b6, 0xc1bf, 0x494e, {0xb2, 0x9c, 0x65, 0xb7, 0x32, 0xd3, 0xd2, 0x1a}};
-
 std::wstring KnownProgramFiles() {
     PWSTR folder = nullptr;
-    if (FAILED(SHGetKnownFolderPath(kProgramFilesFolderId, 0, nullptr, &folder))) return std::wstring();
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &folder))) return std::wstring();
     unique_cotaskmem owned(folder);
     return folder;
 }
