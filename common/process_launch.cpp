@@ -1,13 +1,12 @@
 #include "common/process_launch.h"
 
 #include "common/unique_owner.h"
-#include "logging/log_writer.h"
-#include "server/module.h"
 
 #include <shellapi.h>
 
 bool ShellExecuteProcess(const wchar_t* program, const wchar_t* parameters, bool runAsAdministrator,
-                         DWORD waitMilliseconds, DWORD* exitCode) {
+                         DWORD waitMilliseconds, DWORD* exitCode, DWORD* startError) {
+    if (startError) *startError = 0;
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -18,7 +17,7 @@ bool ShellExecuteProcess(const wchar_t* program, const wchar_t* parameters, bool
     info.lpDirectory = nullptr;
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&info) || !info.hProcess) {
-        LogUtilsError(L"ShellExecuteProcess() -> failed: %d", static_cast<int>(GetLastError()));
+        if (startError) *startError = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
         return false;
     }
     unique_handle process(info.hProcess);
@@ -37,9 +36,9 @@ bool IsWow64() {
     return wow64 != FALSE;
 }
 
-std::wstring GetModuleFolder() {
+std::wstring GetModuleFolder(HMODULE module) {
     wchar_t path[MAX_PATH] = L"";
-    const DWORD length = GetModuleFileNameW(g_moduleInstance, path, MAX_PATH);
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
     std::wstring folder(path, length < MAX_PATH ? length : MAX_PATH - 1);
     const size_t slash = folder.rfind(L'\\');
     if (slash != std::wstring::npos) folder.resize(slash + 1);
@@ -63,7 +62,7 @@ std::wstring GetSystemProgram(const wchar_t* program) {
 #endif
     if (length == 0) length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return std::wstring();
-    return JoinPath(std::wstring(folder, length), program);
+    return std::wstring(folder, length) + L"\\" + program;
 }
 
 bool IsSameFile(const std::wstring& first, const std::wstring& second) {

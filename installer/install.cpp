@@ -10,9 +10,14 @@
 //
 // The elevated run writes into Program Files what every user's browser then loads, so it takes
 // nothing from where the user can write while it runs: the folders come from the system, programs
-// are started by full path, a file already installed is registered where it is (never copied back
-// from the temporary folder), and a new copy is made in the install folder before the old one is
-// moved aside, so that a copy that fails changes nothing and registers nothing.
+// are started by full path, DLLs are loaded from the system folder only, each source file is
+// opened once (shared for reading only) and copied from that handle, the 64-bit twin is started
+// from its copy in the install folder, a file already installed is registered where it is, and
+// an installed copy is moved aside inside the install folder (never into the user's temporary
+// folder). On 64-bit Windows both files must be there before anything changes; new copies are
+// made in the install folder before the old ones are taken out, so that a copy that fails changes
+// nothing and registers nothing. Exit code 0 only when everything, the twin's part included, was
+// done.
 #include "common/process_launch.h"
 #include "common/unique_owner.h"
 #include "common/wide_format.h"
@@ -29,27 +34,52 @@ const wchar_t kInstalledMessage[] =
 const wchar_t kFailedMessage[] =
     L"Zorvanti extension could not be installed. Nothing has been changed. Please run the installer again "
     L"as an administrator.";
+const wchar_t kMissingFileMessage[] =
+    L"Zorvanti extension could not be installed: %s is missing. Put VelnorIEx32.dll and VelnorIEx64.dll "
+    L"into one folder and run the installer again. Nothing has been changed.";
+const wchar_t kIncompleteMessage[] =
+    L"Zorvanti extension could not be installed completely: the 64-bit part failed. Please run the "
+    L"installer again as an administrator.";
 const wchar_t kStagedSuffix[] = L".new";
 
-void WriteUninstallEntry(const std::wstring& target) {
-    const std::wstring command = FormatWide(L"rundll32.exe \"%s\",DllUninstallExt", target.c_str());
+bool WriteUninstallEntry(const std::wstring& target) {
+    // rundll32.exe by full path: the list of installed programs runs the command elevated, and a
+    // bare name would be looked up along a search path.
+    const std::wstring command =
+        FormatWide(L"\"%s\" \"%s\",DllUninstallExt", GetSystemProgram(kRundll32).c_str(), target.c_str());
     LogDll(L"DllInstallExt() -> RegSetKeyStr");
-    RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString", command.c_str());
-    RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName", L"Zorvanti MSIE Extension");
-    RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher", L"Zorvanti");
-    RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion", L"1.0.0.1");
+    bool written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString", command.c_str());
+    written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName", L"Zorvanti MSIE Extension") && written;
+    written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher", L"Zorvanti") && written;
+    written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion", L"1.0.0.1") && written;
+    return written;
 }
 
-bool StartTwinInstall(const std::wstring& moduleFolder, bool quiet) {
+// Whether the 64-bit view's uninstall entry runs `target`: the twin's own proof that it finished,
+// beside its exit code (a rundll32.exe that cannot load a DLL or find its entry point does not
+// end with the product's exit code).
+bool UninstallEntryRuns(const std::wstring& target) {
+    unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
+        return false;
+    wchar_t command[1024] = L"";
+    DWORD size = sizeof(command) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key.get(), L"UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(command), &size) !=
+            ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    return std::wstring(command).find(L"\"" + target + L"\",DllUninstallExt") != std::wstring::npos;
+}
+
+// The twin's elevated run, started from its copy in the install folder (never from the folder the
+// user ran the installer from), so that it registers that copy in place.
+bool StartTwinInstall(const std::wstring& installedTwin, bool quiet) {
     LogDll(L"DllInstallExt() -> ShellExecuteProcess64");
-    const std::wstring rundll32 = GetTwinRundll32();
-    const std::wstring parameters = FormatWide(L"\"%s\",DllInstallExt ADMIN%s", JoinPath(moduleFolder, kDll64Name).c_str(),
-                                               quiet ? L" QUIET" : L"");
+    const std::wstring parameters = FormatWide(L"\"%s\",DllInstallExt ADMIN%s", installedTwin.c_str(), quiet ? L" QUIET" : L"");
     SetEnvironmentVariableW(kTwinEnvironmentVariable, L"1");
-    DWORD outcome = kInstallFailed;
-    const bool ran = !rundll32.empty() && ShellExecuteProcess(rundll32.c_str(), parameters.c_str(), false, INFINITE, &outcome);
+    const bool succeeded = RunToSuccess(GetTwinRundll32(), parameters, false);
     SetEnvironmentVariableW(kTwinEnvironmentVariable, nullptr);
-    return ran && outcome == kInstallSucceeded;
+    return succeeded && UninstallEntryRuns(installedTwin);
 }
 
 bool StartedAsTwin() {
@@ -57,26 +87,51 @@ bool StartedAsTwin() {
     return GetEnvironmentVariableW(kTwinEnvironmentVariable, value, ARRAYSIZE(value)) > 0;
 }
 
-// Puts `source` at `target`, keeping an installed copy as the backup. False (and the installed
-// copy untouched, nothing left behind) when it cannot.
-bool PlaceFile(const std::wstring& source, const std::wstring& target) {
-    const std::wstring staged = target + kStagedSuffix;
+// One file the elevated run installs: its source, opened once and shared for reading only, so
+// that no process can change, replace or rename it between the check and the copy.
+struct InstallFile {
+    InstallFile(const wchar_t* fileName, const std::wstring& moduleFolder, const std::wstring& installFolder)
+        : name(fileName), source(JoinPath(moduleFolder, fileName)), target(JoinPath(installFolder, fileName)) {}
+    const wchar_t* name;
+    std::wstring source;
+    std::wstring target;
+    bool inPlace = false;   // the source is the installed copy itself
+    unique_file handle;
+    bool staged = false;
+};
+
+// Copies the open source into "<target>.new" (a new file, so it takes the install folder's
+// access rights). False, and nothing left, when it cannot.
+bool StageFile(InstallFile& file) {
+    const std::wstring staged = file.target + kStagedSuffix;
     DeleteFileW(staged.c_str());
-    if (!CopyFileW(source.c_str(), staged.c_str(), FALSE)) {
+    unique_file out(CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool copied = static_cast<bool>(out) && SetFilePointer(file.handle.get(), 0, nullptr, FILE_BEGIN) == 0;
+    char buffer[65536];
+    for (DWORD read = 0; copied;) {
+        if (!ReadFile(file.handle.get(), buffer, sizeof(buffer), &read, nullptr)) copied = false;
+        if (!copied || read == 0) break;
+        DWORD written = 0;
+        copied = WriteFile(out.get(), buffer, read, &written, nullptr) && written == read;
+    }
+    if (!copied) {
         LogDll(L"DllInstallExt() -> copy failed: %d", static_cast<int>(GetLastError()));
+        out.reset();
+        DeleteFileW(staged.c_str());
         return false;
     }
-    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        const std::wstring backup = GetBackupPath(kThisDllName);
-        if (backup.empty()) {
-            LogDll(L"DllInstallExt() -> no temporary folder for the previous copy");
-            DeleteFileW(staged.c_str());
-            return false;
-        }
-        DeleteFileW(backup.c_str());
-        MoveFileW(target.c_str(), backup.c_str());
+    file.staged = true;
+    return true;
+}
+
+// Puts the staged copy in place of the installed one, which is taken out (RemoveInstalledCopy).
+bool CommitFile(const InstallFile& file) {
+    const std::wstring staged = file.target + kStagedSuffix;
+    if (GetFileAttributesW(file.target.c_str()) != INVALID_FILE_ATTRIBUTES && !RemoveInstalledCopy(file.target)) {
+        DeleteFileW(staged.c_str());
+        return false;
     }
-    if (!MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!MoveFileExW(staged.c_str(), file.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         LogDll(L"DllInstallExt() -> replace failed: %d", static_cast<int>(GetLastError()));
         DeleteFileW(staged.c_str());
         return false;
@@ -85,45 +140,72 @@ bool PlaceFile(const std::wstring& source, const std::wstring& target) {
 }
 
 bool Register(const std::wstring& target) {
-    const std::wstring rundll32 = GetSystemProgram(kRundll32);
-    const std::wstring registration = FormatWide(L"\"%s\",DllRegisterExt", target.c_str());
-    DWORD outcome = kInstallFailed;
-    return !rundll32.empty() && ShellExecuteProcess(rundll32.c_str(), registration.c_str(), false, INFINITE, &outcome) &&
-           outcome == kInstallSucceeded;
+    return RunToSuccess(GetSystemProgram(kRundll32), FormatWide(L"\"%s\",DllRegisterExt", target.c_str()), false);
+}
+
+void ShowOutcome(bool quiet, bool succeeded, const std::wstring& failure) {
+    if (StartedAsTwin() || quiet) return;
+    MessageBoxW(nullptr, succeeded ? kInstalledMessage : failure.c_str(), L"Installer",
+                succeeded ? MB_SYSTEMMODAL : MB_SYSTEMMODAL | MB_ICONERROR);
 }
 
 DWORD ElevatedRun(const std::wstring& moduleFolder, const std::wstring& installFolder, bool wow64Process, bool quiet) {
-    const std::wstring source = JoinPath(moduleFolder, kThisDllName);
-    const std::wstring target = JoinPath(installFolder, kThisDllName);
-
-    bool succeeded = !installFolder.empty();
-    if (!succeeded) {
-        LogDll(L"DllInstallExt() -> no Program Files folder");
-    } else if (IsSameFile(source, target)) {
-        // Run from the installed copy itself (by any spelling of its path): it stays where it is
-        // and is registered again.
-        LogDll(L"DllInstallExt() -> registering the installed copy in place");
-    } else {
-        succeeded = PlaceFile(source, target);
-    }
-    if (succeeded) {
-        succeeded = Register(target);
-        if (!succeeded) LogDll(L"DllInstallExt() -> registration failed");
-    }
-
     LogDll(L"DllInstallExt() -> fWow64Process=%d", wow64Process ? 1 : 0);
-    if (succeeded) {
-        if (!wow64Process)
-            WriteUninstallEntry(target);
-        else
-            succeeded = StartTwinInstall(moduleFolder, quiet);
+    std::wstring failure = kFailedMessage;
+    const auto finish = [&](bool succeeded) {
+        LogDll(succeeded ? L"DllInstallExt() -> installed" : L"DllInstallExt() -> failed");
+        ShowOutcome(quiet, succeeded, failure);
+        return succeeded ? kInstallSucceeded : kInstallFailed;
+    };
+    if (installFolder.empty()) {
+        LogDll(L"DllInstallExt() -> no Program Files folder");
+        return finish(false);
     }
 
-    LogDll(succeeded ? L"DllInstallExt() -> installed" : L"DllInstallExt() -> failed");
-    if (!StartedAsTwin() && !quiet)
-        MessageBoxW(nullptr, succeeded ? kInstalledMessage : kFailedMessage, L"Installer",
-                    succeeded ? MB_SYSTEMMODAL : MB_SYSTEMMODAL | MB_ICONERROR);
-    return succeeded ? kInstallSucceeded : kInstallFailed;
+    // Everything this run installs is checked and opened before anything is changed: on 64-bit
+    // Windows this build's copy and the 64-bit twin's, from one folder.
+    InstallFile files[2] = {{kThisDllName, moduleFolder, installFolder}, {kDll64Name, moduleFolder, installFolder}};
+    const size_t count = wow64Process ? 2 : 1;
+    for (size_t i = 0; i < count; ++i) {
+        InstallFile& file = files[i];
+        if (IsSameFile(file.source, file.target)) {
+            // Run from the installed copy itself (by any spelling of its path): it stays where it
+            // is and is registered again.
+            file.inPlace = true;
+            if (i == 0) LogDll(L"DllInstallExt() -> registering the installed copy in place");
+            continue;
+        }
+        file.handle.reset(CreateFileW(file.source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.handle) {
+            LogDll(L"DllInstallExt() -> missing %s: %d", file.name, static_cast<int>(GetLastError()));
+            failure = FormatWide(kMissingFileMessage, file.source.c_str());
+            return finish(false);
+        }
+    }
+    // The folder is made only now, and removed again when this run made it and then failed.
+    const bool madeFolder = CreateDirectoryW(installFolder.c_str(), nullptr) != FALSE;
+    for (size_t i = 0; i < count; ++i) {
+        if (files[i].inPlace || StageFile(files[i])) continue;
+        for (size_t j = 0; j < i; ++j)
+            if (files[j].staged) DeleteFileW((files[j].target + kStagedSuffix).c_str());
+        if (madeFolder) RemoveDirectoryW(installFolder.c_str());
+        return finish(false);
+    }
+    for (size_t i = 0; i < count; ++i)
+        if (files[i].staged && !CommitFile(files[i])) return finish(false);
+
+    if (!Register(files[0].target)) {
+        LogDll(L"DllInstallExt() -> registration failed");
+        return finish(false);
+    }
+    if (!wow64Process) return finish(WriteUninstallEntry(files[0].target));
+    if (!StartTwinInstall(files[1].target, quiet)) {
+        LogDll(L"DllInstallExt() -> the 64-bit twin failed");
+        failure = kIncompleteMessage;
+        return finish(false);
+    }
+    return finish(true);
 }
 
 }  // namespace
@@ -132,16 +214,19 @@ extern "C" void CALLBACK DllInstallExt(HWND, HINSTANCE, LPSTR commandLine, int) 
     const char* text = commandLine ? commandLine : "";
     LogDll(L"DllInstallExt() -> %S", text);
 
+    // Every DLL this process loads from here on comes from the system folder (the elevated run
+    // must not pick up one planted beside the installer; the launching run gains nothing from
+    // one either).
+    RestrictDllSearchToSystem32();
     unique_handle installMutex(CreateMutexW(nullptr, FALSE, kInstallMutexName));
     const bool fAlreadyStarted = GetLastError() == ERROR_ALREADY_EXISTS;
     LogDll(L"DllInstallExt() -> fAlreadyStarted=%d", fAlreadyStarted ? 1 : 0);
 
     DWORD outcome = kInstallFailed;
     try {
-        const std::wstring moduleFolder = GetModuleFolder();
+        const std::wstring moduleFolder = GetModuleFolder(g_moduleInstance);
         const bool fWow64Process = IsWow64();
         const std::wstring installFolder = GetInstallFolder(fWow64Process);
-        if (!installFolder.empty()) CreateDirectoryW(installFolder.c_str(), nullptr);
 
         const InstallerSwitches switches = ParseInstallerSwitches(text);
         // Nobody could press the closing message's button where there is no interactive desktop
@@ -151,10 +236,10 @@ extern "C" void CALLBACK DllInstallExt(HWND, HINSTANCE, LPSTR commandLine, int) 
             outcome = ElevatedRun(moduleFolder, installFolder, fWow64Process, quiet);
         } else if (!fAlreadyStarted) {
             // The path is quoted: rundll32.exe would cut an unquoted one at its first blank.
-            const std::wstring rundll32 = GetSystemProgram(kRundll32);
             const std::wstring parameters = FormatWide(L"\"%s\",DllInstallExt ADMIN%s",
                                                        JoinPath(moduleFolder, kThisDllName).c_str(), quiet ? L" QUIET" : L"");
-            if (!rundll32.empty()) ShellExecuteProcess(rundll32.c_str(), parameters.c_str(), true, INFINITE, &outcome);
+            // The elevated run's outcome is this run's (a declined elevation prompt: failed).
+            if (RunToSuccess(GetSystemProgram(kRundll32), parameters, true)) outcome = kInstallSucceeded;
         }
         // Another installation under way in this logon session: this run ends at once, failed.
     } catch (...) {
@@ -165,6 +250,7 @@ extern "C" void CALLBACK DllInstallExt(HWND, HINSTANCE, LPSTR commandLine, int) 
 }
 
 extern "C" HRESULT CALLBACK DllRegisterExt(HWND, HINSTANCE, LPSTR, int) {
+    RestrictDllSearchToSystem32();
     const HRESULT hr = RegisterModule(true);
     ExitRundll32(SUCCEEDED(hr) ? kInstallSucceeded : kInstallFailed);
     return hr;

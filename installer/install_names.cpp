@@ -13,16 +13,15 @@ namespace {
 // 64-bit Windows's own Program Files folder, as the system records it in the 64-bit registry
 // view (a 32-bit process cannot ask for FOLDERID_ProgramFilesX64).
 std::wstring NativeProgramFilesFromRegistry() {
-    HKEY key = nullptr;
+    unique_hkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
         return std::wstring();
-    unique_hkey owned(key);
     for (const wchar_t* name : {L"ProgramW6432Dir", L"ProgramFilesDir"}) {
         wchar_t folder[MAX_PATH] = L"";
         DWORD size = sizeof(folder) - sizeof(wchar_t);
         DWORD type = 0;
-        if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) == ERROR_SUCCESS &&
+        if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) == ERROR_SUCCESS &&
             type == REG_SZ && folder[0])
             return folder;
     }
@@ -57,10 +56,50 @@ std::wstring GetInstallFolder(bool wow64Process) {
     return JoinPath(programFiles, kProductFolder);
 }
 
-std::wstring GetBackupPath(const wchar_t* fileName) {
-    const std::wstring temp = GetTempFolder();
-    if (!IsAbsolute(temp)) return std::wstring();
-    return JoinPath(temp, (std::wstring(fileName) + kBackupSuffix).c_str());
+bool RemoveInstalledCopy(const std::wstring& target) {
+    const std::wstring aside = target + kBackupSuffix;
+    // An earlier aside copy that could not be deleted then is tried again first.
+    DeleteFileW(aside.c_str());
+    if (!MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+        LogDll(L"RemoveInstalledCopy() -> move failed: %d", static_cast<int>(GetLastError()));
+        return false;
+    }
+    DeleteAsideCopy(aside);
+    return true;
+}
+
+void DeleteAsideCopy(const std::wstring& aside) {
+    // A file that some process has loaded cannot be deleted (Wine reports success and leaves it).
+    if (DeleteFileW(aside.c_str()) && GetFileAttributesW(aside.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (GetFileAttributesW(aside.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (!MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        LogDll(L"RemoveInstalledCopy() -> not deleted: %d", static_cast<int>(GetLastError()));
+}
+
+void RemoveInstallFolder(const std::wstring& installFolder) {
+    if (!RemoveDirectoryW(installFolder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY) {
+        // Only a copy waiting for the restart may be left; the folder follows it then (a
+        // scheduled removal of a folder that is not empty by then is skipped by the system).
+        MoveFileExW(installFolder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}
+
+bool RunToSuccess(const std::wstring& program, const std::wstring& parameters, bool runAsAdministrator) {
+    if (program.empty()) return false;
+    DWORD exitCode = kInstallFailed, startError = 0;
+    if (!ShellExecuteProcess(program.c_str(), parameters.c_str(), runAsAdministrator, INFINITE, &exitCode, &startError)) {
+        if (startError) LogUtilsError(L"ShellExecuteProcess() -> failed: %d", static_cast<int>(startError));
+        return false;
+    }
+    return exitCode == kInstallSucceeded;
+}
+
+void RestrictDllSearchToSystem32() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories) setDefaultDllDirectories(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
 }
 
 std::wstring GetTwinRundll32() {

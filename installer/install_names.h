@@ -30,9 +30,30 @@ constexpr wchar_t kTwinEnvironmentVariable[] = L"VELNORIE_INSTALL_TWIN";
 // there (what "%ProgramW6432%" names); empty when the system does not tell.
 std::wstring GetInstallFolder(bool wow64Process);
 
-// The backup path in the temporary folder: "<temp>\<file name>.bak"; empty when there is no
-// usable temporary folder (the installed file then stays where it is).
-std::wstring GetBackupPath(const wchar_t* fileName);
+// Takes an installed copy out of its place: moves `target` to "<target>.bak" in the same folder
+// (a file the browser has loaded can be renamed, not deleted), then deletes that, or, while some
+// process still has it loaded, has the system delete it at the next restart. The install folder
+// is writable by administrators only, so nothing of a user's is moved or deleted on the way (the
+// user's temporary folder, which an elevated run would get from the user's environment, is never
+// used). True when `target` is no longer there.
+bool RemoveInstalledCopy(const std::wstring& target);
+
+// Deletes an aside copy ("<target>.bak") now, or at the next restart while it is loaded.
+void DeleteAsideCopy(const std::wstring& aside);
+
+// Removes the install folder when it is empty; when only a copy waiting for the restart is left
+// in it, the system removes the folder after that copy.
+void RemoveInstallFolder(const std::wstring& installFolder);
+
+// ShellExecuteProcess waiting without a limit, its failed start traced ("ShellExecuteProcess() ->
+// failed: %d"). True when the program ran and ended with exit code 0.
+bool RunToSuccess(const std::wstring& program, const std::wstring& parameters, bool runAsAdministrator);
+
+// Lets this process load DLLs from the system folder only (SetDefaultDllDirectories with
+// LOAD_LIBRARY_SEARCH_SYSTEM32), so that an elevated run never loads a DLL that a user put beside
+// the installer or into the current folder. No-op where the system lacks it (Windows 7 without
+// KB2533623).
+void RestrictDllSearchToSystem32();
 
 // The rundll32.exe that can load the other build from this process: the 64-bit one through
 // "Sysnative" from a 32-bit process, the 32-bit one in the WOW64 system folder from a 64-bit
@@ -40,7 +61,8 @@ std::wstring GetBackupPath(const wchar_t* fileName);
 // the system does not tell.
 std::wstring GetTwinRundll32();
 
-// Outcome of an installer run, reported as the rundll32 process's exit code.
+// Outcome of an installer run, reported as the rundll32 process's exit code: exactly 0 or 1, also
+// when a process that this run waited for ended with some other code (a crash).
 constexpr DWORD kInstallSucceeded = 0;
 constexpr DWORD kInstallFailed = 1;
 

@@ -1,8 +1,10 @@
 // DllUninstallExt and DllUnregisterExt: the silent undoing of an installation. The uninstall
 // entry runs DllUninstallExt from the installed copy; it unregisters that copy through
-// DllUnregisterExt, moves the file into the temporary folder, deletes the entry and removes
-// the product folder when it is empty. No step's result stops the next; the rundll32 process
-// ends with exit code 0 when the copies were unregistered and moved away, 1 otherwise. It never
+// DllUnregisterExt, takes the file out of the install folder (moved aside inside it and deleted,
+// or deleted at the next restart while a browser still has it loaded: never through the user's
+// temporary folder), deletes the entry and removes the product folder when it is empty. No
+// step's result stops the next; the rundll32 process ends with exit code 0 when the copies were
+// unregistered and taken out, 1 otherwise. It never
 // shows a box; "QUIET" is accepted (and passed on to the 32-bit copy's run) for scripts that
 // give it to every entry point alike.
 #include "common/process_launch.h"
@@ -15,22 +17,16 @@ namespace {
 
 bool UninstallCopy(const std::wstring& installFolder, const wchar_t* fileName) {
     const std::wstring target = JoinPath(installFolder, fileName);
-    const std::wstring backup = GetBackupPath(fileName);
-    const std::wstring rundll32 = GetSystemProgram(kRundll32);
-    const std::wstring parameters = FormatWide(L"\"%s\",DllUnregisterExt", target.c_str());
-    DWORD unregistered = kInstallFailed;
-    if (!rundll32.empty()) ShellExecuteProcess(rundll32.c_str(), parameters.c_str(), false, INFINITE, &unregistered);
-    // Without a temporary folder the file stays where it is (a relative backup path would move
-    // it into whatever folder rundll32 runs in).
-    if (backup.empty()) return false;
-    DeleteFileW(backup.c_str());
-    const bool moved = MoveFileW(target.c_str(), backup.c_str()) != FALSE;
-    return unregistered == kInstallSucceeded && moved;
+    if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    const bool unregistered =
+        RunToSuccess(GetSystemProgram(kRundll32), FormatWide(L"\"%s\",DllUnregisterExt", target.c_str()), false);
+    return RemoveInstalledCopy(target) && unregistered;
 }
 
 }  // namespace
 
 extern "C" void CALLBACK DllUninstallExt(HWND, HINSTANCE, LPSTR commandLine, int) {
+    RestrictDllSearchToSystem32();
     DWORD outcome = kInstallFailed;
     try {
         [[maybe_unused]] const bool quiet = ParseInstallerSwitches(commandLine).quiet;
@@ -45,16 +41,15 @@ extern "C" void CALLBACK DllUninstallExt(HWND, HINSTANCE, LPSTR commandLine, int
             const std::wstring copy32 = JoinPath(installFolder, kDll32Name);
             if (GetFileAttributesW(copy32.c_str()) != INVALID_FILE_ATTRIBUTES) {
                 const std::wstring twin = FormatWide(L"\"%s\",DllUninstallExt%s", copy32.c_str(), quiet ? L" QUIET" : L"");
-                const std::wstring twinRundll32 = GetTwinRundll32();
-                DWORD twinOutcome = kInstallFailed;
-                succeeded = !twinRundll32.empty() &&
-                            ShellExecuteProcess(twinRundll32.c_str(), twin.c_str(), false, INFINITE, &twinOutcome) &&
-                            twinOutcome == kInstallSucceeded;
+                succeeded = RunToSuccess(GetTwinRundll32(), twin, false);
+                // The 32-bit run could not delete its own copy, which its process had loaded; that
+                // process has ended now.
+                DeleteAsideCopy(copy32 + kBackupSuffix);
             }
 #endif
             succeeded = UninstallCopy(installFolder, kThisDllName) && succeeded;
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
-            RemoveDirectoryW(installFolder.c_str());
+            RemoveInstallFolder(installFolder);
             if (succeeded) outcome = kInstallSucceeded;
         }
     } catch (...) {
@@ -64,6 +59,7 @@ extern "C" void CALLBACK DllUninstallExt(HWND, HINSTANCE, LPSTR commandLine, int
 }
 
 extern "C" HRESULT CALLBACK DllUnregisterExt(HWND, HINSTANCE, LPSTR, int) {
+    RestrictDllSearchToSystem32();
     const HRESULT hr = UnregisterModule(true);
     ExitRundll32(SUCCEEDED(hr) ? kInstallSucceeded : kInstallFailed);
     return hr;

@@ -10,7 +10,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$dll32" "$stage/VelnorIEx32.dll"
 cp "$dll64" "$stage/VelnorIEx64.dll"
-cp "$here/installer/msi/VelnorIE.wxs" "$here/installer/msi/registration.wxi" "$stage/"
+cp "$here"/installer/msi/*.wxs "$here"/installer/msi/*.wxi "$stage/"
 (cd "$stage" && wixl -a x64 -D Version="$version" -o package.msi VelnorIE.wxs 2>&1 | grep -v 'g_object_set_is_valid_property' >&2 || true)
 [ -s "$stage/package.msi" ] || { echo "build-msi: wixl made no package" >&2; exit 1; }
 mv "$stage/package.msi" "$out"

@@ -2,14 +2,18 @@
 # Verifies the Windows Installer package as an administrator deploying it would, in a fresh
 # throwaway Wine prefix (64-bit, like 64-bit Windows), against the rundll32 installation of the
 # same DLLs:
-#   1. rundll32.exe VelnorIEx32.dll,DllInstallExt QUIET: its registry rows (both views), then
-#      its uninstall entry's command, after which nothing is left (on a machine that cannot
-#      execute 32-bit programs: VelnorIEx64.dll's installation and its rows only);
+#   1. rundll32.exe VelnorIEx32.dll,DllInstallExt QUIET: its registry rows, then its uninstall
+#      entry's command, after which nothing is left (on a machine that cannot execute 32-bit
+#      programs: VelnorIEx64.dll's installation and its rows only);
 #   2. msiexec /i of an older package, then of this one, quietly (/qn): one entry in the list of
 #      installed programs, the later version; the same registry rows as the rundll32
-#      installation; the class created through COM by a 32-bit and a 64-bit program; a repair
-#      that puts a deleted file back;
-#   3. msiexec /x: no file, no registry row, no entry left.
+#      installation, compared as 64-bit Windows keeps them (a key both views share once, a
+#      redirected key per view: package_check dump-rows), and no row of a shared key in a 32-bit
+#      component of the package; the class created through COM by a 32-bit and a 64-bit program; a
+#      repair that puts a deleted file back;
+#   3. msiexec /x: no file, no registry row, no entry left;
+#   4. a rundll32 installation taken over by msiexec /i: one entry, the package's; msiexec /x
+#      then leaves nothing, not the rundll32 installation's entry either.
 #   tools/verify-msi.sh MSI DLL32 DLL64 PACKAGE_CHECK_32 PACKAGE_CHECK_64
 # Exits non-zero when anything is not as it should be.
 set -uo pipefail
@@ -40,14 +44,14 @@ installed=$(wine_unix "$INSTALL_DIR")
 
 # The 32-bit copy installs both builds, as on 64-bit Windows. Where 32-bit programs cannot run,
 # the 64-bit copy installs itself, and only the rows of the 64-bit registration are compared
-# below: the 64-bit view without the type library's win32 entry (a key both views share, written
-# by the 32-bit registration).
+# below: the 64-bit view and the shared keys, without the type library's win32 entry (written
+# into the shared key by the 32-bit registration).
 if runs_32bit "the 32-bit registration's rows"; then
   installer_dll=VelnorIEx32.dll rundll='C:\windows\syswow64\rundll32.exe' builds=2
   compared_rows() { rows; }
 else
   installer_dll=VelnorIEx64.dll rundll='C:\windows\system32\rundll32.exe' builds=1
-  compared_rows() { rows | grep '^64 ' | grep -Fv '\win32'; }
+  compared_rows() { rows | grep -E '^(64|shared) ' | grep -Fv '\win32'; }
 fi
 echo "== rundll32 ...\\$installer_dll,DllInstallExt QUIET"
 wine 'C:\package_check.exe' run "$rundll $package\\$installer_dll,DllInstallExt QUIET"
@@ -58,6 +62,9 @@ expect "the rundll32 installation registered the builds" "$(grep -c 'InprocServe
 wine 'C:\package_check.exe' run-uninstall
 wineserver -w
 expect "its uninstall leaves no registry row" "$(rows | wc -l)" 0
+# (its own copy, which its process had loaded, goes at the next restart)
+wine_restart
+wineserver -w
 
 echo "== msiexec /i VelnorIE-older.msi /qn, then msiexec /i VelnorIE.msi /qn"
 msiexec /i 'C:\VelnorIE-older.msi' /qn
@@ -77,6 +84,17 @@ if diff -u "$work/rundll32-rows.txt" "$work/msi-rows.txt" >"$work/rows.diff"; th
 else
   bad "the package's rows differ from the rundll32 installation's:"; sed 's/^/        /' "$work/rows.diff"
 fi
+# A 32-bit component's rows land in the 32-bit view; for a key Windows shares that is under
+# Wow6432Node\Classes, where no program looks (read from the package itself: Wine 8 shares and
+# redirects some of these keys otherwise than Windows, so its registry cannot tell).
+components32=$(msiinfo export "$msi" Component | tr -d '\r' | awk -F'\t' 'NR > 3 && int($4 / 256) % 2 == 0 {print $1}')
+stray=$(msiinfo export "$msi" Registry | tr -d '\r' | awk -F'\t' -v list="$components32" '
+  BEGIN { n = split(list, names, "\n"); for (i = 1; i <= n; i++) is32[names[i]] = 1 }
+  NR > 3 && ($6 in is32) && $3 ~ /^Software\\Classes\\/ &&
+    $3 !~ /^Software\\Classes\\(CLSID|Interface|DirectShow|Media Type|MediaFoundation)(\\|$)/ {print $6 ": " $3}')
+if [ -z "$stray" ]; then ok "no row of a key both views share in a 32-bit component"; else
+  bad "rows of shared keys in 32-bit components (Windows would write them under Wow6432Node\\Classes):"
+  printf '%s\n' "$stray" | sed 's/^/        /'; fi
 for program in package_check32 package_check; do
   [ $program = package_check32 ] && ! runs_32bit "a 32-bit program creates the class through COM" && continue
   out=$(wine "C:\\$program.exe" create-class | tr -d '\r')
@@ -97,6 +115,30 @@ left=$(rows)
 if [ -z "$left" ]; then ok "no registry row left"; else bad "rows left:"; printf '%s\n' "$left" | sed 's/^/        /'; fi
 if [ -e "$installed" ]; then bad "install folder left: $(ls "$installed" | tr '\n' ' ')"; else ok "no install folder left"; fi
 expect "no entry in the list of installed programs" "$(entries)" ""
+
+echo "== rundll32 ...\\$installer_dll,DllInstallExt QUIET, then msiexec /i VelnorIE.msi /qn (takeover), then msiexec /x"
+wine 'C:\package_check.exe' run "$rundll $package\\$installer_dll,DllInstallExt QUIET"
+expect "the rundll32 installation" "$?" 0
+wineserver -w
+expect "its entry is listed" "$(entries | awk '{print $1}')" "VelnorIEExt"
+msiexec /i 'C:\VelnorIE.msi' /qn
+expect "the package installs over it" "$?" 0
+wineserver -w
+listed=$(entries)
+if [ "$(printf '%s\n' "$listed" | grep -c .)" = 1 ] && [[ $listed == "{"*" 1.0.0.1" ]]; then
+  ok "one entry in the list of installed programs, the package's ($listed)"
+else
+  bad "entries after the takeover: $(printf '%s' "$listed" | tr '\n' ';')"
+fi
+compared_rows >"$work/takeover-rows.txt"
+if diff -q "$work/rundll32-rows.txt" "$work/takeover-rows.txt" >/dev/null; then ok "the same rows"; else bad "rows differ after the takeover"; fi
+msiexec /x 'C:\VelnorIE.msi' /qn
+expect "the package uninstalls" "$?" 0
+wineserver -w
+expect "no registry row left" "$(rows | wc -l)" 0
+if [ -e "$installed" ]; then bad "install folder left: $(ls "$installed" | tr '\n' ' ')"; else ok "no install folder left"; fi
+expect "no entry in the list of installed programs" "$(entries)" ""
+if reg_key_exists "$UNINSTALL_KEY" 64 || reg_key_exists "$UNINSTALL_KEY" 32; then bad "the rundll32 installation's entry is left"; else ok "not the rundll32 installation's entry either"; fi
 
 if [ $failures -ne 0 ]; then echo "WINDOWS INSTALLER PACKAGE CHECK FAILED ($failures)"; exit 1; fi
 echo "Windows Installer package verified"

@@ -78,14 +78,18 @@ echo "uninstall entry:"
 command=$(reg_value "$UNINSTALL_KEY" UninstallString 64)
 echo "  UninstallString = $command"
 echo "  DisplayName = $(reg_value "$UNINSTALL_KEY" DisplayName 64), Publisher = $(reg_value "$UNINSTALL_KEY" Publisher 64), DisplayVersion = $(reg_value "$UNINSTALL_KEY" DisplayVersion 64)"
-expect "one uninstall entry, run by the 64-bit copy" "$command" "rundll32.exe \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
+expect "one uninstall entry, run by the 64-bit copy through rundll32.exe by its full path" "$command" "\"$SYSTEM_RUNDLL32\" \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
 expect "no second entry in the 32-bit view" "$(reg_value "$UNINSTALL_KEY" UninstallString 32)" ""
 if wine 'C:\package_check.exe' mutex-absent; then ok "installation mutex gone"; else bad "installation mutex still there"; fi
 
 echo "== uninstall: $command"
 wine 'C:\package_check.exe' run-uninstall
 wineserver -w
-if [ -e "$installed" ]; then bad "install folder still there: $(ls "$installed" | tr '\n' ' ')"; else ok "install folder removed"; fi
+# The uninstalling copy, loaded by the uninstall's own process, is deleted at the next restart.
+expect "only the uninstalling copy is left, moved aside" "$(ls "$installed" 2>/dev/null | tr '\n' ' ')" "VelnorIEx64.dll.bak "
+wine_restart
+wineserver -w
+if [ -e "$installed" ]; then bad "install folder still there after a restart: $(ls "$installed" | tr '\n' ' ')"; else ok "install folder removed at the next restart"; fi
 for view in 32 64; do
   if reg_key_exists "HKCR\\CLSID\\$CLSID" $view; then bad "class still registered ($view-bit view)"; else ok "class unregistered ($view-bit view)"; fi
   if reg_key_exists "$BHO_KEY\\$CLSID" $view; then bad "Browser Helper Object still there ($view-bit view)"; else ok "Browser Helper Object removed ($view-bit view)"; fi
@@ -93,7 +97,7 @@ for view in 32 64; do
 done
 temp=$(wine_unix 'C:\users')/$(whoami)/Temp
 for dll in $dlls; do
-  if [ -f "$temp/$dll.bak" ]; then ok "last copy kept as Temp\\$dll.bak"; else bad "no Temp\\$dll.bak"; fi
+  if [ -e "$temp/$dll.bak" ]; then bad "a copy was moved into the user's temporary folder"; else ok "nothing of $dll moved into the user's temporary folder"; fi
 done
 
 wineserver -k 2>/dev/null

@@ -26,9 +26,16 @@ reg_value() {
   printf '%s\n' "$out" | tr -d '\r' | awk -F'    ' 'NF >= 4 && $3 ~ /^REG_/ {print $4; exit}'
 }
 
+# A restart of Windows as the prefix sees it (wineboot -r): files and folders scheduled for
+# deletion at the next restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT) go then.
+# (Programs left running, such as the installer test's dialog watcher, keep running.)
+wine_restart() { wine wineboot -r >/dev/null 2>&1; }
+
 reg_key_exists() { wine reg query "$1" /reg:"$2" >/dev/null 2>&1; }
 
 CLSID='{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}'
 BHO_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects'
 UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\VelnorIEExt'
 INSTALL_DIR='C:\Program Files\Zorvanti'
+# The 64-bit rundll32.exe by its full path, as the uninstall entry names it.
+SYSTEM_RUNDLL32='C:\windows\system32\rundll32.exe'

@@ -109,21 +109,23 @@ hardening_checks() {
   expect "nothing registered, no twin started" "$(lines 'copy failed'):$(lines 'ShellExecuteProcess64')" "1:0"
   rmdir "$installed/$dll.new"
 
-  echo "== an over-long temporary folder fails cleanly"
-  local temp_value tmp_value long='C:\'
+  echo "== an over-long temporary folder does not matter: the temporary folder is not used"
+  local temp_value tmp_value long='C:\\'
   temp_value=$(reg_value 'HKCU\Environment' TEMP 64)
   tmp_value=$(reg_value 'HKCU\Environment' TMP 64)
   for part in 1 2 3; do long="$long$(printf 'd%.0s' $(seq 99))$part\\"; done
   wine reg add 'HKCU\Environment' /v TEMP /d "$long" /f >/dev/null
   wine reg add 'HKCU\Environment' /v TMP /d "$long" /f >/dev/null
+  printf 'a newer build' >>"$pkg/$dll"
   : >"$log"; : >"$dialogs"
   wine 'C:\package_check.exe' run "$rundll $package\\$dll,DllInstallExt"
   sleep 1
   wine reg add 'HKCU\Environment' /v TEMP /t REG_EXPAND_SZ /d "$temp_value" /f >/dev/null
   wine reg add 'HKCU\Environment' /v TMP /t REG_EXPAND_SZ /d "$tmp_value" /f >/dev/null
-  expect "the failure is shown" "$(cat "$dialogs")" "Installer	$failed_message"
-  expect "the installed copy stays where it is" "$(cksum <"$installed/$dll")" "$before"
-  if ls "$(wine_unix 'C:\windows')"/*/"$dll.bak" "$(wine_unix 'C:\')"/"$dll.bak" >/dev/null 2>&1; then bad "a backup landed in a relative place"; else ok "no backup in a relative place"; fi
+  expect "installed" "$(cat "$dialogs")" "$message"
+  if cmp -s "$installed/$dll" "$pkg/$dll"; then ok "the new copy is installed"; else bad "the new copy is not installed"; fi
+  if ls "$(wine_unix 'C:\windows')"/*/"$dll.bak" "$(wine_unix 'C:\')"/"$dll.bak" >/dev/null 2>&1; then bad "a copy landed in a relative place"; else ok "no copy in a relative place"; fi
+  expect "the previous copy taken out of the install folder" "$(ls "$installed" | grep -c '\.bak$')" 0
   cp "$work/original.dll" "$pkg/$dll"
 }
 
@@ -155,13 +157,20 @@ if [ "$arch" = x86 ]; then
   expect "\"admin\" takes the elevated path" "$(lines 'fWow64Process=1'):$(wc -l <"$dialogs")" "1:1"
   kill $holder 2>/dev/null; wait $holder 2>/dev/null
 
-  echo "== installing over an installation"
-  previous=$(cksum <"$installed/VelnorIEx32.dll")
+  echo "== installing over an installation, with files of the user's named like the copies taken out"
   cp "$pkg/VelnorIEx32.dll" "$work/original.dll"
+  cp "$pkg/VelnorIEx64.dll" "$work/original64.dll"
   printf 'a newer build' >>"$pkg/VelnorIEx32.dll"
+  printf 'a newer build' >>"$pkg/VelnorIEx64.dll"
+  for dll in VelnorIEx32.dll VelnorIEx64.dll; do printf 'the user'"'"'s own file' >"$temp/$dll.bak"; done
   run_install VelnorIEx32.dll ""
-  expect "the previous copy is kept as Temp\\VelnorIEx32.dll.bak" "$(cksum <"$temp/VelnorIEx32.dll.bak")" "$previous"
-  if cmp -s "$installed/VelnorIEx32.dll" "$pkg/VelnorIEx32.dll"; then ok "the new copy is installed"; else bad "the new copy is not installed"; fi
+  for dll in VelnorIEx32.dll VelnorIEx64.dll; do
+    if cmp -s "$installed/$dll" "$pkg/$dll"; then ok "the new $dll is installed"; else bad "the new $dll is not installed"; fi
+    expect "the user's Temp\\$dll.bak is untouched" "$(cat "$temp/$dll.bak")" "the user's own file"
+  done
+  expect "the previous copies are taken out of the install folder" "$(ls "$installed" | grep -c '\.bak$')" 0
+  expect "the twin was started from its installed copy (registered in place)" "$(lines 'registering the installed copy in place')" 1
+  cp "$work/original64.dll" "$pkg/VelnorIEx64.dll"
   cp "$work/original.dll" "$pkg/VelnorIEx32.dll"
   run_install VelnorIEx32.dll ""
   hardening_checks VelnorIEx32.dll 'C:\windows\syswow64\rundll32.exe' 2
@@ -177,13 +186,18 @@ fi
 
 echo "== uninstall through the uninstall entry"
 command=$(reg_value "$UNINSTALL_KEY" UninstallString 64)
-expect "the entry runs the 64-bit copy" "$command" "rundll32.exe \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
+expect "the entry runs the 64-bit copy, through rundll32.exe by its full path" "$command" "\"$SYSTEM_RUNDLL32\" \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
+for dll in VelnorIEx32.dll VelnorIEx64.dll; do printf 'the user'"'"'s own file' >"$temp/$dll.bak"; done
 : >"$dialogs"
 wine 'C:\package_check.exe' run-uninstall
 expect "the uninstall reports success in its exit code" "$?" 0
 sleep 1
 if reg_key_exists "$UNINSTALL_KEY" 64; then bad "uninstall entry still there"; else ok "uninstall entry gone"; fi
-if [ -e "$installed" ]; then bad "install folder still there: $(ls "$installed" | tr '\n' ' ')"; else ok "install folder gone"; fi
+# The uninstalling copy is loaded by the uninstall's own process, so it can only be renamed: it
+# waits inside the install folder for the next restart, and the folder with it.
+expect "only the uninstalling copy is left, moved aside" "$(ls "$installed" 2>/dev/null | tr '\n' ' ')" "VelnorIEx64.dll.bak "
+wine_restart
+if [ -e "$installed" ]; then bad "install folder still there after a restart: $(ls "$installed" | tr '\n' ' ')"; else ok "install folder gone after the next restart"; fi
 for view in 32 64; do
   if reg_key_exists "HKCR\\CLSID\\$CLSID" $view || reg_key_exists "$BHO_KEY\\$CLSID" $view; then
     bad "class or Browser Helper Object left in the $view-bit view"
@@ -191,13 +205,50 @@ for view in 32 64; do
     ok "nothing registered in the $view-bit view"
   fi
 done
-if [ -f "$temp/VelnorIEx64.dll.bak" ]; then ok "last copy kept in the temporary folder"; else bad "no copy in the temporary folder"; fi
+for dll in VelnorIEx32.dll VelnorIEx64.dll; do
+  expect "the user's Temp\\$dll.bak is untouched" "$(cat "$temp/$dll.bak")" "the user's own file"
+done
 expect "uninstall shows nothing" "$(wc -l <"$dialogs")" 0
 
 echo "== a second uninstall fails quietly"
 wine 'C:\package_check.exe' run "rundll32.exe \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
 sleep 1
 expect "nothing shown, nothing left" "$(wc -l <"$dialogs"):$([ -e "$installed" ] && echo folder)" "0:"
+
+if [ "$arch" = x86 ]; then
+  # On 64-bit Windows an installation is both builds or nothing.
+  only='C:\only32'
+  mkdir -p "$(wine_unix "$only")"
+  cp "$pkg/VelnorIEx32.dll" "$(wine_unix "$only")/"
+  echo "== a folder with VelnorIEx32.dll only: the missing file named, nothing changed"
+  : >"$log"; : >"$dialogs"
+  wine 'C:\package_check.exe' run "C:\\windows\\syswow64\\rundll32.exe $only\\VelnorIEx32.dll,DllInstallExt"
+  expect "exit code 1" "$?" 1
+  sleep 1
+  expect "the message names the missing file" "$(cat "$dialogs")" "Installer	Zorvanti extension could not be installed: $only\\VelnorIEx64.dll is missing. Put VelnorIEx32.dll and VelnorIEx64.dll into one folder and run the installer again. Nothing has been changed."
+  expect "the log says it failed" "$(lines 'DllInstallExt() -> failed'):$(lines 'DllInstallExt() -> installed')" "1:0"
+  if [ -e "$installed" ]; then bad "something was installed: $(ls "$installed" | tr '\n' ' ')"; else ok "nothing installed"; fi
+  if reg_key_exists "HKCR\\CLSID\\$CLSID" 32 || reg_key_exists "$UNINSTALL_KEY" 64; then bad "something was registered"; else ok "nothing registered, no entry"; fi
+  wine 'C:\package_check.exe' run "C:\\windows\\syswow64\\rundll32.exe $only\\VelnorIEx32.dll,DllInstallExt QUIET"
+  expect "quietly: exit code 1" "$?" 1
+
+  echo "== a 64-bit twin that cannot run: not reported as installed"
+  printf 'not a DLL' >"$(wine_unix "$only")/VelnorIEx64.dll"
+  : >"$log"; : >"$dialogs"
+  wine 'C:\package_check.exe' run "C:\\windows\\syswow64\\rundll32.exe $only\\VelnorIEx32.dll,DllInstallExt"
+  expect "exit code 1" "$?" 1
+  sleep 1
+  expect "the log says the twin failed" "$(lines 'the 64-bit twin failed'):$(lines 'DllInstallExt() -> failed'):$(lines 'DllInstallExt() -> installed')" "1:1:0"
+  expect "the message says the installation is incomplete" "$(grep -c 'could not be installed completely: the 64-bit part failed' "$dialogs"):$(grep -c 'has been installed' "$dialogs")" "1:0"
+  expect "no uninstall entry" "$(reg_value "$UNINSTALL_KEY" UninstallString 64)" ""
+fi
+
+# What rundll32.exe itself ends with when it cannot load the DLL or find the entry point (the
+# product's code never runs then): informational, for the README's detection rule.
+wine 'C:\package_check.exe' run "rundll32.exe C:\\no\\such.dll,DllInstallExt"
+echo "  info  rundll32.exe with a DLL that is not there ends with exit code $?"
+wine 'C:\package_check.exe' run "rundll32.exe $package\\VelnorIEx64.dll,NoSuchEntry"
+echo "  info  rundll32.exe with an entry point that is not there ends with exit code $?"
 
 if [ $failures -ne 0 ]; then echo "INSTALLER TESTS FAILED ($failures)"; exit 1; fi
 echo "installer tests passed"

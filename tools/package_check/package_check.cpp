@@ -11,11 +11,14 @@
 //   package_check hold-mutex MS        holds "VelnorIE#Install" for MS milliseconds
 //   package_check short-path PATH      prints the short (8.3) spelling of an existing path
 //   package_check dump-rows            prints every registry row the product's registration
-//                                      writes, in both registry views, one per line, sorted
+//                                      writes, as 64-bit Windows keeps them: a key both views
+//                                      share once ("shared"), a redirected key per view ("64",
+//                                      "32"); one per line, sorted
 //   package_check create-class         creates the class through COM in this program's bitness
 //                                      and asks it for Status; exit code 0 when it answers "ready"
 //   package_check arp-entries NAME     prints the product code (or key name) and DisplayVersion of
 //                                      each entry of the list of installed programs called NAME
+//                                      (the list leaves out entries marked SystemComponent)
 #include <windows.h>
 #include <oleauto.h>
 
@@ -86,16 +89,25 @@ int WatchDialogs(const wchar_t* file) {
 }
 
 // The keys a registration of the product writes, under HKLM (HKCR is HKLM\Software\Classes
-// for a machine-wide registration).
-const wchar_t* const kProductKeys[] = {
-    L"Software\\Classes\\CLSID\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}",
-    L"Software\\Classes\\VelnorIE.VelnorIEExt",
-    L"Software\\Classes\\VelnorIE.VelnorIEExt.1",
-    L"Software\\Classes\\AppID\\{2C9F4E6A-1B83-4D7E-8A05-F3B6D92E7C18}",
-    L"Software\\Classes\\AppID\\VelnorIE.DLL",
-    L"Software\\Classes\\TypeLib\\{8B6E2F07-C3D1-4A5E-9F28-6D0A4B7C3E91}",
-    L"Software\\Classes\\Interface\\{4E8B2D17-9C3A-4F65-B1D8-7A2C5E9F0B36}",
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}",
+// for a machine-wide registration), with whether 64-bit Windows 7 and later keeps them once for
+// both views. Under Software\Classes only CLSID, Interface, DirectShow, Media Type and
+// MediaFoundation are redirected ("Registry Keys Affected by WOW64"); Software itself is
+// redirected, so the Browser Helper Object key is kept per view. Wine 8 redirects more of Classes
+// (AppID and TypeLib) than Windows does, so the rows of a shared key are read from both views and
+// merged: what Windows would hold in its one key.
+struct ProductKey {
+    const wchar_t* path;
+    bool shared;
+};
+const ProductKey kProductKeys[] = {
+    {L"Software\\Classes\\CLSID\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}", false},
+    {L"Software\\Classes\\VelnorIE.VelnorIEExt", true},
+    {L"Software\\Classes\\VelnorIE.VelnorIEExt.1", true},
+    {L"Software\\Classes\\AppID\\{2C9F4E6A-1B83-4D7E-8A05-F3B6D92E7C18}", true},
+    {L"Software\\Classes\\AppID\\VelnorIE.DLL", true},
+    {L"Software\\Classes\\TypeLib\\{8B6E2F07-C3D1-4A5E-9F28-6D0A4B7C3E91}", true},
+    {L"Software\\Classes\\Interface\\{4E8B2D17-9C3A-4F65-B1D8-7A2C5E9F0B36}", false},
+    {L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}", false},
 };
 
 // "view path [value]=type:data" for the key, its values and everything under it.
@@ -131,14 +143,19 @@ void DumpKey(HKEY root, const std::wstring& path, REGSAM view, const wchar_t* vi
     for (const std::wstring& subkey : subkeys) DumpKey(root, path + L"\\" + subkey, view, viewName, rows);
 }
 
+void PrintSorted(std::vector<std::wstring>& rows) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (const std::wstring& row : rows) printf("%ls\n", row.c_str());
+}
+
 int DumpRows() {
     std::vector<std::wstring> rows;
-    for (const wchar_t* path : kProductKeys) {
-        DumpKey(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, L"64", rows);
-        DumpKey(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY, L"32", rows);
+    for (const ProductKey& key : kProductKeys) {
+        DumpKey(HKEY_LOCAL_MACHINE, key.path, KEY_WOW64_64KEY, key.shared ? L"shared" : L"64", rows);
+        DumpKey(HKEY_LOCAL_MACHINE, key.path, KEY_WOW64_32KEY, key.shared ? L"shared" : L"32", rows);
     }
-    std::sort(rows.begin(), rows.end());
-    for (const std::wstring& row : rows) printf("%ls\n", row.c_str());
+    PrintSorted(rows);
     return 0;
 }
 
@@ -181,6 +198,10 @@ int ArpEntries(const wchar_t* displayName) {
             RegGetValueW(key, name, L"DisplayName", RRF_RT_REG_SZ, nullptr, display, &size);
             size = sizeof(version) - 2;
             RegGetValueW(key, name, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, version, &size);
+            DWORD systemComponent = 0;
+            size = sizeof(systemComponent);
+            RegGetValueW(key, name, L"SystemComponent", RRF_RT_REG_DWORD, nullptr, &systemComponent, &size);
+            if (systemComponent == 1) continue;
             const std::wstring entry = std::wstring(name) + L" " + version;
             if (wcscmp(display, displayName) == 0 && std::find(entries.begin(), entries.end(), entry) == entries.end())
                 entries.push_back(entry);

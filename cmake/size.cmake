@@ -1,0 +1,22 @@
+# Size of the shipped files (included after project() by both toolchain files through
+# CMAKE_PROJECT_INCLUDE). The DLL is loaded into every tab of every browser process: every
+# function and datum gets its own section, so that the linker drops what nothing reaches (most of
+# the JSON library's template instances, the unused parts of the static C++ runtime).
+add_compile_options(-ffunction-sections -fdata-sections)
+add_link_options(-Wl,--gc-sections)
+# Optimised for size: the code that runs once per install, registration, store change, window or
+# page (the JSON library's template instances for parsing, serialising and the isolation rules are
+# most of it), where -O3's inlining and unrolling only add bytes. The XPath mirror and its subset
+# evaluator walk whole pages and keep -O3 (bench/xpath_bench.cpp measures them).
+file(GLOB VELNOR_SIZE_SOURCES ${CMAKE_SOURCE_DIR}/server/*.cpp ${CMAKE_SOURCE_DIR}/installer/*.cpp
+     ${CMAKE_SOURCE_DIR}/logging/*.cpp ${CMAKE_SOURCE_DIR}/common/*.cpp ${CMAKE_SOURCE_DIR}/extension/*.cpp
+     ${CMAKE_SOURCE_DIR}/templates/*.cpp)
+list(FILTER VELNOR_SIZE_SOURCES EXCLUDE REGEX "/extension/(page_mirror|xpath_subset|xpath_lookup)\\.cpp$")
+set_source_files_properties(${VELNOR_SIZE_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
+# 32-bit code unwinds through DWARF tables (.eh_frame): emit them only where an exception can pass
+# (-fexceptions still does that), not for every instruction of every function, which only a
+# debugger or profiler needs (and the shipped DLL is stripped). 64-bit Windows needs unwind data for
+# every function that is not a leaf, so the 64-bit build keeps the default.
+if(VELNOR_ARCH STREQUAL "x86")
+  add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fno-asynchronous-unwind-tables>)
+endif()
