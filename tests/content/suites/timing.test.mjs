@@ -8,7 +8,7 @@ const checks = (page, id = 1) => page.traces.filter((line) => line.startsWith(`c
 
 test("a delay resumes the same step at the next action", async () => {
   const store = new Store([loginTemplate([
-    { find: byId("user"), actions: [{ type: "text", value: "u" }, { type: "delay", value: 500 }, { type: "click" }] },
+    { find: byId("user"), actions: [{ type: "text", value: "u" }, { type: "delay", value: 3000 }, { type: "click" }] },
     { find: byId("pass"), actions: [{ type: "text", value: "after" }] },
   ])], 1);
   const page = await openPage(env.browser, store);
@@ -16,7 +16,7 @@ test("a delay resumes the same step at the next action", async () => {
   assert.equal(await page.inputValue("#user"), "u");
   assert.equal(await page.inputValue("#pass"), "", "nothing after the delay yet");
   assert.deepEqual(await page.evaluate(() => pageLog), []);
-  await waitFor(() => store.templateWrites === 1, 5000, "the template to finish");
+  await waitFor(() => store.templateWrites === 1, 15000, "the template to finish");
   // The element was found again and clicked, then the next step ran.
   assert.deepEqual(await page.evaluate(() => pageLog), ["click:user=u"]);
   assert.equal(await page.inputValue("#pass"), "after");
