@@ -2,7 +2,8 @@
 # Builds the Windows Installer package from installer/msi/ with wixl (Debian's package wixl).
 #   tools/build-msi.sh DLL32 DLL64 VERSION OUT.msi
 # wixl takes only File sources relative to the folder it runs in, so the two DLLs and the WiX
-# source are put together in a folder of their own first.
+# source are put together in a folder of their own first. The 64-bit store tool is taken from the
+# folder of DLL64.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dll32=$(realpath "$1") dll64=$(realpath "$2") version=$3 out=$(realpath -m "$4")
@@ -10,7 +11,10 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$dll32" "$stage/VelnorIEx32.dll"
 cp "$dll64" "$stage/VelnorIEx64.dll"
+cp "$(dirname "$dll64")/VelnorSSOStore.exe" "$stage/VelnorSSOStore.exe"
 cp "$here"/installer/msi/*.wxs "$here"/installer/msi/*.wxi "$stage/"
 (cd "$stage" && wixl -a x64 -D Version="$version" -o package.msi VelnorIE.wxs 2>&1 | grep -v 'g_object_set_is_valid_property' >&2 || true)
 [ -s "$stage/package.msi" ] || { echo "build-msi: wixl made no package" >&2; exit 1; }
+# wixl takes no component conditions: the agent's Run value is installed only with AGENT=1.
+msibuild "$stage/package.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'AGENT = 1' WHERE \`Component\` = 'Agent'"
 mv "$stage/package.msi" "$out"

@@ -13,7 +13,9 @@
 #      repair that puts a deleted file back;
 #   3. msiexec /x: no file, no registry row, no entry left;
 #   4. a rundll32 installation taken over by msiexec /i: one entry, the package's; msiexec /x
-#      then leaves nothing, not the rundll32 installation's entry either.
+#      then leaves nothing, not the rundll32 installation's entry either;
+#   5. msiexec /i AGENT=1: the store tool's agent started at every user's logon; msiexec /x
+#      removes it.
 #   tools/verify-msi.sh MSI DLL32 DLL64 PACKAGE_CHECK_32 PACKAGE_CHECK_64
 # Exits non-zero when anything is not as it should be.
 set -uo pipefail
@@ -139,6 +141,19 @@ expect "no registry row left" "$(rows | wc -l)" 0
 if [ -e "$installed" ]; then bad "install folder left: $(ls "$installed" | tr '\n' ' ')"; else ok "no install folder left"; fi
 expect "no entry in the list of installed programs" "$(entries)" ""
 if reg_key_exists "$UNINSTALL_KEY" 64 || reg_key_exists "$UNINSTALL_KEY" 32; then bad "the rundll32 installation's entry is left"; else ok "not the rundll32 installation's entry either"; fi
+
+echo "== msiexec /i VelnorIE.msi AGENT=1 /qn, then msiexec /x"
+run_value() { reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' VelnorSSOAgent 64; }
+msiexec /i 'C:\VelnorIE.msi' AGENT=1 /qn
+expect "the package installs with its agent" "$?" 0
+wineserver -w
+expect "the agent starts at every user's logon" "$(run_value)" "\"$INSTALL_DIR\VelnorSSOStore.exe\" agent --run"
+if [ -f "$installed/VelnorSSOStore.exe" ]; then ok "the store tool is installed"; else bad "no store tool in $INSTALL_DIR"; fi
+msiexec /x 'C:\VelnorIE.msi' /qn
+expect "the package uninstalls" "$?" 0
+wineserver -w
+expect "the agent's Run value goes with it" "$(run_value)" ""
+if [ -e "$installed" ]; then bad "install folder left: $(ls "$installed" | tr '\n' ' ')"; else ok "no install folder left"; fi
 
 if [ $failures -ne 0 ]; then echo "WINDOWS INSTALLER PACKAGE CHECK FAILED ($failures)"; exit 1; fi
 echo "Windows Installer package verified"
