@@ -3,6 +3,7 @@
 // accesses with the browser's through the same store lock.
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "logging/settings.h"
 #include "templates/credentials.h"
 #include "templates/patterns.h"
 #include "templates/template_check.h"
@@ -53,8 +54,10 @@ const Command kCommands[] = {
      "Checks FILE (UTF-8 JSON) against the template format: JSON syntax (with line and column),\n"
      "required fields, find and action types with their fields, number fields, and the size\n"
      "limit of the store (524,285 UTF-16 units). Prints one message per problem.\n"
-     "Warns (without failing) about a url pattern whose part before its first \"*\" ends\n"
-     "inside the host name, which also matches other sites' pages.\n"
+     "A \"*\" in a url pattern is no glob: a pattern whose part before its first \"*\" does\n"
+     "not hold one whole site (https://host/) matches every site whose address starts with\n"
+     "that part. With TemplateIsolation on such a pattern is an error (no page is given it),\n"
+     "otherwise a warning. Warns about patterns that can never match a page.\n"
      "Exit code 0 when the file is valid, 1 otherwise.\n"},
     {"put",
      "usage: VelnorSSOStore put FILE\n\n"
@@ -126,14 +129,20 @@ bool LoadChecked(const wchar_t* path, std::string& bytes) {
 const char kNotHeld[] =
     "the template store is not open in this session: start Internet Explorer, or run \"VelnorSSOStore hold\", first\n";
 
-void Warn(const wchar_t* path, const std::string& bytes) {
-    for (const std::string& warning : TemplateWarnings(bytes)) Err(Narrow(path) + ": warning: " + warning + "\n");
+void Warn(const wchar_t* path, const std::string& bytes, bool broadPatterns = true) {
+    for (const std::string& warning : TemplateWarnings(bytes, broadPatterns))
+        Err(Narrow(path) + ": warning: " + warning + "\n");
 }
 
 int Check(const wchar_t* path) {
     std::string bytes;
     if (!LoadChecked(path, bytes)) return 1;
-    Warn(path, bytes);
+    // Under isolation a template no page is given is a mistake, not a risk.
+    const bool isolation = ReadTemplateIsolationSetting();
+    const std::vector<std::string> broad = isolation ? BroadPatternMessages(bytes) : std::vector<std::string>();
+    for (const std::string& problem : broad) Err(Narrow(path) + ": " + problem + "\n");
+    Warn(path, bytes, !isolation);
+    if (!broad.empty()) return 1;
     Out(Narrow(path) + ": valid\n");
     return 0;
 }
@@ -230,6 +239,9 @@ int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
         } else {
             verdict = MaskedPatternMatches(ScriptString(t["title"]), title) ? "applies" : "does not apply (title)";
         }
+        const PatternReach reach = ReachOf(pattern);
+        if (reach == PatternReach::kManySites) verdict += "; \"*\" is not a glob: the pattern matches other sites too";
+        if (reach == PatternReach::kNever) verdict += "; the pattern can never match a page";
         Out("  " + std::to_string(i + 1) + " " + WideToUtf8(pattern) + ": " + verdict + "\n");
     }
 
@@ -244,7 +256,8 @@ int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
     const std::vector<CredentialRecord> records = StoredBasicRecords(*parsed);
     const CredentialRecord* answer = nullptr;
     for (const CredentialRecord& record : records) {
-        const bool matches = AuthPatternMatches(record.pattern, url);
+        // As the browser is answered: the pattern must also hold the navigation's whole origin.
+        const bool matches = BasicRecordAnswers(record.pattern, url);
         Out("  " + WideToUtf8(record.pattern) + " (user " + WideToUtf8(record.userName) + "): " +
             (matches ? "matches" : "does not match") + "\n");
         if (matches) answer = &record;

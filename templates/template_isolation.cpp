@@ -2,23 +2,14 @@
 
 #include "templates/patterns.h"
 
-#include <algorithm>
 #include <utility>
-
-using nlohmann::json;
 
 namespace {
 
+// A page is given, and may write, only templates that can reach no page outside its origin: a
+// "*" in a pattern is no glob, so "https://*.corp.example/*" or "http*" would reach every site.
 bool MatchesPage(const StoredTemplate& entry, const std::wstring& pageUrl) {
-    return entry.hasUrl && MaskedPatternMatches(entry.url, pageUrl);
-}
-
-// A template as it is apart from the fields the content script keeps its run state in.
-json WithoutRunState(std::wstring_view text) {
-    json value = ParseTemplateJson(text);
-    if (value.is_object())
-        for (const char* field : {"ID", "maxRetries", "retryInterval", "startElement", "startAction"}) value.erase(field);
-    return value;
+    return entry.hasUrl && IsolatedPatternReaches(entry.url, pageUrl);
 }
 
 }  // namespace
@@ -51,22 +42,10 @@ bool MergePageWrite(const ParsedTemplates& stored, std::wstring_view storedText,
     try {
     const std::shared_ptr<const ParsedTemplates> writtenTemplates = ParseTemplates(written);
     if (!stored.valid || !writtenTemplates->valid) return false;
-    // A written template is kept when it is for this page and can reach no other site; one that
-    // could (a "*" pattern a page was given) is kept only as it was given, apart from its run
-    // state: a page can drop such a template, as running it does, but never change it.
-    std::vector<json> broadGiven;
-    for (const StoredTemplate& entry : stored.templates)
-        if (MatchesPage(entry, pageUrl) && !ConfinedToOrigin(entry.url, pageUrl))
-            broadGiven.push_back(WithoutRunState(storedText.substr(entry.start, entry.length)));
     std::vector<std::wstring_view> kept;
     for (const StoredTemplate& entry : writtenTemplates->templates) {
         const std::wstring_view text(written.data() + entry.start, entry.length);
-        bool keep = MatchesPage(entry, pageUrl);
-        if (keep && !ConfinedToOrigin(entry.url, pageUrl)) {
-            const json value = WithoutRunState(text);
-            keep = std::find(broadGiven.begin(), broadGiven.end(), value) != broadGiven.end();
-        }
-        if (keep)
+        if (MatchesPage(entry, pageUrl))
             kept.push_back(text);
         else
             ++*leftOut;

@@ -1,6 +1,6 @@
 // Template isolation: with the setting TemplateIsolation on, a page reads and writes only the
 // templates whose url matches the page's own address (the content script's masked pattern
-// rule), and Basic authentication answers from the store's own templates, not from what a
+// rule) and whose fixed part holds the page's whole origin (patterns.h), and Basic authentication answers from the store's own templates, not from what a
 // page hands over. Pages of the trusted portals (TrustedPortals, patterns.h) keep the whole
 // store. Shared by the extension object and the template store tool ("match" shows what a page
 // would read).
@@ -25,9 +25,8 @@ std::wstring TemplatesForPage(const ParsedTemplates& parsed, std::wstring_view t
 // What the store holds after a page at `pageUrl` writes `written` under isolation: the stored
 // templates for that page are replaced by the written ones for that page, at the place of the
 // first of them (or at the end); every other template stays as it stands. A written template
-// whose pattern could match another site's pages ("*", "https://site*") is kept only if the page
-// was given it and changed nothing but its run state. `*leftOut` counts the written entries that
-// are dropped. False (nothing to write) when the store's text or the written text is not a JSON
+// whose pattern could match another site's pages ("*", "https://site*") is dropped. `*leftOut`
+// counts the written entries that are dropped. False (nothing to write) when the store's text or the written text is not a JSON
 // array.
 bool MergePageWrite(const ParsedTemplates& stored, std::wstring_view storedText, std::wstring_view written,
                     const std::wstring& pageUrl, std::wstring& merged, size_t* leftOut);
