@@ -3,6 +3,7 @@
 // events it can cause (frame and top-level navigations), and through the object script creates
 // without a page. Against the real store and the real object.
 #include "extension/extension_fixture.h"
+#include "templates/template_isolation.h"
 
 #include <exdispid.h>
 
@@ -162,6 +163,44 @@ TEST_P(HostilePageTest, BroadPatternsAreNoPagesUnderIsolation) {
     EXPECT_EQ(isolation ? L"[" + kEvil + L"]" : store, ReadTemplates(page));
     page = Open(L"https://bank.example.evil.test/");
     EXPECT_EQ(isolation ? L"[]" : store, ReadTemplates(page));
+}
+
+// ---- A page multiplying what it was given ----
+
+TEST_P(HostilePageTest, AGivenTemplateComesBackOnceWithItsRunStateMovedOnlyTowardDone) {
+    if (!isolation) GTEST_SKIP() << "without isolation every page writes the whole store";
+    const std::wstring retried = L"{\"url\":\"https://evil.test/*\",\"elements\":[],\"maxRetries\":2}";
+    IDispatch* page = Open(L"https://evil.test/login");
+    ASSERT_TRUE(SetStoreText(L"[" + kBank + L"," + retried + L"]"));
+    ASSERT_EQ(L"[" + retried + L"]", ReadTemplates(page));
+
+    // Twelve doublings would make 4,096 copies: one comes back.
+    std::wstring copies = retried;
+    for (int i = 0; i < 12; ++i) copies += L"," + retried;
+    ASSERT_EQ(S_OK, PutText(page, L"Templates", L"[" + copies + L"]"));
+    EXPECT_EQ(L"[" + kBank + L"," + retried + L"]", StoreText());
+
+    // Run state moved away from done is refused: the template goes, as if dropped.
+    const std::wstring forever = L"{\"url\":\"https://evil.test/*\",\"elements\":[],\"maxRetries\":-1}";
+    ASSERT_EQ(S_OK, PutText(page, L"Templates", L"[" + forever + L"]"));
+    EXPECT_EQ(L"[" + kBank + L"]", StoreText());
+    // Counted down, it stays.
+    ASSERT_TRUE(SetStoreText(L"[" + kBank + L"," + retried + L"]"));
+    const std::wstring counted = L"{\"url\":\"https://evil.test/*\",\"elements\":[],\"maxRetries\":1,\"ID\":2}";
+    ASSERT_EQ(S_OK, PutText(page, L"Templates", L"[" + counted + L"]"));
+    EXPECT_EQ(L"[" + kBank + L"," + counted + L"]", StoreText());
+
+    // The page's own new templates get a bounded share of the store, not the whole section.
+    ASSERT_TRUE(SetStoreText(L"[" + kBank + L"]"));
+    std::wstring flood;
+    for (int i = 0; i < 400; ++i)
+        flood += (i ? L"," : L"") + std::wstring(L"{\"url\":\"https://evil.test/*\",\"elements\":[],\"pad\":\"") +
+                 std::to_wstring(i) + std::wstring(100, L'x') + L"\"}";
+    ASSERT_EQ(S_OK, PutText(page, L"Templates", L"[" + flood + L"]"));
+    const std::wstring after = StoreText();
+    EXPECT_LE(after.size(), kBank.size() + 2 + kPageWriteAllowance + 400);
+    EXPECT_GT(after.size(), kPageWriteAllowance / 2) << "the page's own templates within its share are kept";
+    EXPECT_EQ(0u, after.find(L"[" + kBank + L",")) << "the bank's template stays";
 }
 
 // ---- Trusted portals ----
