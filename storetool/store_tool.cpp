@@ -76,8 +76,9 @@ const Command kCommands[] = {
     {"match",
      "usage: VelnorSSOStore match FILE URL [TITLE]\n\n"
      "Tells which templates of FILE apply to a page at URL (and with TITLE, when given) under\n"
-     "the pattern rule of the content script, and which HTTP Basic credentials of FILE would\n"
-     "answer the browser after a navigation to URL (the last matching record wins).\n"
+     "the pattern rule of the content script (and which patterns reach other sites too), and\n"
+     "which HTTP Basic credentials of FILE would answer the browser during a top-level\n"
+     "navigation to URL (the last matching record whose pattern holds URL's origin wins).\n"
      "Also tells which templates a page at URL reads with TemplateIsolation on.\n"},
     {"hold",
      "usage: VelnorSSOStore hold\n\n"
