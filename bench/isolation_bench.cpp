@@ -4,6 +4,7 @@
 #include "common/com_ptr.h"
 #include "common/unique_owner.h"
 #include "extension/page_binding.h"
+#include "templates/template_store.h"
 #include "extension/velnor_ie_ext.h"
 #include "logging/settings.h"
 #include "server/module.h"
@@ -43,8 +44,13 @@ double ReadCost(bool isolation, const std::wstring& text, size_t* length) {
     SetIsolation(isolation ? 1 : 0);
     ComPtr<IVelnorIEExt> object;
     CVelnorIEExt::CreateInstance(nullptr, IID_IVelnorIEExt, object.put_void());
-    unique_bstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    object->put_Templates(value.get());
+    {
+        // Put there as a program of the session does: under isolation the object itself, bound
+        // to no page, cannot write the store.
+        const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+        TemplateStore::View view = store.Access();
+        if (view) view.WriteText(text.c_str());
+    }
     PageContext page;
     page.url = L"https://site-500.example/login?x=1";
     ComPtr<IVelnorIEExt> binding;

@@ -23,6 +23,7 @@ LPWSTR CopyForBrowser(const std::wstring& text) {
 
 STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR* pszPassword) {
     if (phwnd) *phwnd = nullptr;
+    bool answered = false;
     try {
         size_t recordCount = 0;
         std::vector<CredentialRecord> records;
@@ -46,10 +47,18 @@ STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR
             records = ParseCredentials(m_authCreds, &recordCount);
         }
         LogExt(L"CVelnorIEExt::Authenticate('%s', %d)", m_navigateUrl.c_str(), static_cast<int>(recordCount));
-        bool answered = false;
+        // The challenge names no URL: it may come from any request of the window. It is taken
+        // for the top-level navigation's only while that is the one navigation under way; while
+        // a frame navigates, or several top-level navigations are pending, it could be the
+        // request of a page that wants another site's password.
+        if (m_topNavigationsPending != 1 || !m_framesNavigating.empty()) {
+            LogExt(L"CVelnorIEExt::Authenticate() -> declined: %d top-level and %d frame navigations pending",
+                   m_topNavigationsPending, static_cast<int>(m_framesNavigating.size()));
+            records.clear();
+        }
         for (const CredentialRecord& record : records) {
             LogExt(L"CVelnorIEExt::Authenticate() -> '%s'", record.pattern.c_str());
-            if (!AuthPatternMatches(record.pattern, m_navigateUrl)) continue;
+            if (!BasicRecordAnswers(record.pattern, m_navigateUrl)) continue;
             // The user name and the password never reach the log.
             LogExt(L"CVelnorIEExt::Authenticate() -> return creds %s, %s", L"", L"");
             // The last matching record wins; the copies made for an earlier match are freed
@@ -66,6 +75,12 @@ STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR
         }
     } catch (...) {
         // Out of memory while splitting: answered as far as it got.
+    }
+    // Not answered: the browser's window is the owner of its own prompt, which the user then
+    // answers (a null window with no credentials would leave the request to fail unprompted).
+    if (!answered && phwnd && m_webBrowser) {
+        SHANDLE_PTR window = 0;
+        if (SUCCEEDED(m_webBrowser->get_HWND(&window))) *phwnd = reinterpret_cast<HWND>(window);
     }
     return S_OK;
 }

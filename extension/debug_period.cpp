@@ -3,6 +3,7 @@
 // page timers' callback, OnUpdate), or when its timers are killed before it fires.
 #include "extension/velnor_ie_ext.h"
 
+#include "extension/page_binding.h"
 #include "extension/timer_map.h"
 #include "logging/log_writer.h"
 
@@ -18,12 +19,31 @@ STDMETHODIMP CVelnorIEExt::get_DebugTime(LONG* pVal) {
     if (!store) return S_OK;
     const LONG value = store.DebugTime();
     LogExt(L"CVelnorIEExt::get_DebugTime() -> %d", static_cast<int>(value));
-    *pVal = value;
+    // A value at or below 0 is off: a negative one (another program may write any word) would
+    // otherwise read as tracing on for good.
+    *pVal = value > 0 ? value : 0;
     return S_OK;
 }
 
+// Tracing is switched on for every page of the session, so under isolation neither a page nor
+// the object without a page may write it: the store tool and trusted portals do.
 STDMETHODIMP CVelnorIEExt::put_DebugTime(LONG newVal) {
+    if (ReachesWholeStore()) return WriteDebugTime(newVal);
     LogExt(L"CVelnorIEExt::put_DebugTime(%d)", static_cast<int>(newVal));
+    LogExt(L"CVelnorIEExt::put_DebugTime() -> refused under template isolation");
+    return E_ACCESSDENIED;
+}
+
+HRESULT CVelnorIEExt::PutDebugTimeForPage(const PageContext& page, LONG newVal) {
+    if (!IsolatesPage(page)) return WriteDebugTime(newVal);
+    LogExt(L"CVelnorIEExt::put_DebugTime(%d)", static_cast<int>(newVal));
+    LogExt(L"CVelnorIEExt::put_DebugTime() -> refused under template isolation");
+    return E_ACCESSDENIED;
+}
+
+HRESULT CVelnorIEExt::WriteDebugTime(LONG newVal) {
+    LogExt(L"CVelnorIEExt::put_DebugTime(%d)", static_cast<int>(newVal));
+    if (newVal < 0) newVal = 0;   // at or below 0: off
     if (m_debugTimerId != 0) {
         TimerMapRemove(m_debugTimerId);
         KillTimer(nullptr, m_debugTimerId);

@@ -35,13 +35,13 @@ STDMETHODIMP_(ULONG) CPageBinding::Release() {
 
 STDMETHODIMP CPageBinding::get_Status(BSTR* pVal) { return m_extension->get_Status(pVal); }
 STDMETHODIMP CPageBinding::put_Status(BSTR newVal) { return m_extension->put_Status(newVal); }
-STDMETHODIMP CPageBinding::TestCall() { return m_extension->TestCall(); }
+STDMETHODIMP CPageBinding::TestCall() { return m_extension->TestCallForPage(m_page); }
 STDMETHODIMP CPageBinding::get_Templates(BSTR* pVal) { return m_extension->GetTemplatesForPage(m_page, pVal); }
 STDMETHODIMP CPageBinding::put_Templates(BSTR newVal) { return m_extension->PutTemplatesForPage(m_page, newVal); }
 STDMETHODIMP CPageBinding::get_AuthCreds(BSTR* pVal) { return m_extension->get_AuthCreds(pVal); }
 STDMETHODIMP CPageBinding::put_AuthCreds(BSTR newVal) { return m_extension->PutAuthCredsForPage(m_page, newVal); }
 STDMETHODIMP CPageBinding::get_DebugTime(LONG* pVal) { return m_extension->get_DebugTime(pVal); }
-STDMETHODIMP CPageBinding::put_DebugTime(LONG newVal) { return m_extension->put_DebugTime(newVal); }
+STDMETHODIMP CPageBinding::put_DebugTime(LONG newVal) { return m_extension->PutDebugTimeForPage(m_page, newVal); }
 
 STDMETHODIMP CPageBinding::GetElementByXPath(BSTR sXPathDef, IDispatch** pResult) {
     if (!pResult) return E_POINTER;

@@ -23,9 +23,19 @@ STDMETHODIMP CVelnorIEExt::put_Status(BSTR) {
     return S_OK;
 }
 
+// A modal box without an owner that any page can raise again and again: under isolation no
+// page (and no object without one) may.
 STDMETHODIMP CVelnorIEExt::TestCall() {
+    if (m_templateIsolation) {
+        LogExt(L"CVelnorIEExt::TestCall() -> refused under template isolation");
+        return E_ACCESSDENIED;
+    }
     MessageBoxW(nullptr, L"TestCallInternal", nullptr, MB_OK);
     return S_OK;
+}
+
+HRESULT CVelnorIEExt::TestCallForPage(const PageContext&) {
+    return TestCall();
 }
 
 STDMETHODIMP CVelnorIEExt::get_AuthCreds(BSTR* pVal) {
@@ -37,6 +47,13 @@ STDMETHODIMP CVelnorIEExt::get_AuthCreds(BSTR* pVal) {
 }
 
 STDMETHODIMP CVelnorIEExt::put_AuthCreds(BSTR newVal) {
+    if (ReachesWholeStore()) return StoreAuthCreds(newVal);
+    LogExt(L"CVelnorIEExt::put_AuthCreds()");
+    LogExt(L"CVelnorIEExt::put_AuthCreds() -> ignored under template isolation");
+    return S_OK;
+}
+
+HRESULT CVelnorIEExt::StoreAuthCreds(BSTR newVal) {
     LogExt(L"CVelnorIEExt::put_AuthCreds()");
     try {
         m_authCreds.assign(newVal ? newVal : L"", newVal ? SysStringLen(newVal) : 0);
@@ -47,7 +64,7 @@ STDMETHODIMP CVelnorIEExt::put_AuthCreds(BSTR newVal) {
 }
 
 HRESULT CVelnorIEExt::PutAuthCredsForPage(const PageContext& page, BSTR newVal) {
-    if (!IsolatesPage(page)) return put_AuthCreds(newVal);
+    if (!IsolatesPage(page)) return StoreAuthCreds(newVal);
     LogExt(L"CVelnorIEExt::put_AuthCreds()");
     // Basic authentication answers from the store's own templates: what a page hands over
     // could name any site.

@@ -29,7 +29,26 @@ HRESULT StoreTemplateText(TemplateStore::View& view, const wchar_t* text) {
 }  // namespace
 
 
+// The object itself, not a page's binding: what script reaches by creating the class
+// (new ActiveXObject in an intranet page, an HTA). Under isolation it is no page of the browser,
+// so it reads an empty array and cannot write; programs of the session use the store itself.
 STDMETHODIMP CVelnorIEExt::get_Templates(BSTR* pVal) {
+    if (ReachesWholeStore()) return ReadWholeStore(pVal);
+    if (!pVal) return E_POINTER;
+    LogExt(L"CVelnorIEExt::get_Templates()");
+    LogExt(L"CVelnorIEExt::get_Templates() -> isolated: the object is bound to no page");
+    *pVal = SysAllocString(L"[]");
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CVelnorIEExt::put_Templates(BSTR newVal) {
+    if (ReachesWholeStore()) return WriteWholeStore(newVal);
+    LogExt(L"CVelnorIEExt::set_Templates()");
+    LogExt(L"CVelnorIEExt::set_Templates() -> refused: the object is bound to no page");
+    return E_ACCESSDENIED;
+}
+
+HRESULT CVelnorIEExt::ReadWholeStore(BSTR* pVal) {
     if (!pVal) return E_POINTER;
     *pVal = nullptr;
     LogExt(L"CVelnorIEExt::get_Templates()");
@@ -48,7 +67,7 @@ STDMETHODIMP CVelnorIEExt::get_Templates(BSTR* pVal) {
     return S_OK;
 }
 
-STDMETHODIMP CVelnorIEExt::put_Templates(BSTR newVal) {
+HRESULT CVelnorIEExt::WriteWholeStore(BSTR newVal) {
     LogExt(L"CVelnorIEExt::set_Templates()");
     {
         TemplateStore::View store = m_templateStore.Access();
@@ -70,7 +89,7 @@ bool CVelnorIEExt::IsolatesPage(const PageContext& page) const {
 }
 
 HRESULT CVelnorIEExt::GetTemplatesForPage(const PageContext& page, BSTR* pVal) {
-    if (!IsolatesPage(page)) return get_Templates(pVal);
+    if (!IsolatesPage(page)) return ReadWholeStore(pVal);
     if (!pVal) return E_POINTER;
     *pVal = nullptr;
     LogExt(L"CVelnorIEExt::get_Templates()");
@@ -103,7 +122,7 @@ HRESULT CVelnorIEExt::GetTemplatesForPage(const PageContext& page, BSTR* pVal) {
 }
 
 HRESULT CVelnorIEExt::PutTemplatesForPage(const PageContext& page, BSTR newVal) {
-    if (!IsolatesPage(page)) return put_Templates(newVal);
+    if (!IsolatesPage(page)) return WriteWholeStore(newVal);
     LogExt(L"CVelnorIEExt::set_Templates()");
     try {
         // Read, merge and write under the store's lock, so that no other writer comes between.

@@ -38,9 +38,17 @@ HRESULT CVelnorIEExt::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
 CVelnorIEExt::CVelnorIEExt() {
     LockModule();
     m_templateIsolation = ReadTemplateIsolationSetting();
-    if (m_templateIsolation) m_trustedPortals = ReadTrustedPortalsSetting();
+    if (m_templateIsolation) {
+        std::vector<std::wstring> refused;
+        m_trustedPortals = TrustedPortalOrigins(ReadTrustedPortalsSetting(), &refused);
+        for (const std::wstring& entry : refused)
+            LogExt(L"CVelnorIEExt::CVelnorIEExt() -> TrustedPortals: '%s' refused, a portal is an https origin only",
+                   entry.c_str());
+    }
     // The first object of the session creates and clears the store.
     m_templateStore = TemplateStore(TemplateStore::Mode::kCreateOrOpen);
+    if (m_templateStore.refusal())
+        LogExt(L"CVelnorIEExt::CVelnorIEExt() -> template store refused: %s", m_templateStore.refusal());
 }
 
 CVelnorIEExt::~CVelnorIEExt() {
@@ -234,60 +242,124 @@ STDMETHODIMP CVelnorIEExt::CBrowserEventSink::Invoke(DISPID id, REFIID, LCID, WO
     if (!params) return S_OK;
     VARIANTARG* args = params->rgvarg;
     const UINT count = params->cArgs;
-    // The handlers end their own failures: nothing is thrown back into the browser.
-    switch (id) {
-    case DISPID_BEFORENAVIGATE2: {
-        if (count != 7 || !args) break;
-        VARIANT_BOOL* cancel = nullptr;
-        if (V_VT(&args[0]) == (VT_BOOL | VT_BYREF)) cancel = V_BOOLREF(&args[0]);
-        m_owner->OnBeforeNavigate(DispatchArgument(args[6]), VariantArgument(args[5]),
-                                  VariantArgument(args[4]), VariantArgument(args[3]),
-                                  VariantArgument(args[2]), VariantArgument(args[1]), cancel);
-        break;
-    }
-    case DISPID_NAVIGATECOMPLETE2:
-        if (count != 2 || !args) break;
-        m_owner->OnNavigateComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
-        break;
-    case DISPID_DOCUMENTCOMPLETE:
-        if (count != 2 || !args) break;
-        m_owner->OnDocumentComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
-        break;
-    case DISPID_PROPERTYCHANGE: {
-        if (count != 1 || !args) break;
-        VARIANT* name = VariantArgument(args[0]);
-        if (V_VT(name) == VT_BSTR)
-            m_owner->OnPropertyChange(V_BSTR(name));
-        else if (V_VT(name) == (VT_BSTR | VT_BYREF))
-            m_owner->OnPropertyChange(*V_BSTRREF(name));
-        break;
-    }
-    default:
-        break;
+    // The handlers end their own failures; nothing they do is thrown back here.
+    {
+        switch (id) {
+        case DISPID_BEFORENAVIGATE2: {
+            if (count != 7 || !args) break;
+            VARIANT_BOOL* cancel = nullptr;
+            if (V_VT(&args[0]) == (VT_BOOL | VT_BYREF)) cancel = V_BOOLREF(&args[0]);
+            m_owner->OnBeforeNavigate(DispatchArgument(args[6]), VariantArgument(args[5]),
+                                      VariantArgument(args[4]), VariantArgument(args[3]),
+                                      VariantArgument(args[2]), VariantArgument(args[1]), cancel);
+            break;
+        }
+        case DISPID_NAVIGATECOMPLETE2:
+            if (count != 2 || !args) break;
+            m_owner->OnNavigateComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
+            break;
+        case DISPID_NAVIGATEERROR:
+            if (count != 5 || !args) break;
+            m_owner->OnNavigateError(DispatchArgument(args[4]));
+            break;
+        case DISPID_DOCUMENTCOMPLETE:
+            if (count != 2 || !args) break;
+            m_owner->OnDocumentComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
+            break;
+        case DISPID_PROPERTYCHANGE: {
+            if (count != 1 || !args) break;
+            VARIANT* name = VariantArgument(args[0]);
+            if (V_VT(name) == VT_BSTR)
+                m_owner->OnPropertyChange(V_BSTR(name));
+            else if (V_VT(name) == (VT_BSTR | VT_BYREF))
+                m_owner->OnPropertyChange(*V_BSTRREF(name));
+            break;
+        }
+        default:
+            break;
+        }
     }
     return S_OK;
 }
 
 // ---- the handlers of the browser's events ----
 
-void CVelnorIEExt::OnBeforeNavigate(IDispatch*, VARIANT* url, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
+bool CVelnorIEExt::IsTopLevel(IDispatch* frame) const {
+    if (!frame || !m_webBrowser) return false;
+    ComPtr<IUnknown> frameIdentity, browserIdentity;
+    if (FAILED(frame->QueryInterface(IID_IUnknown, frameIdentity.put_void())) ||
+        FAILED(m_webBrowser->QueryInterface(IID_IUnknown, browserIdentity.put_void())))
+        return false;
+    return frameIdentity.get() == browserIdentity.get();
+}
+
+void CVelnorIEExt::FrameNavigationEnded(IDispatch* frame) {
+    ComPtr<IUnknown> identity;
+    if (!frame || FAILED(frame->QueryInterface(IID_IUnknown, identity.put_void()))) return;
+    m_framesNavigating.erase(std::remove_if(m_framesNavigating.begin(), m_framesNavigating.end(),
+                                            [&](const ComPtr<IUnknown>& f) { return f.get() == identity.get(); }),
+                             m_framesNavigating.end());
+}
+
+void CVelnorIEExt::OnBeforeNavigate(IDispatch* frame, VARIANT* url, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
                                     VARIANT_BOOL*) noexcept {
     BSTR text = nullptr;
     if (url && V_VT(url) == VT_BSTR) text = V_BSTR(url);
     else if (url && V_VT(url) == (VT_BSTR | VT_BYREF)) text = *V_BSTRREF(url);
+    std::wstring address;
+    try {
+        address = TextOf(text);
+    } catch (...) {
+        address.clear();   // out of memory: traced as empty, and no challenge is answered
+    }
+    LogExt(L"CVelnorIEExt::OnBeforeNavigate(%s)", address.c_str());
+    if (!IsTopLevel(frame)) {
+        // A page starts frame navigations wherever it likes; a challenge during one may be the
+        // frame's, so it never selects credentials and none are answered until it ends.
+        try {
+            ComPtr<IUnknown> identity;
+            if (frame && SUCCEEDED(frame->QueryInterface(IID_IUnknown, identity.put_void()))) {
+                FrameNavigationEnded(frame);
+                m_framesNavigating.push_back(std::move(identity));
+            } else {
+                // A frame that cannot be told apart: count it as one that never ends (until
+                // the next top-level navigation completes).
+                m_framesNavigating.emplace_back();
+            }
+        } catch (...) {
+            ++m_topNavigationsPending;   // out of memory: make the state ambiguous, so nothing is answered
+        }
+        LogExt(L"CVelnorIEExt::OnBeforeNavigate() -> frame: selects no credentials");
+        return;
+    }
+    ++m_topNavigationsPending;
     // Emptied first: should the copy fail, a Basic challenge from the new site must not be
     // answered with the previous site's credentials.
     m_navigateUrl.clear();
     try {
-        m_navigateUrl = TextOf(text);
+        m_navigateUrl = address;
     } catch (...) {
-        return;   // out of memory: no URL, so no Basic challenge is answered
     }
-    LogExt(L"CVelnorIEExt::OnBeforeNavigate(%s)", m_navigateUrl.c_str());
 }
 
-void CVelnorIEExt::OnNavigateComplete(IDispatch*, VARIANT*) noexcept {
+void CVelnorIEExt::OnNavigateComplete(IDispatch* frame, VARIANT*) noexcept {
     LogExt(L"CVelnorIEExt::OnBeforeNavigate()");
+    if (IsTopLevel(frame)) {
+        // The browser shows the new document: navigations superseded by it have ended, and the
+        // frames of the document it replaced are gone.
+        m_topNavigationsPending = 0;
+        m_framesNavigating.clear();
+    } else {
+        FrameNavigationEnded(frame);
+    }
+}
+
+void CVelnorIEExt::OnNavigateError(IDispatch* frame) noexcept {
+    LogExt(L"CVelnorIEExt::OnNavigateError()");
+    if (IsTopLevel(frame))
+        m_topNavigationsPending = 0;
+    else
+        FrameNavigationEnded(frame);
 }
 
 void CVelnorIEExt::OnDocumentComplete(IDispatch*, VARIANT*) noexcept {

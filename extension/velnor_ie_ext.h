@@ -16,6 +16,7 @@
 #include "common/com_ptr.h"
 #include "extension/scriptable_dispatch.h"
 #include "templates/credentials.h"
+#include "templates/patterns.h"
 #include "templates/template_store.h"
 
 #include <windows.h>
@@ -79,6 +80,7 @@ public:
     void OnBeforeNavigate(IDispatch* frame, VARIANT* url, VARIANT* flags, VARIANT* targetFrameName,
                           VARIANT* postData, VARIANT* headers, VARIANT_BOOL* cancel) noexcept;
     void OnNavigateComplete(IDispatch* frame, VARIANT* url) noexcept;
+    void OnNavigateError(IDispatch* frame) noexcept;
     void OnDocumentComplete(IDispatch* frame, VARIANT* url) noexcept;
     void OnPropertyChange(BSTR name) noexcept;
 
@@ -102,6 +104,8 @@ public:
     HRESULT GetTemplatesForPage(const PageContext& page, BSTR* pVal);
     HRESULT PutTemplatesForPage(const PageContext& page, BSTR newVal);
     HRESULT PutAuthCredsForPage(const PageContext& page, BSTR newVal);
+    HRESULT PutDebugTimeForPage(const PageContext& page, LONG newVal);
+    HRESULT TestCallForPage(const PageContext& page);
     bool IsolatesPage(const PageContext& page) const;
 
     // For tests of this class: what the browser cannot see from outside.
@@ -112,6 +116,7 @@ public:
     const std::wstring& DocumentUrl() const { return m_documentUrl; }
     const std::wstring& DocumentTitle() const { return m_documentTitle; }
     const std::wstring& NavigateUrl() const { return m_navigateUrl; }
+    int TopNavigationsPending() const { return m_topNavigationsPending; }
     const std::wstring& AuthCreds() const { return m_authCreds; }
 
 private:
@@ -155,6 +160,19 @@ private:
     void EndDebugPeriod(HWND window, UINT_PTR timerId);
     void EndDebugPeriodEarly();
 
+    // Whether an event's frame object is the browser itself (the top-level page), by COM identity.
+    bool IsTopLevel(IDispatch* frame) const;
+    // A frame's navigation ended (completed or failed): it can no longer draw a challenge.
+    void FrameNavigationEnded(IDispatch* frame);
+    // Whether the whole store is this object's to read and write: isolation off, or (for a page's
+    // binding) a trusted portal's page. The object itself, reached without a page
+    // (new ActiveXObject, an HTA), is no page of the browser.
+    bool ReachesWholeStore() const { return !m_templateIsolation; }
+    HRESULT ReadWholeStore(BSTR* pVal);
+    HRESULT WriteWholeStore(BSTR newVal);
+    HRESULT WriteDebugTime(LONG newVal);
+    HRESULT StoreAuthCreds(BSTR newVal);
+
     ULONG m_refCount = 0;
     CBrowserEventSink m_eventSink{this};
 
@@ -168,7 +186,14 @@ private:
     TemplateStore m_templateStore;      // open for the object's life; mapped only for each operation
     std::wstring m_documentUrl;
     std::wstring m_documentTitle;
+    // Basic authentication's view of navigations. IAuthenticate carries no URL, so a challenge is
+    // answered only while it can belong to one top-level navigation alone: m_navigateUrl is the
+    // URL of the last top-level BeforeNavigate2, m_topNavigationsPending counts those begun since
+    // the last top-level NavigateComplete2 or NavigateError, and m_framesNavigating holds the
+    // frames (by COM identity) whose navigation has begun and not ended since then.
     std::wstring m_navigateUrl;
+    int m_topNavigationsPending = 0;
+    std::vector<ComPtr<IUnknown>> m_framesNavigating;
     std::wstring m_authCreds;
     std::vector<UINT_PTR> m_timerIds;   // page and debug timers registered in g_timerMap
     std::unique_ptr<PageMirror> m_pageMirror;   // XPath's reusable mirror; holds no page element between lookups
@@ -176,7 +201,7 @@ private:
     // Template isolation, as the settings were when the object was made (a browser window or tab
     // takes a changed setting when it is opened anew).
     bool m_templateIsolation = false;
-    std::vector<std::wstring> m_trustedPortals;
+    std::vector<UrlOrigin> m_trustedPortals;
     // Under isolation: the Basic records of the templates pages of this window read from the
     // store, so that they answer also after their template has been dropped (as handed-over
     // credentials do without isolation).

@@ -5,6 +5,7 @@
 #include "common/unique_owner.h"
 #include "storetool/commands.h"
 #include "storetool/tool_output.h"
+#include "logging/settings.h"
 #include "templates/catalog.h"
 #include "templates/credentials.h"
 #include "templates/patterns.h"
@@ -39,8 +40,9 @@ bool LoadChecked(const wchar_t* path, std::string& bytes) {
     return problems.empty();
 }
 
-void Warn(const wchar_t* path, const std::string& bytes) {
-    for (const std::string& warning : TemplateWarnings(bytes)) Err(Narrow(path) + ": warning: " + warning + "\n");
+void Warn(const wchar_t* path, const std::string& bytes, bool broadPatterns = true) {
+    for (const std::string& warning : TemplateWarnings(bytes, broadPatterns))
+        Err(Narrow(path) + ": warning: " + warning + "\n");
 }
 
 int CheckCatalogFile(const wchar_t* path) {
@@ -61,7 +63,12 @@ int Check(const wchar_t* path) {
     std::string bytes;
     if (ReadTextFile(path, bytes) && LooksLikeCatalog(bytes)) return CheckCatalogFile(path);
     if (!LoadChecked(path, bytes)) return 1;
-    Warn(path, bytes);
+    // Under isolation a template no page is given is a mistake, not a risk.
+    const bool isolation = ReadTemplateIsolationSetting();
+    const std::vector<std::string> broad = isolation ? BroadPatternMessages(bytes) : std::vector<std::string>();
+    for (const std::string& problem : broad) Err(Narrow(path) + ": " + problem + "\n");
+    Warn(path, bytes, !isolation);
+    if (!broad.empty()) return 1;
     Out(Narrow(path) + ": valid\n");
     return 0;
 }
@@ -170,6 +177,9 @@ int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
         } else {
             verdict = MaskedPatternMatches(ScriptString(t["title"]), title) ? "applies" : "does not apply (title)";
         }
+        const PatternReach reach = ReachOf(pattern);
+        if (reach == PatternReach::kManySites) verdict += "; \"*\" is not a glob: the pattern matches other sites too";
+        if (reach == PatternReach::kNever) verdict += "; the pattern can never match a page";
         Out("  " + std::to_string(i + 1) + " " + WideToUtf8(pattern) + ": " + verdict + "\n");
     }
 
@@ -184,7 +194,8 @@ int Match(const wchar_t* path, const std::wstring& url, const wchar_t* title) {
     const std::vector<CredentialRecord> records = StoredBasicRecords(*parsed);
     const CredentialRecord* answer = nullptr;
     for (const CredentialRecord& record : records) {
-        const bool matches = AuthPatternMatches(record.pattern, url);
+        // As the browser is answered: the pattern must also hold the navigation's whole origin.
+        const bool matches = BasicRecordAnswers(record.pattern, url);
         Out("  " + WideToUtf8(record.pattern) + " (user " + WideToUtf8(record.userName) + "): " +
             (matches ? "matches" : "does not match") + "\n");
         if (matches) answer = &record;
@@ -249,8 +260,10 @@ const std::vector<ToolCommand>& StoreCommands() {
          "Checks FILE (UTF-8 JSON) against the template format: JSON syntax (with line and column),\n"
          "required fields, find and action types with their fields, number fields, and the size\n"
          "limit of the store (524,285 UTF-16 units). Prints one message per problem.\n"
-         "Warns (without failing) about a url pattern whose part before its first \"*\" ends\n"
-         "inside the host name, which also matches other sites' pages.\n"
+         "A \"*\" in a url pattern is no glob: a pattern whose part before its first \"*\" does\n"
+         "not hold one whole site (https://host/) matches every site whose address starts with\n"
+         "that part. With TemplateIsolation on such a pattern is an error (no page is given it),\n"
+         "otherwise a warning. Warns about patterns that can never match a page.\n"
          "A FILE whose entries carry \"template\" (or any FILE given with --catalog) is checked as\n"
          "a sign-on catalog: its entries' fields, their templates as a launch gives them, and that\n"
          "it carries no password (values come from \"valueFrom\").\n"
@@ -283,8 +296,9 @@ const std::vector<ToolCommand>& StoreCommands() {
          "                         credentials would answer a navigation to URL\n",
          "usage: VelnorSSOStore match FILE URL [TITLE]\n\n"
          "Tells which templates of FILE apply to a page at URL (and with TITLE, when given) under\n"
-         "the pattern rule of the content script, and which HTTP Basic credentials of FILE would\n"
-         "answer the browser after a navigation to URL (the last matching record wins).\n"
+         "the pattern rule of the content script (and which patterns reach other sites too), and\n"
+         "which HTTP Basic credentials of FILE would answer the browser during a top-level\n"
+         "navigation to URL (the last matching record whose pattern holds URL's origin wins).\n"
          "Also tells which templates a page at URL reads with TemplateIsolation on.\n",
          RunMatch},
         {"hold",

@@ -1,7 +1,10 @@
 // Pattern and origin verdicts: which pages a template's url pattern reaches, which navigations
 // a credential record answers, which pages belong to a trusted portal, and which patterns reach
-// beyond the page's own origin.
+// beyond the page's own origin. Origins are read by the system's URL parser (CreateUri), the
+// same one the browser reads addresses with, never by hand.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -15,15 +18,54 @@ bool MaskedPatternMatches(const std::wstring& pattern, const std::wstring& text)
 // whole pattern must equal the whole URL under the locale's case-insensitive comparison.
 bool AuthPatternMatches(const std::wstring& pattern, const std::wstring& url);
 
-// Whether a url pattern can match no page outside the page's own origin: no "*", or a fixed part
-// that starts with the origin and the "/" after it. ("*" or "https://site*" also match other
-// sites.)
+// scheme://host:port as CreateUri reads it: scheme and host in lower case, the port written or
+// the scheme's default.
+struct UrlOrigin {
+    std::wstring scheme, host;
+    DWORD port = 0;
+    bool operator==(const UrlOrigin& other) const {
+        return scheme == other.scheme && host == other.host && port == other.port;
+    }
+};
+
+// False (origin unchanged) when CreateUri refuses the text or it names no host.
+bool ParseOrigin(const std::wstring& url, UrlOrigin& origin);
+
+// The origin a pattern's fixed part holds whole: the text before its first "*" starts with
+// "scheme://authority/" (the "/" that ends the authority included). False when it ends sooner
+// ("https://bank.example*", "http*", "*...") or the authority cannot be parsed.
+bool FixedPartOrigin(const std::wstring& pattern, UrlOrigin& origin);
+
+// Whether a url pattern can match no page outside the page's own origin: no "*" (it matches its
+// own text only), or a fixed part that holds the page's whole origin.
 bool ConfinedToOrigin(const std::wstring& pattern, const std::wstring& pageUrl);
 
-// Whether `url` belongs to one of the trusted portals: each a URL prefix, compared by scheme,
-// host and port exactly (letter case aside; default ports filled in), then by path prefix.
-bool IsTrustedPortal(const std::vector<std::wstring>& portals, const std::wstring& url);
+// What a page at `pageUrl` is given under template isolation: the pattern matches under the
+// content script's rule and is confined to the page's origin.
+bool IsolatedPatternReaches(const std::wstring& pattern, const std::wstring& pageUrl);
+
+// Whether a Basic record answers a top-level navigation to `url`: its pattern matches under the
+// Basic rule, and the pattern's fixed part (all but a last "*") holds the navigation's whole
+// origin, so that "*" or "https://bank*" never answer.
+bool BasicRecordAnswers(const std::wstring& pattern, const std::wstring& url);
+
+// The trusted portals of the setting: each an https origin ("https://sso.example/"), with no
+// path, query, fragment or user name. Entries that are not (an http:// portal, a path) are
+// left out and given in *refused, for the caller's log.
+std::vector<UrlOrigin> TrustedPortalOrigins(const std::vector<std::wstring>& setting,
+                                            std::vector<std::wstring>* refused = nullptr);
+
+// Whether `url` is a page of one of the trusted portals' origins.
+bool IsTrustedPortal(const std::vector<UrlOrigin>& portals, const std::wstring& url);
 
 // A url pattern whose text before its first "*" ends inside the host part
 // ("https://bank.example.com*" also matches "https://bank.example.com.evil.net/").
 bool PatternEndsInsideHost(const std::wstring& pattern);
+
+// How far a url pattern reaches, for the store tool and the checker.
+enum class PatternReach {
+    kOneOrigin,     // its fixed part holds one whole origin (or it has no "*")
+    kManySites,     // "*" is no glob here: every address that starts with the fixed part
+    kNever,         // can match no page: empty, a leading space, no scheme
+};
+PatternReach ReachOf(const std::wstring& pattern);

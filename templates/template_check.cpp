@@ -6,6 +6,7 @@
 #include "templates/template_text.h"
 
 #include <cmath>
+#include <utility>
 
 using nlohmann::json;
 
@@ -169,23 +170,57 @@ std::vector<std::string> CheckTemplateText(const std::string& utf8) {
     return problems;
 }
 
-std::vector<std::string> TemplateWarnings(const std::string& utf8) {
-    std::vector<std::string> warnings;
+namespace {
+
+// The url patterns of a text, as (position from 1, pattern); none for a text that is no array.
+std::vector<std::pair<size_t, std::string>> UrlPatterns(const std::string& utf8) {
+    std::vector<std::pair<size_t, std::string>> patterns;
     json templates;
     try {
         templates = ParseTemplateJson(utf8);
     } catch (const json::exception&) {
-        return warnings;
+        return patterns;
     }
-    if (!templates.is_array()) return warnings;
+    if (!templates.is_array()) return patterns;
     for (size_t i = 0; i < templates.size(); ++i) {
         const json& t = templates[i];
-        if (!t.is_object() || !t.contains("url") || !t["url"].is_string()) continue;
-        const std::string url = t["url"].get<std::string>();
-        if (!PatternEndsInsideHost(Utf8ToWide(url))) continue;
+        if (t.is_object() && t.contains("url") && t["url"].is_string()) patterns.emplace_back(i + 1, t["url"].get<std::string>());
+    }
+    return patterns;
+}
+
+std::string Named(size_t position, const std::string& url) {
+    return "template " + std::to_string(position) + " (" + url + "): ";
+}
+
+}  // namespace
+
+std::vector<std::string> BroadPatternMessages(const std::string& utf8) {
+    std::vector<std::string> messages;
+    for (const auto& [position, url] : UrlPatterns(utf8)) {
+        if (ReachOf(Utf8ToWide(url)) != PatternReach::kManySites) continue;
         const std::string fixed = url.substr(0, url.find('*'));
-        warnings.push_back("template " + std::to_string(i + 1) + " (" + url + "): the url pattern ends inside the host name, so it also " +
-                           "matches other sites such as " + fixed + ".other.example/; end the host with \"/\" (" + fixed + "/*)");
+        std::string text = Named(position, url) + "\"*\" is not a glob: this pattern matches every site" +
+                           (fixed.empty() ? std::string() : " whose address starts with \"" + fixed + "\"");
+        if (PatternEndsInsideHost(Utf8ToWide(url)))
+            text += ", such as " + fixed + ".other.example/; end the host with \"/\" (" + fixed + "/*)";
+        else
+            text += "; name one site whole, as in https://sso.example.com/login*";
+        messages.push_back(text + "; under template isolation no page is given it");
+    }
+    return messages;
+}
+
+std::vector<std::string> TemplateWarnings(const std::string& utf8, bool broadPatterns) {
+    std::vector<std::string> warnings;
+    if (broadPatterns) warnings = BroadPatternMessages(utf8);
+    for (const auto& [position, url] : UrlPatterns(utf8)) {
+        if (ReachOf(Utf8ToWide(url)) != PatternReach::kNever) continue;
+        const char* why = url.empty()                                        ? "it is empty"
+                          : (url[0] == ' ' || url[0] == '\t' || url[0] == '\r' || url[0] == '\n')
+                              ? "it starts with white space"
+                              : "it does not start with a scheme such as https://";
+        warnings.push_back(Named(position, url) + "this pattern can never match a page: " + why);
     }
     return warnings;
 }

@@ -9,10 +9,14 @@
 // template array that fits the store.
 std::vector<std::string> CheckTemplateText(const std::string& utf8);
 
-// Warnings that do not make the text invalid: url patterns whose fixed part ends inside the host
-// name, and so also match other sites ("https://bank.example.com*" matches
-// "https://bank.example.com.evil.net/").
-std::vector<std::string> TemplateWarnings(const std::string& utf8);
+// Url patterns that reach more than one site ("*" is no glob: "https://*.corp.example/*",
+// "http*", "https://bank.example.com*" all match other sites' pages), one message each. Under
+// template isolation the store tool reports them as errors, otherwise as warnings.
+std::vector<std::string> BroadPatternMessages(const std::string& utf8);
+
+// Warnings that do not make the text invalid: url patterns that can never match a page (empty,
+// a leading space, no scheme), and with `broadPatterns` the messages above.
+std::vector<std::string> TemplateWarnings(const std::string& utf8, bool broadPatterns = true);
 
 // The find types and action types the checker accepts, in the schema's order (the schema's
 // "find" and "action" enums, which the content script implements).

@@ -10,16 +10,45 @@ using nlohmann::json;
 
 namespace {
 
+// A page is given, and may write, only templates that can reach no page outside its origin: a
+// "*" in a pattern is no glob, so "https://*.corp.example/*" or "http*" would reach every site.
 bool MatchesPage(const StoredTemplate& entry, const std::wstring& pageUrl) {
-    return entry.hasUrl && MaskedPatternMatches(entry.url, pageUrl);
+    return entry.hasUrl && IsolatedPatternReaches(entry.url, pageUrl);
 }
 
 // A template as it is apart from the fields the content script keeps its run state in.
-json WithoutRunState(std::wstring_view text) {
-    json value = ParseTemplateJson(text);
-    if (value.is_object())
-        for (const char* field : {"ID", "maxRetries", "retryInterval", "startElement", "startAction"}) value.erase(field);
-    return value;
+json WithoutRunState(const json& value) {
+    json core = value;
+    if (core.is_object())
+        for (const char* field : {"ID", "maxRetries", "retryInterval", "startElement", "startAction"}) core.erase(field);
+    return core;
+}
+
+// A run-state number as the content script reads it: absent or null is its default.
+bool RunNumber(const json& value, const char* field, double fallback, double& number) {
+    if (!value.is_object() || !value.contains(field) || value[field].is_null()) {
+        number = fallback;
+        return true;
+    }
+    if (!value[field].is_number()) return false;
+    number = value[field].get<double>();
+    return true;
+}
+
+// Whether `written` is `given` with its run state moved only toward done: retries counted down
+// (never to "no limit", -1), or as many retries and the next step not moved back (a failed check
+// starts again at the first step, but only with one retry less). A page that could reset or
+// raise them would make its template run for ever; one given "no limit" runs for ever anyway.
+bool MovesTowardDone(const json& given, const json& written) {
+    double givenRetries, retries, givenElement, element, givenAction, action;
+    if (!RunNumber(given, "maxRetries", 0, givenRetries) || !RunNumber(written, "maxRetries", 0, retries) ||
+        !RunNumber(given, "startElement", 0, givenElement) || !RunNumber(written, "startElement", 0, element) ||
+        !RunNumber(given, "startAction", 0, givenAction) || !RunNumber(written, "startAction", 0, action))
+        return false;
+    if (givenRetries == -1) return retries == -1 || retries >= 0;
+    if (retries < 0 || retries > givenRetries) return false;
+    if (retries < givenRetries) return true;
+    return element > givenElement || (element == givenElement && action >= givenAction);
 }
 
 }  // namespace
@@ -52,20 +81,38 @@ bool MergePageWrite(const ParsedTemplates& stored, std::wstring_view storedText,
     try {
     const std::shared_ptr<const ParsedTemplates> writtenTemplates = ParseTemplates(written);
     if (!stored.valid || !writtenTemplates->valid) return false;
-    // A written template is kept when it is for this page and can reach no other site; one that
-    // could (a "*" pattern a page was given) is kept only as it was given, apart from its run
-    // state: a page can drop such a template, as running it does, but never change it.
-    std::vector<json> broadGiven;
-    for (const StoredTemplate& entry : stored.templates)
-        if (MatchesPage(entry, pageUrl) && !ConfinedToOrigin(entry.url, pageUrl))
-            broadGiven.push_back(WithoutRunState(storedText.substr(entry.start, entry.length)));
+    // What the page was given: each may come back once, its run state moved toward done.
+    struct Given {
+        json value, core;
+        bool returned = false;
+    };
+    std::vector<Given> given;
+    for (const StoredTemplate& entry : stored.templates) {
+        if (!MatchesPage(entry, pageUrl)) continue;
+        json value = ParseTemplateJson(storedText.substr(entry.start, entry.length));
+        json core = WithoutRunState(value);
+        given.push_back({std::move(value), std::move(core)});
+    }
     std::vector<std::wstring_view> kept;
+    size_t added = 0;   // code units of templates the page was not given
     for (const StoredTemplate& entry : writtenTemplates->templates) {
         const std::wstring_view text(written.data() + entry.start, entry.length);
         bool keep = MatchesPage(entry, pageUrl);
-        if (keep && !ConfinedToOrigin(entry.url, pageUrl)) {
-            const json value = WithoutRunState(text);
-            keep = std::find(broadGiven.begin(), broadGiven.end(), value) != broadGiven.end();
+        if (keep) {
+            const json value = ParseTemplateJson(text);
+            const json core = WithoutRunState(value);
+            auto same = [&](const Given& g) { return g.core == core; };
+            auto unreturned = std::find_if(given.begin(), given.end(), [&](const Given& g) { return !g.returned && same(g); });
+            if (unreturned != given.end()) {
+                keep = MovesTowardDone(unreturned->value, value);
+                unreturned->returned = true;
+            } else if (std::any_of(given.begin(), given.end(), same)) {
+                keep = false;   // a copy of one already written back
+            } else {
+                // The page's own new or changed template: within its share of the store.
+                keep = added + entry.length <= kPageWriteAllowance;
+                if (keep) added += entry.length;
+            }
         }
         if (keep)
             kept.push_back(text);

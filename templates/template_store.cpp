@@ -2,6 +2,11 @@
 
 #include "common/object_security.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+
 namespace {
 
 void* MapSection(HANDLE section) {
@@ -12,13 +17,46 @@ void* MapSection(HANDLE section) {
 // The store and its lock are made so that Protected Mode tabs (low integrity) and programs of
 // the same user (VelnorSSOStore hold, an agent preparing sign-ons) can all write them, whichever
 // made them first. A descriptor that cannot be built leaves the default security.
-HANDLE CreateSection() {
+// The owner this process gives the objects it makes: the token's default owner (the user, or the
+// Administrators for an elevated administrator; Wine uses a group of the user's).
+std::wstring DefaultOwnerSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+    unique_handle owned(token);
+    BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size)) return std::wstring();
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, &text)) return std::wstring();
+    unique_localmem ownedText(text);
+    return std::wstring(text);
+}
+
+// Whoever makes a named object first sets its security: another user of the same session (a
+// program started with runas) could make the store before us with a DACL that lets it read every
+// password. An object we did not make must belong to this user (or be owned as this process owns
+// what it makes), or to the system or the administrators, who can read this user's memory anyway.
+bool OwnedByUserOrSystem(HANDLE object) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return false;
+    unique_localmem ownedDescriptor(descriptor);
+    LPWSTR text = nullptr;
+    if (!owner || !ConvertSidToStringSidW(owner, &text)) return false;
+    unique_localmem ownedText(text);
+    const std::wstring sid(text);
+    return sid == CurrentUserSid() || sid == DefaultOwnerSid() || sid == L"S-1-5-18" || sid == L"S-1-5-32-544";
+}
+
+HANDLE CreateSection(bool& existed) {
     ObjectSecurity security;
     security.FromSddl(SessionObjectSddl());
     HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
                                         kTemplateStoreSize, kTemplateStoreName);
-    if (!section) return nullptr;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) return section;
+    existed = section && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!section || existed) return section;
     // A new section: start from all zeros (empty text, debug time 0).
     unique_mapview view(MapSection(section));
     if (view) ZeroMemory(view.get(), kTemplateStoreSize);
@@ -29,10 +67,12 @@ HANDLE OpenExistingSection() {
     return OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kTemplateStoreName);
 }
 
-HANDLE CreateLock() {
+HANDLE CreateLock(bool& existed) {
     ObjectSecurity security;
     security.FromSddl(SessionObjectSddl());
-    return CreateMutexW(security.attributes(), FALSE, kTemplateStoreLockName);
+    HANDLE lock = CreateMutexW(security.attributes(), FALSE, kTemplateStoreLockName);
+    existed = lock && GetLastError() == ERROR_ALREADY_EXISTS;
+    return lock;
 }
 
 }  // namespace
@@ -47,14 +87,28 @@ TemplateStoreLockScope::~TemplateStoreLockScope() {
     if (m_owned) ReleaseMutex(m_lock);
 }
 
-TemplateStore::TemplateStore(Mode mode) : m_lock(CreateLock()) {
+TemplateStore::TemplateStore(Mode mode) {
+    bool lockExisted = false;
+    m_lock.reset(CreateLock(lockExisted));
+    if (lockExisted && !OwnedByUserOrSystem(m_lock.get())) {
+        m_lock.reset();
+        m_refusal = L"its lock belongs to another user";
+        return;
+    }
     TemplateStoreLockScope lock(m_lock.get());
-    m_section.reset(mode == Mode::kExistingOnly ? OpenExistingSection() : CreateSection());
+    bool existed = true;
+    m_section.reset(mode == Mode::kExistingOnly ? OpenExistingSection() : CreateSection(existed));
+    if (m_section && existed && !OwnedByUserOrSystem(m_section.get())) {
+        m_section.reset();
+        m_lock.reset();
+        m_refusal = L"the section belongs to another user";
+    }
 }
 
 void TemplateStore::reset() {
     m_section.reset();
     m_lock.reset();
+    m_refusal = nullptr;
 }
 
 bool TemplateStore::Exists() {

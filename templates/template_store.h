@@ -52,12 +52,16 @@ public:
     // Closed: every view of it is empty.
     TemplateStore() = default;
     // Opens the lock, then the section under it, so that a concurrent first writer is never
-    // wiped by the clearing of a new section. Check is_open().
+    // wiped by the clearing of a new section. A lock or section made before by another user of
+    // the session is refused (see refusal()). Check is_open().
     explicit TemplateStore(Mode mode);
     TemplateStore(TemplateStore&&) = default;
     TemplateStore& operator=(TemplateStore&&) = default;
 
     bool is_open() const { return static_cast<bool>(m_section); }
+    // Why an existing section or lock was refused (another user owns it), for the caller's log;
+    // null when nothing was refused.
+    const wchar_t* refusal() const { return m_refusal; }
     void reset();
 
     // Whether some process of the session holds the section now.
@@ -104,4 +108,5 @@ public:
 private:
     unique_handle m_lock;
     unique_handle m_section;
+    const wchar_t* m_refusal = nullptr;
 };

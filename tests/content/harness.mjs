@@ -60,8 +60,8 @@ export async function launchBrowser() {
 
 // The template store of one test: what every page reads, what pages wrote back.
 // With `isolation`, a page reads and writes the store as the extension object lets it under
-// TemplateIsolation: only the templates whose url matches the page (the C++ suite proves the
-// real object does the same, byte for byte).
+// TemplateIsolation: only the templates whose url matches the page and whose fixed part holds
+// the page's whole origin (the C++ suite proves the real object does the same, byte for byte).
 export class Store {
   constructor(templates = "", debugTime = 0, { isolation = false } = {}) {
     this.templates = typeof templates === "string" ? templates : JSON.stringify(templates);
@@ -73,7 +73,7 @@ export class Store {
   // What a page at `url` reads.
   readBy(url) {
     if (!this.isolation || !this.templates) return this.templates;
-    return JSON.stringify(this.parsed.filter((t) => forPage(t, url)));
+    return JSON.stringify(this.parsed.filter((t) => ownTemplate(t, url)));
   }
   // A page at `url` writes `text`.
   writeBy(url, text) {
@@ -82,13 +82,11 @@ export class Store {
       return;
     }
     const stored = this.parsed;
-    const given = stored.filter((t) => forPage(t, url) && !confined(String(t.url), url)).map(withoutRunState);
-    const kept = JSON.parse(text).filter((t) => forPage(t, url) &&
-      (confined(String(t.url), url) || given.includes(withoutRunState(t))));
+    const kept = JSON.parse(text).filter((t) => ownTemplate(t, url));
     const merged = [];
     let placed = false;
     for (const t of stored) {
-      if (!forPage(t, url)) merged.push(t);
+      if (!ownTemplate(t, url)) merged.push(t);
       else if (!placed) merged.push(...kept), placed = true;
     }
     if (!placed) merged.push(...kept);
@@ -111,10 +109,7 @@ function confined(pattern, url) {
   const origin = new URL(url).origin + "/";
   return star >= origin.length && pattern.startsWith(origin);
 }
-function withoutRunState(t) {
-  const { ID, maxRetries, retryInterval, startElement, startAction, ...rest } = t;
-  return JSON.stringify(rest);
-}
+const ownTemplate = (t, url) => forPage(t, url) && confined(String(t.url), url);
 
 function installDouble(state) {
   let templates = state.templates;

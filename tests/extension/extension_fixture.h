@@ -62,6 +62,20 @@ inline HRESULT PutTemplates(const ComPtr<IVelnorIEExt>& object, const std::wstri
     return object->put_Templates(value.get());
 }
 
+// The store as a program of the session reaches it (as the store tool does), not through any
+// extension object: under template isolation the object without a page reads and writes nothing.
+inline std::wstring StoreText() {
+    const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+    const TemplateStore::View view = store.Access();
+    return view ? view.ReadText() : std::wstring();
+}
+
+inline bool SetStoreText(const std::wstring& text) {
+    const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+    TemplateStore::View view = store.Access();
+    return view && view.WriteText(text.c_str());
+}
+
 inline LONG DebugTime(const ComPtr<IVelnorIEExt>& object) {
     LONG value = -1;
     EXPECT_EQ(S_OK, object->get_DebugTime(&value));

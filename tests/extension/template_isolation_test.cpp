@@ -54,7 +54,7 @@ protected:
         VariantClear(&value);
         return hr;
     }
-    std::wstring Stored() { return Templates(object); }
+    std::wstring Stored() { return StoreText(); }
 
     // The user name IAuthenticate gives for a navigation, or "(none)".
     std::wstring AnswerFor(const std::wstring& url) {
@@ -67,6 +67,7 @@ protected:
         const std::wstring answer = user ? user : L"(none)";
         CoTaskMemFree(user);
         CoTaskMemFree(password);
+        EXPECT_EQ(S_OK, browser.FireNavigateComplete2(url));   // the navigation ends
         return answer;
     }
 
@@ -80,7 +81,7 @@ TEST_F(IsolationTest, APageReadsItsOwnTemplatesAndItsWriteBackLeavesEveryOtherAs
     IDispatch* page = Open(L"http://site/login?next=1");
     ASSERT_TRUE(page);
     const std::wstring store = L"[" + kBank + L", " + kSite + L",\n " + kNoUrl + L"," + kMail + L"]";
-    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    ASSERT_TRUE(SetStoreText(store));
     EXPECT_EQ(L"[" + kSite + L"]", Read(page));
 
     // The content script ran the template and writes back what it holds: nothing.
@@ -88,7 +89,7 @@ TEST_F(IsolationTest, APageReadsItsOwnTemplatesAndItsWriteBackLeavesEveryOtherAs
     EXPECT_EQ(L"[" + kBank + L"," + kNoUrl + L"," + kMail + L"]", Stored()) << "byte for byte";
 
     // Run state written back takes the place of the page's template.
-    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    ASSERT_TRUE(SetStoreText(store));
     const std::wstring run = L"{\"url\":\"http://site/login*\",\"elements\":[],\"ID\":1,\"maxRetries\":2}";
     ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + run + L"]"));
     EXPECT_EQ(L"[" + kBank + L"," + run + L"," + kNoUrl + L"," + kMail + L"]", Stored());
@@ -97,8 +98,8 @@ TEST_F(IsolationTest, APageReadsItsOwnTemplatesAndItsWriteBackLeavesEveryOtherAs
 TEST_F(IsolationTest, APageCannotPlantOrChangeTemplatesThatReachOtherSites) {
     IDispatch* page = Open(L"http://site/login");
     const std::wstring store = L"[" + kBank + L"," + kEverySite + L"]";
-    ASSERT_EQ(S_OK, PutTemplates(object, store));
-    EXPECT_EQ(L"[" + kEverySite + L"]", Read(page)) << "a template for every site is this page's too";
+    ASSERT_TRUE(SetStoreText(store));
+    EXPECT_EQ(L"[]", Read(page)) << "a template for every site is no page's under isolation";
 
     const std::wstring attempts[] = {
         L"{\"url\":\"https://bank.example/*\",\"elements\":[]}",                 // another site's
@@ -109,19 +110,13 @@ TEST_F(IsolationTest, APageCannotPlantOrChangeTemplatesThatReachOtherSites) {
     std::wstring written;
     for (const std::wstring& attempt : attempts) written += (written.empty() ? L"" : L",") + attempt;
     ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + written + L"]"));
-    EXPECT_EQ(L"[" + kBank + L"," + attempts[3] + L"]", Stored())
-        << "only the page's own template is written; the changed template for every site is dropped, as running it does";
-
-    // Given back as it was given, with its run state, a template for every site stays.
-    ASSERT_EQ(S_OK, PutTemplates(object, store));
-    const std::wstring ran = L"{\"url\":\"*\",\"elements\":[],\"maxRetries\":-1,\"ID\":2,\"retryInterval\":1}";
-    ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + ran + L"]"));
-    EXPECT_EQ(L"[" + kBank + L"," + ran + L"]", Stored());
+    EXPECT_EQ(L"[" + kBank + L"," + kEverySite + L"," + attempts[3] + L"]", Stored())
+        << "only the page's own template is written; the template for every site stays as it stands";
 }
 
 TEST_F(IsolationTest, BasicAuthenticationAnswersFromTheStoreNotFromWhatAPageHandsOver) {
     IDispatch* page = Open(L"http://site/login");
-    ASSERT_EQ(S_OK, PutTemplates(object, L"[" + kSite + L"," + kBank + L"]"));
+    ASSERT_TRUE(SetStoreText(L"[" + kSite + L"," + kBank + L"]"));
     ASSERT_EQ(S_OK, Write(page, L"AuthCreds", L"https://bank.example/*\rmallory\rstolen"));
     EXPECT_EQ(L"teller", AnswerFor(L"https://bank.example/statement")) << "the bank's template is not this page's";
     EXPECT_EQ(L"(none)", AnswerFor(L"https://elsewhere.example/"));
@@ -129,7 +124,7 @@ TEST_F(IsolationTest, BasicAuthenticationAnswersFromTheStoreNotFromWhatAPageHand
 
 TEST_F(IsolationTest, BasicCredentialsAPageReadOutliveTheirDroppedTemplate) {
     IDispatch* page = Open(L"https://bank.example/start");
-    ASSERT_EQ(S_OK, PutTemplates(object, L"[" + kBank + L"]"));
+    ASSERT_TRUE(SetStoreText(L"[" + kBank + L"]"));
     EXPECT_EQ(L"[" + kBank + L"]", Read(page));
     ASSERT_EQ(S_OK, Write(page, L"Templates", L"[]"));   // run and dropped
     EXPECT_EQ(L"[]", Stored());
@@ -139,22 +134,22 @@ TEST_F(IsolationTest, BasicCredentialsAPageReadOutliveTheirDroppedTemplate) {
 TEST_F(IsolationTest, TextThatIsNoTemplateArrayGivesAPageNothingAndCannotBeChangedByIt) {
     IDispatch* page = Open(L"http://site/login");
     for (const std::wstring& text : {std::wstring(L"[{\"url\":\"http://site/*\",}]"), std::wstring(L"{\"url\":\"x\"}")}) {
-        ASSERT_EQ(S_OK, PutTemplates(object, text));
+        ASSERT_TRUE(SetStoreText(text));
         EXPECT_EQ(L"[]", Read(page));
         // Script sees the refusal as an exception (DispInvoke's DISP_E_EXCEPTION).
         EXPECT_TRUE(FAILED(Write(page, L"Templates", L"[" + kSite + L"]")));
         EXPECT_EQ(text, Stored());
     }
-    ASSERT_EQ(S_OK, PutTemplates(object, L"[" + kMail + L"]"));
+    ASSERT_TRUE(SetStoreText(L"[" + kMail + L"]"));
     EXPECT_TRUE(FAILED(Write(page, L"Templates", L"not JSON")));
     EXPECT_EQ(L"[" + kMail + L"]", Stored());
 }
 
 TEST_F(IsolationTest, TrustedPortalsAndIsolationOffKeepTheWholeStore) {
-    testenv::SetSettingMultiString(L"TrustedPortals", {L"https://portal.example/sso/", L""});
+    testenv::SetSettingMultiString(L"TrustedPortals", {L"https://portal.example/", L""});
     IDispatch* portal = Open(L"https://PORTAL.example:443/sso/start");
     const std::wstring store = L"[" + kSite + L"," + kBank + L"]";
-    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    ASSERT_TRUE(SetStoreText(store));
     EXPECT_EQ(store, Read(portal));
     ASSERT_EQ(S_OK, Write(portal, L"Templates", L"[" + kMail + L"]"));
     EXPECT_EQ(L"[" + kMail + L"]", Stored());
@@ -162,7 +157,7 @@ TEST_F(IsolationTest, TrustedPortalsAndIsolationOffKeepTheWholeStore) {
 
     testenv::SetSettingDword(L"TemplateIsolation", 0);
     IDispatch* page = Open(L"http://site/login");
-    ASSERT_EQ(S_OK, PutTemplates(object, store));
+    ASSERT_TRUE(SetStoreText(store));
     EXPECT_EQ(store, Read(page));
     ASSERT_EQ(S_OK, Write(page, L"AuthCreds", L"https://bank.example/*\rmallory\rpw"));
     EXPECT_EQ(L"mallory", AnswerFor(L"https://bank.example/")) << "handed-over credentials, as without isolation";

@@ -189,6 +189,7 @@ public:
     bool offerServiceProvider = true;
     HRESULT profferResult = S_OK;           // a failing proffer still scribbles over the cookie
     FakeDocument* document = nullptr;       // what get_Document gives (null: none)
+    SHANDLE_PTR window = 0x4242;            // what get_HWND gives: the owner of the browser's own prompts
     std::map<std::wstring, Value> properties;
 
     // What the extension did, in order ("Advise", "Unadvise 7", "ProfferService",
@@ -204,7 +205,8 @@ public:
     // in reverse order, URLs as VT_VARIANT | VT_BYREF.
     HRESULT Fire(DISPID id, std::vector<Value> arguments);
     HRESULT FireBeforeNavigate2(const std::wstring& url, IDispatch* frame = nullptr);
-    HRESULT FireNavigateComplete2(const std::wstring& url);
+    HRESULT FireNavigateComplete2(const std::wstring& url, IDispatch* frame = nullptr);
+    HRESULT FireNavigateError(const std::wstring& url, IDispatch* frame = nullptr);
     HRESULT FireDocumentComplete(const std::wstring& url, IDispatch* frame = nullptr);
     HRESULT FirePropertyChange(const std::wstring& name);
 

@@ -105,6 +105,13 @@ HRESULT STDMETHODCALLTYPE Browser_GetProperty(IWebBrowser2* self, BSTR name, VAR
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE Browser_get_HWND(IWebBrowser2* self, SHANDLE_PTR* window) {
+    Object* object = FromBrowser(self);
+    if (!object->state) return E_FAIL;
+    *window = object->state->window;
+    return S_OK;
+}
+
 const IWebBrowser2Vtbl g_browserVtbl = [] {
     IWebBrowser2Vtbl v = MakeVtable<IWebBrowser2Vtbl>();
     RegisterVtable(&g_browserVtbl, "IWebBrowser2");
@@ -126,6 +133,7 @@ const IWebBrowser2Vtbl g_browserVtbl = [] {
     v.get_ReadyState = Browser_get_ReadyState;
     v.PutProperty = Browser_PutProperty;
     v.GetProperty = Browser_GetProperty;
+    v.get_HWND = Browser_get_HWND;
     return v;
 }();
 
@@ -319,9 +327,22 @@ HRESULT FakeBrowser::FireBeforeNavigate2(const std::wstring& url, IDispatch* fra
                                          Value(cancelArgument)});
 }
 
-HRESULT FakeBrowser::FireNavigateComplete2(const std::wstring& url) {
+HRESULT FakeBrowser::FireNavigateComplete2(const std::wstring& url, IDispatch* frame) {
     Value urlValue(url);
-    return Fire(DISPID_NAVIGATECOMPLETE2, {Value(reinterpret_cast<IDispatch*>(&m_object->browser)), ByRef(urlValue.get())});
+    IDispatch* frameObject = frame ? frame : reinterpret_cast<IDispatch*>(&m_object->browser);
+    return Fire(DISPID_NAVIGATECOMPLETE2, {Value(frameObject), ByRef(urlValue.get())});
+}
+
+HRESULT FakeBrowser::FireNavigateError(const std::wstring& url, IDispatch* frame) {
+    Value urlValue(url), target(L""), status(401L);
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT cancelArgument;
+    VariantInit(&cancelArgument);
+    V_VT(&cancelArgument) = VT_BOOL | VT_BYREF;
+    V_BOOLREF(&cancelArgument) = &cancel;
+    IDispatch* frameObject = frame ? frame : reinterpret_cast<IDispatch*>(&m_object->browser);
+    return Fire(DISPID_NAVIGATEERROR, {Value(frameObject), ByRef(urlValue.get()), ByRef(target.get()),
+                                       ByRef(status.get()), Value(cancelArgument)});
 }
 
 HRESULT FakeBrowser::FireDocumentComplete(const std::wstring& url, IDispatch* frame) {

@@ -128,10 +128,52 @@ TEST(StoreToolTest, CheckNamesEachProblem) {
                                                              " {\"url\": \"https://bank.example.com/*\", \"elements\": []}]");
     const ProgramResult warned = Tool(L"check " + Quoted(loose));
     EXPECT_EQ(0, warned.exitCode);
-    EXPECT_EQ(testenv::Narrow(loose) + ": warning: template 1 (https://bank.example.com*): the url pattern ends inside the "
-              "host name, so it also matches other sites such as https://bank.example.com.other.example/; end the host "
-              "with \"/\" (https://bank.example.com/*)\n" + testenv::Narrow(loose) + ": valid\n",
+    EXPECT_EQ(testenv::Narrow(loose) + ": warning: template 1 (https://bank.example.com*): \"*\" is not a glob: this pattern "
+              "matches every site whose address starts with \"https://bank.example.com\", such as "
+              "https://bank.example.com.other.example/; end the host with \"/\" (https://bank.example.com/*); under "
+              "template isolation no page is given it\n" + testenv::Narrow(loose) + ": valid\n",
               warned.output);
+}
+
+// Patterns that cross hosts: errors with isolation on (no page is given them), warnings without
+// it; patterns that can never match a page are warned about either way.
+TEST(StoreToolTest, CheckReportsPatternsThatCrossHostsAsErrorsUnderIsolation) {
+    const char* broad[] = {"*.corp.example/login*", "https://*.corp.example/*", "http*", "*bank.example/login",
+                           "https://bank.example*"};
+    std::string text = "[";
+    for (const char* pattern : broad) text += std::string("{\"url\": \"") + pattern + "\", \"elements\": []}, ";
+    text += "{\"url\": \"\", \"elements\": []}, {\"url\": \" https://site/*\", \"elements\": []}, "
+            "{\"url\": \"site/login*\", \"elements\": []}, {\"url\": \"https://site/*\", \"elements\": []}]";
+    const std::wstring file = WriteTemplates("broad.json", text);
+    const std::string prefix = testenv::Narrow(file) + ": ";
+    for (const bool isolation : {false, true}) {
+        testenv::SetSettingDword(L"TemplateIsolation", isolation ? 1 : 0);
+        const ProgramResult result = Tool(L"check " + Quoted(file));
+        EXPECT_EQ(isolation ? 1 : 0, result.exitCode);
+        for (size_t i = 0; i < 5; ++i) {
+            const std::string line = prefix + (isolation ? "" : "warning: ") + "template " + std::to_string(i + 1) + " (" +
+                                     broad[i] + "): \"*\" is not a glob: this pattern matches every site";
+            EXPECT_NE(std::string::npos, result.output.find(line)) << line << "\n" << result.output;
+        }
+        EXPECT_NE(std::string::npos, result.output.find(prefix + "warning: template 6 (): this pattern can never match a "
+                                                                  "page: it is empty\n"));
+        EXPECT_NE(std::string::npos, result.output.find(prefix + "warning: template 7 ( https://site/*): this pattern can "
+                                                                  "never match a page: it starts with white space\n"));
+        EXPECT_NE(std::string::npos, result.output.find(prefix + "warning: template 8 (site/login*): this pattern can never "
+                                                                  "match a page: it does not start with a scheme"));
+        EXPECT_EQ(std::string::npos, result.output.find("template 9")) << "a pattern of one whole site is sound";
+        EXPECT_EQ(isolation, result.output.find(prefix + "valid\n") == std::string::npos);
+
+        // match shows the same verdict, and what a page of another site reads: nothing.
+        const ProgramResult match = Tool(L"match " + Quoted(file) + L" https://evil.test/login");
+        EXPECT_NE(std::string::npos, match.output.find("  3 http*: applies; \"*\" is not a glob: the pattern matches other "
+                                                       "sites too\n"))
+            << match.output;
+        EXPECT_NE(std::string::npos, match.output.find("under template isolation a page at https://evil.test/login reads "
+                                                       "no template\n"))
+            << match.output;
+    }
+    testenv::DeleteSetting(L"TemplateIsolation");
 }
 
 TEST(StoreToolMatchTest, MatchTellsWhatAppliesAndWhoAnswersAsTheBrowserWould) {

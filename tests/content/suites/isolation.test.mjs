@@ -23,8 +23,9 @@ test("a page signs on with isolation as without it, and other sites' templates s
     await waitFor(() => store.templateWrites >= 1);
     const left = store.parsed;
     assert.equal(left.length, 2, "the sign-on template is dropped");
-    assert.equal(left[1].url, "*", "the template for every site stays, with its run state");
+    assert.equal(left[1].url, "*", "the template for every site stays");
     if (isolation) {
+      assert.deepEqual(left[1], everySite, "untouched: under isolation no page is given it");
       assert.deepEqual(left[0], bank, "the bank's template is untouched: the page never saw it");
       assert.ok(!page.traces.some((line) => line.includes("bank.example")), "nor traced it");
     } else {
