@@ -77,6 +77,8 @@ if diff -u "$work/rundll32-rows.txt" "$work/msi-rows.txt" >"$work/rows.diff"; th
 else
   bad "the package's rows differ from the rundll32 installation's:"; sed 's/^/        /' "$work/rows.diff"
 fi
+expect "the AppContainer category under the class key, in each build's view" \
+  "$(grep -c 'CLSID\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}$' "$work/msi-rows.txt")" "$builds"
 for program in package_check32 package_check; do
   [ $program = package_check32 ] && ! runs_32bit "a 32-bit program creates the class through COM" && continue
   out=$(wine "C:\\$program.exe" create-class | tr -d '\r')
