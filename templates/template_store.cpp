@@ -1,6 +1,7 @@
 #include "templates/template_store.h"
 
 #include "common/object_security.h"
+#include "templates/store_place.h"
 
 namespace {
 
@@ -12,11 +13,17 @@ void* MapSection(HANDLE section) {
 // The store and its lock are made so that Protected Mode tabs (low integrity) and programs of
 // the same user (VelnorSSOStore hold, an agent preparing sign-ons) can all write them, whichever
 // made them first. A descriptor that cannot be built leaves the default security.
-HANDLE CreateSection() {
+// Computed once per process: where the process runs does not change.
+const StorePlace& Place() {
+    static const StorePlace place = TemplateStorePlace(CurrentStorePlaceInputs());
+    return place;
+}
+
+HANDLE CreateSection(const std::wstring& name) {
     ObjectSecurity security;
-    security.FromSddl(SessionObjectSddl());
+    security.FromSddl(Place().sectionSddl);
     HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
-                                        kTemplateStoreSize, kTemplateStoreName);
+                                        kTemplateStoreSize, name.c_str());
     if (!section) return nullptr;
     if (GetLastError() == ERROR_ALREADY_EXISTS) return section;
     // A new section: start from all zeros (empty text, debug time 0).
@@ -26,13 +33,19 @@ HANDLE CreateSection() {
 }
 
 HANDLE OpenExistingSection() {
-    return OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kTemplateStoreName);
+    return OpenFileMappingW(Place().sectionAccess, FALSE, Place().sectionName.c_str());
 }
 
-HANDLE CreateLock() {
+HANDLE CreateLock(const std::wstring& name) {
     ObjectSecurity security;
-    security.FromSddl(SessionObjectSddl());
-    return CreateMutexW(security.attributes(), FALSE, kTemplateStoreLockName);
+    security.FromSddl(Place().lockSddl);
+    return CreateMutexExW(security.attributes(), name.c_str(), 0, Place().lockAccess);
+}
+
+// The session's lock; inside an AppContainer only opened, never created there.
+HANDLE SessionLock() {
+    if (Place().createsSessionObjects) return CreateLock(Place().lockName);
+    return OpenMutexW(Place().lockAccess, FALSE, Place().lockName.c_str());
 }
 
 }  // namespace
@@ -47,9 +60,18 @@ TemplateStoreLockScope::~TemplateStoreLockScope() {
     if (m_owned) ReleaseMutex(m_lock);
 }
 
-TemplateStore::TemplateStore(Mode mode) : m_lock(CreateLock()) {
+TemplateStore::TemplateStore(Mode mode) : m_lock(SessionLock()) {
+    {
+        TemplateStoreLockScope lock(m_lock.get());
+        const bool create = mode == Mode::kCreateOrOpen && Place().createsSessionObjects;
+        m_section.reset(create ? CreateSection(Place().sectionName) : OpenExistingSection());
+    }
+    if (m_section || mode == Mode::kExistingOnly || Place().fallbackSectionName.empty()) return;
+    // An AppContainer tab whose session has no store (or whose container the store does not
+    // grant): the container's own store, shared by its tabs.
+    m_lock.reset(CreateLock(Place().fallbackLockName));
     TemplateStoreLockScope lock(m_lock.get());
-    m_section.reset(mode == Mode::kExistingOnly ? OpenExistingSection() : CreateSection());
+    m_section.reset(CreateSection(Place().fallbackSectionName));
 }
 
 void TemplateStore::reset() {
