@@ -10,14 +10,16 @@ void* MapSection(HANDLE section) {
     return MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, kTemplateStoreSize);
 }
 
-// The store and its lock are made so that Protected Mode tabs (low integrity) and programs of
-// the same user (VelnorSSOStore hold, an agent preparing sign-ons) can all write them, whichever
-// made them first. A descriptor that cannot be built leaves the default security.
 // Computed once per process: where the process runs does not change.
 const StorePlace& Place() {
     static const StorePlace place = TemplateStorePlace(CurrentStorePlaceInputs());
     return place;
 }
+
+// The store and its lock are made so that Protected Mode tabs (low integrity), Enhanced
+// Protected Mode tabs (IE's AppContainer) and programs of the same user (VelnorSSOStore hold, an
+// agent preparing sign-ons) can all write them, whichever made them first. A descriptor that
+// cannot be built leaves the default security.
 
 HANDLE CreateSection(const std::wstring& name) {
     ObjectSecurity security;
