@@ -1,6 +1,7 @@
 #include "logging/log_writer.h"
 
 #include "common/object_security.h"
+#include "common/process_context.h"
 #include "common/unique_owner.h"
 #include "common/wide_format.h"
 #include "logging/settings.h"
@@ -9,7 +10,6 @@
 
 namespace {
 
-const wchar_t kMutexName[] = L"Global\\Velnor#MWriteLog";
 const wchar_t kLogFileName[] = L"log.txt";
 
 // Process-wide state, filled in on first use and kept until the process ends. The SRW lock
@@ -77,6 +77,12 @@ unique_file OpenLogFile(const std::wstring& path) {
         if (file || GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() - start > kRetryMs) return file;
         Sleep(attempt < 5 ? 0 : 1);
     }
+}
+
+// Every missing folder of an absolute path ending in a backslash; failures show at the open.
+void CreateFolderPath(const std::wstring& folder) {
+    for (size_t slash = folder.find(L'\\', 3); slash != std::wstring::npos; slash = folder.find(L'\\', slash + 1))
+        CreateDirectoryW(folder.substr(0, slash).c_str(), nullptr);
 }
 
 void LogWithLevel(int threshold, const wchar_t* moduleName, const wchar_t* format, va_list args) {
@@ -148,13 +154,17 @@ void WriteLog(const char* bytes, DWORD count) {
             // While InstallPath is empty it is asked for again on every call.
             std::wstring logFolder = GetLogFolder();
             if (logFolder.empty()) return;
+            // Nobody but the tabs themselves can make the folder in a container's own space.
+            if (CurrentProcessContext().appContainer) CreateFolderPath(logFolder);
             state.folder = new std::wstring(logFolder);
             state.path = new std::wstring(JoinPath(logFolder, kLogFileName));
         }
         // Only the rights the DACL gives everyone are asked for, so that a mutex another user
         // made opens too.
         if (!state.mutex)
-            state.mutex = CreateMutexExW(state.security.attributes(), kMutexName, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+            state.mutex = CreateMutexExW(state.security.attributes(),
+                                         LogMutexName(CurrentProcessContext().appContainer).c_str(), 0,
+                                         SYNCHRONIZE | MUTEX_MODIFY_STATE);
         path = *state.path;
         folder = *state.folder;
         mutex = state.mutex;

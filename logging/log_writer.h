@@ -1,6 +1,9 @@
 // The shared, rotating trace log: "log.txt" in InstallPath + "\logs\", appended to by every
 // process that loads the DLL, serialised by the global mutex "Global\Velnor#MWriteLog".
-// Logging never fails its caller: a line that cannot be written is dropped.
+// Logging never fails its caller: a line that cannot be written is dropped. A process in an
+// AppContainer (an Enhanced Protected Mode tab) can write neither that folder nor that mutex's
+// namespace: its tabs share a log of their own under the folder protected tabs may write, with
+// the mutex of the same name in the container's namespace (settings.h, object_security.h).
 #pragma once
 
 #include <windows.h>

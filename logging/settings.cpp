@@ -1,6 +1,10 @@
 #include "logging/settings.h"
 
+#include "common/process_context.h"
 #include "common/unique_owner.h"
+
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <climits>
 
@@ -42,9 +46,13 @@ int ParseDecimal(const std::wstring& text) {
 bool RegQueryKeyValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName,
                       DWORD* type, DWORD* size, BYTE** data) {
     unique_hkey key;
-    if (RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_READ, nullptr, key.put(), nullptr) !=
-        ERROR_SUCCESS)
-        return false;
+    // In an AppContainer the key is only opened: nothing there may create keys, and what the
+    // product reads lies under HKEY_LOCAL_MACHINE, which containers may read.
+    const LSTATUS opened =
+        CurrentProcessContext().appContainer
+            ? RegOpenKeyExW(root, subKey, 0, KEY_READ, key.put())
+            : RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_READ, nullptr, key.put(), nullptr);
+    if (opened != ERROR_SUCCESS) return false;
     DWORD valueType = 0;
     DWORD valueSize = 0;
     if (RegQueryValueExW(key.get(), valueName, nullptr, &valueType, nullptr, &valueSize) !=
@@ -112,8 +120,37 @@ std::wstring GetInstallPath() {
 }
 
 std::wstring GetLogFolder() {
+    if (CurrentProcessContext().appContainer) return ProtectedTabLogFolder(WriteableFolderForProtectedTabs());
     std::wstring folder = GetInstallPath();
     if (!folder.empty()) folder += L"\\logs\\";
+    return folder;
+}
+
+std::wstring ProtectedTabLogFolder(const std::wstring& writeableFolder) {
+    if (writeableFolder.empty()) return std::wstring();
+    std::wstring folder = writeableFolder;
+    if (folder.back() != L'\\') folder += L'\\';
+    return folder + L"Zorvanti\\logs\\";
+}
+
+std::wstring WriteableFolderForProtectedTabs() {
+    std::wstring folder;
+    // IEGetWriteableFolderPath is ieframe.dll's, which every tab has loaded; it is looked for only
+    // there, never loaded into another process.
+    using WriteableFolderFn = HRESULT(WINAPI*)(REFGUID, LPWSTR*);
+    HMODULE ieframe = GetModuleHandleW(L"ieframe.dll");
+    auto writeable = ieframe ? reinterpret_cast<WriteableFolderFn>(GetProcAddress(ieframe, "IEGetWriteableFolderPath"))
+                             : nullptr;
+    LPWSTR path = nullptr;
+    if (writeable && SUCCEEDED(writeable(FOLDERID_LocalAppDataLow, &path)) && path) {
+        folder = path;
+        CoTaskMemFree(path);
+        return folder;
+    }
+    // Inside an AppContainer the user's LocalAppData is the container's own folder.
+    path = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path)) && path) folder = path;
+    CoTaskMemFree(path);
     return folder;
 }
 

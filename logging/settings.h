@@ -28,7 +28,15 @@ int RegGetKeyInt(HKEY root, const wchar_t* subKey, const wchar_t* valueName, int
 bool RegSetKeyStr(HKEY root, const wchar_t* subKey, const wchar_t* valueName, const wchar_t* text);
 
 std::wstring GetInstallPath();   // "InstallPath", empty when unset
-std::wstring GetLogFolder();     // InstallPath + "\logs\", or empty
+// InstallPath + "\logs\", or empty; in an AppContainer the protected tabs' log folder.
+std::wstring GetLogFolder();
+// The log folder of AppContainer tabs under the folder they may write: its "Zorvanti\logs"
+// folder, with a closing backslash (empty for an empty folder). The install folder is not theirs
+// to write.
+std::wstring ProtectedTabLogFolder(const std::wstring& writeableFolder);
+// The folder protected tabs may write (IEGetWriteableFolderPath, else the user's LocalAppData,
+// which an AppContainer sees as its own); empty when neither answers.
+std::wstring WriteableFolderForProtectedTabs();
 int ReadLogLevelSetting();       // "LogLevel", 0 when unset
 bool ReadTemplateIsolationSetting();   // "TemplateIsolation" (REG_DWORD) is 1; false when unset
 

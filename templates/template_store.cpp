@@ -1,6 +1,7 @@
 #include "templates/template_store.h"
 
 #include "common/object_security.h"
+#include "templates/store_place.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -14,9 +15,17 @@ void* MapSection(HANDLE section) {
     return MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, kTemplateStoreSize);
 }
 
-// The store and its lock are made so that Protected Mode tabs (low integrity) and programs of
-// the same user (VelnorSSOStore hold, an agent preparing sign-ons) can all write them, whichever
-// made them first. A descriptor that cannot be built leaves the default security.
+// Computed once per process: where the process runs does not change.
+const StorePlace& Place() {
+    static const StorePlace place = TemplateStorePlace(CurrentStorePlaceInputs());
+    return place;
+}
+
+// The store and its lock are made so that Protected Mode tabs (low integrity), Enhanced
+// Protected Mode tabs (IE's AppContainer) and programs of the same user (VelnorSSOStore hold, an
+// agent preparing sign-ons) can all write them, whichever made them first. A descriptor that
+// cannot be built leaves the default security.
+
 // The owner this process gives the objects it makes: the token's default owner (the user, or the
 // Administrators for an elevated administrator; Wine uses a group of the user's).
 std::wstring DefaultOwnerSid() {
@@ -50,11 +59,11 @@ bool OwnedByUserOrSystem(HANDLE object) {
     return sid == CurrentUserSid() || sid == DefaultOwnerSid() || sid == L"S-1-5-18" || sid == L"S-1-5-32-544";
 }
 
-HANDLE CreateSection(bool& existed) {
+HANDLE CreateSection(const std::wstring& name, bool& existed) {
     ObjectSecurity security;
-    security.FromSddl(SessionObjectSddl());
+    security.FromSddl(Place().sectionSddl);
     HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
-                                        kTemplateStoreSize, kTemplateStoreName);
+                                        kTemplateStoreSize, name.c_str());
     existed = section && GetLastError() == ERROR_ALREADY_EXISTS;
     if (!section || existed) return section;
     // A new section: start from all zeros (empty text, debug time 0).
@@ -64,15 +73,22 @@ HANDLE CreateSection(bool& existed) {
 }
 
 HANDLE OpenExistingSection() {
-    return OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kTemplateStoreName);
+    return OpenFileMappingW(Place().sectionAccess, FALSE, Place().sectionName.c_str());
 }
 
-HANDLE CreateLock(bool& existed) {
+HANDLE CreateLock(const std::wstring& name, bool& existed) {
     ObjectSecurity security;
-    security.FromSddl(SessionObjectSddl());
-    HANDLE lock = CreateMutexW(security.attributes(), FALSE, kTemplateStoreLockName);
+    security.FromSddl(Place().lockSddl);
+    HANDLE lock = CreateMutexExW(security.attributes(), name.c_str(), 0, Place().lockAccess);
     existed = lock && GetLastError() == ERROR_ALREADY_EXISTS;
     return lock;
+}
+
+// The session's lock; inside an AppContainer only opened, never created there.
+HANDLE SessionLock(bool& existed) {
+    if (Place().createsSessionObjects) return CreateLock(Place().lockName, existed);
+    existed = true;
+    return OpenMutexW(Place().lockAccess, FALSE, Place().lockName.c_str());
 }
 
 }  // namespace
@@ -89,20 +105,31 @@ TemplateStoreLockScope::~TemplateStoreLockScope() {
 
 TemplateStore::TemplateStore(Mode mode) {
     bool lockExisted = false;
-    m_lock.reset(CreateLock(lockExisted));
-    if (lockExisted && !OwnedByUserOrSystem(m_lock.get())) {
+    m_lock.reset(SessionLock(lockExisted));
+    if (m_lock && lockExisted && !OwnedByUserOrSystem(m_lock.get())) {
         m_lock.reset();
         m_refusal = L"its lock belongs to another user";
         return;
     }
-    TemplateStoreLockScope lock(m_lock.get());
-    bool existed = true;
-    m_section.reset(mode == Mode::kExistingOnly ? OpenExistingSection() : CreateSection(existed));
-    if (m_section && existed && !OwnedByUserOrSystem(m_section.get())) {
-        m_section.reset();
-        m_lock.reset();
-        m_refusal = L"the section belongs to another user";
+    {
+        TemplateStoreLockScope lock(m_lock.get());
+        const bool create = mode == Mode::kCreateOrOpen && Place().createsSessionObjects;
+        bool existed = true;
+        m_section.reset(create ? CreateSection(Place().sectionName, existed) : OpenExistingSection());
+        if (m_section && existed && !OwnedByUserOrSystem(m_section.get())) {
+            m_section.reset();
+            m_lock.reset();
+            m_refusal = L"the section belongs to another user";
+            return;
+        }
     }
+    if (m_section || mode == Mode::kExistingOnly || Place().fallbackSectionName.empty()) return;
+    // An AppContainer tab whose session has no store (or whose container the store does not
+    // grant): the container's own store, shared by its tabs.
+    bool ignored = false;
+    m_lock.reset(CreateLock(Place().fallbackLockName, ignored));
+    TemplateStoreLockScope lock(m_lock.get());
+    m_section.reset(CreateSection(Place().fallbackSectionName, ignored));
 }
 
 void TemplateStore::reset() {

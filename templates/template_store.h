@@ -21,6 +21,10 @@
 
 constexpr wchar_t kTemplateStoreName[] = L"Local\\VelnorSSOTemplates";
 constexpr wchar_t kTemplateStoreLockName[] = L"Local\\VelnorSSOTemplates.Lock";
+// The same objects' names within the session's namespace (see templates/store_place.h for how a
+// process in an AppContainer spells them).
+constexpr wchar_t kTemplateStoreBaseName[] = L"VelnorSSOTemplates";
+constexpr wchar_t kTemplateStoreLockBaseName[] = L"VelnorSSOTemplates.Lock";
 constexpr DWORD kTemplateStoreSize = 0x100000;
 constexpr DWORD kTemplateTextOffset = 4;
 constexpr DWORD kTemplateTextBytes = kTemplateStoreSize - kTemplateTextOffset;    // 0xFFFFC

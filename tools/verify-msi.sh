@@ -86,6 +86,8 @@ if diff -u "$work/rundll32-rows.txt" "$work/msi-rows.txt" >"$work/rows.diff"; th
 else
   bad "the package's rows differ from the rundll32 installation's:"; sed 's/^/        /' "$work/rows.diff"
 fi
+expect "the AppContainer category under the class key, in each build's view" \
+  "$(grep -c 'CLSID\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}$' "$work/msi-rows.txt")" "$builds"
 # A 32-bit component's rows land in the 32-bit view; for a key Windows shares that is under
 # Wow6432Node\Classes, where no program looks (read from the package itself: Wine 8 shares and
 # redirects some of these keys otherwise than Windows, so its registry cannot tell).

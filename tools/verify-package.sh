@@ -29,6 +29,8 @@ for file in x86/VelnorIEx32.dll x64/VelnorIEx64.dll x86/VelnorSSOStore.exe x64/V
   fi
 done
 
+"$here/tools/check-imports.sh" "$dist/x86/VelnorIEx32.dll" "$dist/x64/VelnorIEx64.dll" "$dist/x86/VelnorSSOStore.exe" "$dist/x64/VelnorSSOStore.exe" || failures=$((failures + 1))
+
 prefix=$(mktemp -d /tmp/velnor-verify.XXXXXX)
 trap 'wineserver -k 2>/dev/null; rm -rf "$prefix"' EXIT
 echo "== preparing a fresh Wine prefix"

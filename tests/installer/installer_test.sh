@@ -129,6 +129,16 @@ hardening_checks() {
   cp "$work/original.dll" "$pkg/$dll"
 }
 
+# Enhanced Protected Mode (AppContainer) tabs load only add-ons of this category.
+CATEGORY_KEY='Implemented Categories\{59FB2056-D625-48D0-A944-1A85B5AB2640}'
+expect_category() {
+  local view
+  for view in "$@"; do
+    if reg_key_exists "HKCR\\CLSID\\$CLSID\\$CATEGORY_KEY" $view; then ok "AppContainer category in the $view-bit view"
+    else bad "no AppContainer category in the $view-bit view"; fi
+  done
+}
+
 if [ "$arch" = x86 ]; then
   echo "== the whole chain from an unelevated run"
   run_install VelnorIEx32.dll ""
@@ -137,6 +147,7 @@ if [ "$arch" = x86 ]; then
   done
   expect "registered from the installed 32-bit copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 32)" "$INSTALL_DIR\\VelnorIEx32.dll"
   expect "twin registered from its installed copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 64)" "$INSTALL_DIR\\VelnorIEx64.dll"
+  expect_category 32 64
   expect "the launching run, the elevated run and the twin ran" "$(lines 'DllInstallExt() -> fAlreadyStarted=')" 3
   expect "elevated run and twin were started with ADMIN" "$(lines 'DllInstallExt() -> ADMIN$')" 2
   expect "the 32-bit elevated run knows it is on 64-bit Windows" "$(lines 'DllInstallExt() -> fWow64Process=1')" 1
@@ -179,6 +190,7 @@ else
   run_install VelnorIEx64.dll ""
   if cmp -s "$installed/VelnorIEx64.dll" "$pkg/VelnorIEx64.dll"; then ok "VelnorIEx64.dll installed, byte-identical"; else bad "VelnorIEx64.dll not installed"; fi
   expect "registered from the installed copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 64)" "$INSTALL_DIR\\VelnorIEx64.dll"
+  expect_category 64
   expect "one message box, with the product's text and caption" "$(cat "$dialogs")" "$message"
   cp "$pkg/VelnorIEx64.dll" "$work/original.dll"
   hardening_checks VelnorIEx64.dll rundll32.exe 1
@@ -199,7 +211,8 @@ expect "only the uninstalling copy is left, moved aside" "$(ls "$installed" 2>/d
 wine_restart
 if [ -e "$installed" ]; then bad "install folder still there after a restart: $(ls "$installed" | tr '\n' ' ')"; else ok "install folder gone after the next restart"; fi
 for view in 32 64; do
-  if reg_key_exists "HKCR\\CLSID\\$CLSID" $view || reg_key_exists "$BHO_KEY\\$CLSID" $view; then
+  if reg_key_exists "HKCR\\CLSID\\$CLSID" $view || reg_key_exists "$BHO_KEY\\$CLSID" $view ||
+     reg_key_exists "HKCR\\CLSID\\$CLSID\\$CATEGORY_KEY" $view; then
     bad "class or Browser Helper Object left in the $view-bit view"
   else
     ok "nothing registered in the $view-bit view"

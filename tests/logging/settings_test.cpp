@@ -128,4 +128,13 @@ TEST(LogFolderTest, IsInstallPathFollowedByLogsWithoutTouchingSeparators) {
     EXPECT_EQ(saved + L"\\logs\\", GetLogFolder());
 }
 
+TEST(LogFolderTest, ProtectedTabsLogUnderTheFolderTheyMayWrite) {
+    const std::wstring low = L"C:\\Users\\u\\AppData\\Local\\Packages\\windows_ie_ac_001\\AC";
+    EXPECT_EQ(low + L"\\Zorvanti\\logs\\", ProtectedTabLogFolder(low));
+    EXPECT_EQ(low + L"\\Zorvanti\\logs\\", ProtectedTabLogFolder(low + L"\\"));
+    EXPECT_EQ(L"", ProtectedTabLogFolder(L""));
+    // Outside a container (here) the folder still comes from InstallPath alone.
+    EXPECT_EQ(GetInstallPath().empty() ? std::wstring() : GetInstallPath() + L"\\logs\\", GetLogFolder());
+}
+
 }  // namespace

@@ -83,6 +83,16 @@ void ExpectClassRows(HKEY root, const std::wstring& classes, const std::wstring&
     ExpectString(root, key + L"\\TypeLib", nullptr, kLibId);
 }
 
+const std::wstring kAppContainerCategory =
+    L"\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}";
+
+// The category Enhanced Protected Mode looks for, under the class key of this build's view only.
+void ExpectAppContainerCategoryInOwnViewOnly() {
+    const std::wstring key = L"Software\\Classes\\CLSID\\" + kClsid + kAppContainerCategory;
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key, OwnView())) << Narrow(key);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key, OtherView())) << "the other build's view stays untouched";
+}
+
 void ExpectBrowserHelperObjectInOwnViewOnly() {
     const RegValue name = Read(HKEY_LOCAL_MACHINE, kBhoKey, nullptr, OwnView());
     EXPECT_TRUE(name.found);
@@ -104,6 +114,7 @@ protected:
 TEST_F(RegistrationTest, Regsvr32WritesEveryRowAndTheTypeLibrary) {
     ASSERT_EQ(0, Regsvr32(L"/s " + Quoted(DllPath())));
     ExpectClassRows(HKEY_CLASSES_ROOT, L"", DllPath());
+    ExpectAppContainerCategoryInOwnViewOnly();
     ExpectBrowserHelperObjectInOwnViewOnly();
     const std::wstring platform = Is64BitProcess() ? L"win64" : L"win32";
     ExpectString(HKEY_CLASSES_ROOT, L"TypeLib\\" + kLibId + L"\\1.0\\409\\" + platform, nullptr, DllPath());
@@ -118,6 +129,7 @@ TEST_F(RegistrationTest, Regsvr32UnregisterLeavesOnlyTheNoRemoveKeys) {
     ASSERT_EQ(0, Regsvr32(L"/s " + Quoted(DllPath())));
     ASSERT_EQ(0, Regsvr32(L"/s /u " + Quoted(DllPath())));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\" + kClsid + kAppContainerCategory, OwnView()));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VelnorIE.VelnorIEExt"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VelnorIE.VelnorIEExt.1"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"AppID\\" + kAppId));
@@ -134,6 +146,7 @@ TEST_F(RegistrationTest, Regsvr32UnregisterLeavesOnlyTheNoRemoveKeys) {
 TEST_F(RegistrationTest, PerUserRegistrationWritesTheClassesOfTheUser) {
     ASSERT_EQ(0, Regsvr32(L"/s /n /i:user " + Quoted(DllPath())));
     ExpectClassRows(HKEY_CURRENT_USER, L"Software\\Classes\\", DllPath());
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID\\" + kClsid + kAppContainerCategory));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\" + kClsid, OwnView()));
     ExpectBrowserHelperObjectInOwnViewOnly();
     ASSERT_EQ(0, Regsvr32(L"/s /u /n /i:user " + Quoted(DllPath())));

@@ -73,7 +73,10 @@ Lines ClassScriptRows(const std::wstring& classes) {
             key + L"\\InprocServer32 : (default) = REG_SZ " + ModulePath(),
             key + L"\\InprocServer32 : ThreadingModel = REG_SZ Apartment",
             key + L"\\TypeLib",
-            key + L"\\TypeLib : (default) = REG_SZ " + kLibId};
+            key + L"\\TypeLib : (default) = REG_SZ " + kLibId,
+            // Enhanced Protected Mode loads only add-ons of this category.
+            key + L"\\Implemented Categories",
+            key + L"\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}"};
 }
 
 Lines Join(Lines a, const Lines& b) {
@@ -133,11 +136,13 @@ TEST_F(ProductScriptTest, UnregistrationOfNothingSucceedsAndTouchesNothing) {
 TEST_F(ProductScriptTest, KeysThatOthersAddedToStay) {
     ASSERT_EQ(S_OK, Run(102, true));
     registry.AddKey(L"HKCR\\VelnorIE.VelnorIEExt\\ShellEx");
-    registry.AddKey(L"HKCR\\CLSID\\" + kClsid + L"\\Implemented Categories");
+    // A category of someone else's beside the product's own.
+    const std::wstring stranger = L"HKCR\\CLSID\\" + kClsid + L"\\Implemented Categories\\{0DE86A53-2BAA-11CF-A229-00AA003D7352}";
+    registry.AddKey(stranger);
     ASSERT_EQ(S_OK, Run(102, false));
     // Keys with a stranger's subkey stay, with their values; everything else goes.
     EXPECT_EQ(Sorted({L"HKCR\\CLSID", L"HKCR\\CLSID\\" + kClsid, L"HKCR\\CLSID\\" + kClsid + L" : (default) = REG_SZ Zorvanti",
-                      L"HKCR\\CLSID\\" + kClsid + L"\\Implemented Categories", L"HKCR\\VelnorIE.VelnorIEExt",
+                      L"HKCR\\CLSID\\" + kClsid + L"\\Implemented Categories", stranger, L"HKCR\\VelnorIE.VelnorIEExt",
                       L"HKCR\\VelnorIE.VelnorIEExt : (default) = REG_SZ Zorvanti", L"HKCR\\VelnorIE.VelnorIEExt\\ShellEx"}),
               registry.Dump());
 }
