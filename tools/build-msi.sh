@@ -15,6 +15,8 @@ cp "$(dirname "$dll64")/VelnorSSOStore.exe" "$stage/VelnorSSOStore.exe"
 cp "$here"/installer/msi/*.wxs "$here"/installer/msi/*.wxi "$stage/"
 (cd "$stage" && wixl -a x64 -D Version="$version" -o package.msi VelnorIE.wxs 2>&1 | grep -v 'g_object_set_is_valid_property' >&2 || true)
 [ -s "$stage/package.msi" ] || { echo "build-msi: wixl made no package" >&2; exit 1; }
-# wixl takes no component conditions: the agent's Run value is installed only with AGENT=1.
-msibuild "$stage/package.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'AGENT = 1' WHERE \`Component\` = 'Agent'"
+# wixl takes no component conditions: the agent's Run value is installed only with AGENT=1. The
+# condition also holds while the product is removed, so that the value goes with it (Wine's
+# msiexec leaves a component alone whose condition is false then, whatever was installed).
+msibuild "$stage/package.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'AGENT = 1 OR REMOVE ~= \"ALL\"' WHERE \`Component\` = 'Agent'"
 mv "$stage/package.msi" "$out"

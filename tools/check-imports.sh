@@ -7,8 +7,9 @@
 # Prints one line per file and exits non-zero when any file imports something not allowed.
 set -uo pipefail
 
-# System DLLs of Windows 7 SP1 the product may import (names compared without letter case).
-allowed_dlls='kernel32.dll user32.dll advapi32.dll ole32.dll oleaut32.dll shell32.dll shlwapi.dll msvcrt.dll'
+# System DLLs of Windows 7 SP1 the product may import (names compared without letter case);
+# urlmon.dll for CreateUri, which Internet Explorer 7 brought and every Windows 7 has.
+allowed_dlls='kernel32.dll user32.dll advapi32.dll ole32.dll oleaut32.dll shell32.dll shlwapi.dll msvcrt.dll urlmon.dll'
 
 # Functions of those DLLs that Windows 7 does not have (Windows 8 and later).
 denied_functions='
