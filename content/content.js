@@ -7,7 +7,10 @@
  * extension, and signs on to the page: for each template whose url and title patterns match,
  * it finds the template's elements (in the page and its frames) and carries out their actions,
  * waits where a "delay" asks for it, retries a failed template on a timer and drops a template
- * from the store once it has run or has no retries left.
+ * from the store once it has run or has no retries left. A template that asks for it
+ * ("verify") is replaced by a record of its outcome, which the next pages of the site settle:
+ * whether the site took the password. While an administrator records a sign-on, every page
+ * that shows a login form writes a draft of where its fields are, never what they hold.
  *
  * Written for Internet Explorer's page script engines: ECMAScript 3 syntax, nothing later, and
  * only what every document mode offers. Compatibility View (the default for intranet sites)
@@ -69,7 +72,7 @@ function ErrorText(e) {
 
 function UpdateGlobalTemplates() {
     try {
-        window.VelnorIEExt.Templates = StringifyJson(VelnorSSOTemplates);
+        window.VelnorIEExt.Templates = StringifyJson(WithoutStaleRecords(VelnorSSOTemplates));
     } catch (e) {
         /* The store refuses a text that does not fit; what it held stays. */
         trace("content -> UpdateGlobalTemplates: " + ErrorText(e));
@@ -333,6 +336,102 @@ function FindWebElement(pDef, pWindow) {
     return null;
 }
 
+/* Whether the page shows the element: laid out with a size, not hidden. Error messages and
+   second steps often sit in the page hidden until they apply. */
+function IsShown(pElement) {
+    if (!pElement || !(pElement.offsetWidth > 0 || pElement.offsetHeight > 0)) {
+        return false;
+    }
+    var pStyle = null;
+    if (pElement.currentStyle) {
+        pStyle = pElement.currentStyle;
+    } else if (typeof getComputedStyle != "undefined") {
+        pStyle = getComputedStyle(pElement, null);
+    }
+    return !pStyle || pStyle.visibility != "hidden";
+}
+
+function IsPasswordField(pElement) {
+    return ("" + pElement.tagName).toLowerCase() == "input" && ("" + pElement.type).toLowerCase() == "password";
+}
+
+/* The documents a search reaches, in search order: this window's, then each frame's with its
+   own frames. Frames that cannot be read are passed over. */
+function ReadableDocuments(pWindow, pInto) {
+    pInto = pInto || [];
+    try {
+        if (pWindow.document) {
+            pInto[pInto.length] = { window: pWindow, document: pWindow.document };
+        }
+        for (var i = 0; pWindow.frames && i < pWindow.frames.length; i++) {
+            if (pWindow.frames[i] != undefined) {
+                ReadableDocuments(pWindow.frames[i], pInto);
+            }
+        }
+    } catch (e) {
+        trace("content -> ReadableDocuments: " + ErrorText(e));
+    }
+    return pInto;
+}
+
+/* The text of an element's own text nodes, not its descendants'. */
+function OwnText(pElement) {
+    var sText = "";
+    var pNodes = pElement.childNodes;
+    for (var i = 0; pNodes && i < pNodes.length; i++) {
+        if (pNodes[i].nodeType == 3) {
+            sText += pNodes[i].nodeValue;
+        }
+    }
+    return sText;
+}
+
+/* A "text" find: a shown element whose own text holds the value, letter case aside. Only a
+   sign-on's verify uses it; among a template's steps it finds nothing, as any unknown type. */
+function FindByText(sWanted) {
+    sWanted = ("" + sWanted).toLowerCase();
+    if (sWanted == "") {
+        return null;
+    }
+    var pDocuments = ReadableDocuments(window);
+    for (var d = 0; d < pDocuments.length; d++) {
+        var pAll = pDocuments[d].document.getElementsByTagName("*");
+        for (var i = 0; i < pAll.length; i++) {
+            var pElement = pAll[i];
+            if (pElement.nodeType != 1) {
+                continue;
+            }
+            var sTag = ("" + pElement.tagName).toLowerCase();
+            if (sTag == "script" || sTag == "style" || sTag == "title") {
+                continue;
+            }
+            if (OwnText(pElement).toLowerCase().indexOf(sWanted) >= 0 && IsShown(pElement)) {
+                return pElement;
+            }
+        }
+    }
+    return null;
+}
+
+/* Whether a list of finds (a verify's failure, success or changeRequired) has one the page
+   shows. */
+function ShowsAnyOf(pFinds) {
+    if (!pFinds || Object.prototype.toString.call(pFinds) != "[object Array]") {
+        return false;
+    }
+    for (var i = 0; i < pFinds.length; i++) {
+        var pFind = pFinds[i];
+        if (!pFind || typeof pFind != "object") {
+            continue;
+        }
+        var pElement = pFind.type == "text" ? FindByText(pFind.value) : FindWebElement(pFind);
+        if (pElement && IsShown(pElement)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 /* ==== Actions ==== */
 
 function SendElementEvent(pElement, sEvent) {
@@ -512,6 +611,9 @@ function RunElementStep(pTemplate, nStep, nFirstAction) {
         trace("content -> CheckTemplate: find element failed");
         return "failed";
     }
+    if (pElement && IsPasswordField(pElement)) {
+        NotePasswordField(pTemplate, pFind);
+    }
     trace("content -> CheckTemplate: actions: " + pStep.actions);
     if (!pStep.actions) {
         return "done";
@@ -551,6 +653,59 @@ function RetryMilliseconds(retryInterval) {
         nSeconds = 1;
     }
     return nSeconds * 1000;
+}
+
+/* A step marked "nextPage" starts on the page that the steps before it lead to (a login that
+   asks for the user name and the password on pages of their own). */
+function StartsNextPage(pStep) {
+    return pStep.nextPage === true;
+}
+
+function PageStartOf(pTemplate, nStep) {
+    for (var i = Math.min(nStep, pTemplate.elements.length - 1); i > 0; i--) {
+        if (StartsNextPage(pTemplate.elements[i])) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+/*
+ * The steps of this page are done: the template goes back to the store resuming at nStep, for
+ * the next page that matches it. A page that shows the next step without loading another (an
+ * in-page flow) is looked at a while longer; the check resumes as soon as the step's element
+ * is there. Looks that find nothing cost no retry: the next page is still on its way.
+ */
+var NEXT_PAGE_LOOK_MS = 500;
+var NEXT_PAGE_LOOKS = 60;
+
+function AwaitNextPage(pTemplate, nStep) {
+    pTemplate.startElement = nStep;
+    pTemplate.startAction = 0;
+    trace("content -> CheckTemplate: the steps from " + (nStep + 1) + " on wait for the next page");
+    UpdateGlobalTemplates();
+    var nLooks = NEXT_PAGE_LOOKS;
+    function Look() {
+        if (LeavingPage || pTemplate.startElement != nStep || !HoldsTemplate(pTemplate)) {
+            return;
+        }
+        var pFind = pTemplate.elements[nStep].find;
+        if (!pFind || FindWebElement(pFind)) {
+            OnDeferCheckTemplate(pTemplate);
+        } else if (--nLooks > 0) {
+            setTimeout(Look, NEXT_PAGE_LOOK_MS);
+        }
+    }
+    setTimeout(Look, NEXT_PAGE_LOOK_MS);
+}
+
+function HoldsTemplate(pTemplate) {
+    for (var i = 0; i < VelnorSSOTemplates.length; i++) {
+        if (VelnorSSOTemplates[i] === pTemplate) {
+            return true;
+        }
+    }
+    return false;
 }
 
 /* Checks and runs one template; reports whether it dropped the template. */
@@ -599,7 +754,13 @@ function RunCheck(pTemplate, sPageUrl) {
     trace("content -> CheckTemplate: template found, proceeding with login, elements: " + pTemplate.elements.length);
 
     var sOutcome = "done";
-    for (var i = pTemplate.startElement; i < pTemplate.elements.length; i++) {
+    var nFirst = pTemplate.startElement;
+    var i;
+    for (i = nFirst; i < pTemplate.elements.length; i++) {
+        if (i > nFirst && StartsNextPage(pTemplate.elements[i])) {
+            AwaitNextPage(pTemplate, i);
+            return "kept";
+        }
         sOutcome = RunElementStep(pTemplate, i, pTemplate.startAction);
         if (sOutcome == "delayed") {
             return "kept";
@@ -610,12 +771,18 @@ function RunCheck(pTemplate, sPageUrl) {
         /* A resumed position applies to the first resumed step only. */
         pTemplate.startAction = 0;
     }
-    pTemplate.startElement = 0;
+    /* A retry starts again at the first step of the page the check failed on: the steps of an
+       earlier page are done, and their fields are gone. */
+    pTemplate.startElement = sOutcome == "failed" ? PageStartOf(pTemplate, i) : 0;
     pTemplate.startAction = 0;
 
     if (sOutcome == "done") {
         trace("content -> CheckTemplate: template excuted");
-        RemoveTemplate(pTemplate.ID, pTemplate);
+        if (HasVerify(pTemplate)) {
+            ReplaceByOutcome(pTemplate);
+        } else {
+            RemoveTemplate(pTemplate.ID, pTemplate);
+        }
         return "dropped";
     }
     trace("content -> CheckTemplate: Template.retryInterval = " + pTemplate.retryInterval);
@@ -628,6 +795,564 @@ function RunCheck(pTemplate, sPageUrl) {
     }
     RemoveTemplate(pTemplate.ID, pTemplate);
     return "dropped";
+}
+
+/* ==== Sign-on outcomes ==== */
+
+/*
+ * A template with "verify" does not leave the store when its steps are done: it is replaced by
+ * an outcome record, which holds no secret and no steps (older scripts pass over it):
+ *   { "url": "<site>/*", "name", "credential", "kind", "outcome": "submitted", "at", "attempt",
+ *     "verify": <the template's>, "form": [<finds of the password fields it typed into>] }
+ * Its url reaches every page of the site, and only that site. The next pages of the site within
+ * verify.within seconds of "at" (and the page that submitted, for errors shown in the page)
+ * settle it: "changeRequired" or "failed" when such a find is shown, "succeeded" when a success
+ * find is shown; "failed" when the login form is shown again with an empty password field; once
+ * the time has passed with no failure, "succeeded" (or "failed" where the form still stands).
+ * The records tell the program that prepared the sign-on whether the site took the password,
+ * so that a refused one is never typed again by itself.
+ */
+var OUTCOME_WITHIN = 15;          /* seconds, unless verify.within says otherwise */
+var OUTCOME_LOOK_MS = 500;
+var RECORD_LIFETIME = 600;        /* seconds a record stays; older ones are left out of writes */
+
+/* Set when the page starts to unload: a page on its way out settles nothing by the clock. */
+var LeavingPage = false;
+/* The records this page already watches. */
+var WatchedRecords = [];
+
+function NowSeconds() {
+    return new Date().getTime() / 1000;
+}
+
+function IsRecord(pEntry, sField) {
+    return pEntry && typeof pEntry == "object" && typeof pEntry[sField] == "string" && pEntry.elements == undefined;
+}
+
+function IsStaleRecord(pEntry, nNow) {
+    if (IsRecord(pEntry, "outcome") || IsRecord(pEntry, "draft")) {
+        return !(typeof pEntry.at == "number" && pEntry.at + RECORD_LIFETIME > nNow);
+    }
+    if (IsRecord(pEntry, "recorder")) {
+        return !(typeof pEntry.expires == "number" && pEntry.expires > nNow);
+    }
+    return false;
+}
+
+/* The array as it goes to the store: records past their time left out. */
+function WithoutStaleRecords(pTemplates) {
+    var nNow = NowSeconds();
+    var pKept = null;
+    for (var i = 0; pTemplates && i < pTemplates.length; i++) {
+        if (IsStaleRecord(pTemplates[i], nNow)) {
+            if (!pKept) {
+                pKept = pTemplates.slice(0, i);
+            }
+        } else if (pKept) {
+            pKept[pKept.length] = pTemplates[i];
+        }
+    }
+    return pKept || pTemplates;
+}
+
+function HasVerify(pTemplate) {
+    return pTemplate.verify != null && typeof pTemplate.verify == "object";
+}
+
+/* The site of an address: scheme and host (with a port), without the path. */
+function SiteOf(sUrl) {
+    var pMatch = /^[a-zA-Z][a-zA-Z0-9+.\-]*:\/\/[^\/?#]*/.exec("" + sUrl);
+    return pMatch ? pMatch[0] : "";
+}
+
+/* The finds of the password fields a template typed into, kept for its outcome record. */
+var TypedPasswordFields = [];
+
+function NotePasswordField(pTemplate, pFind) {
+    TypedPasswordFields[TypedPasswordFields.length] = { template: pTemplate, find: pFind };
+}
+
+function PasswordFieldsOf(pTemplate) {
+    var pFinds = [];
+    for (var i = 0; i < TypedPasswordFields.length; i++) {
+        if (TypedPasswordFields[i].template === pTemplate) {
+            pFinds[pFinds.length] = { type: TypedPasswordFields[i].find.type, value: TypedPasswordFields[i].find.value };
+        }
+    }
+    return pFinds;
+}
+
+function ReplaceByOutcome(pTemplate) {
+    var pRecord = {
+        url: SiteOf(window.location.href) + "/*",
+        outcome: "submitted",
+        at: Math.floor(NowSeconds()),
+        attempt: typeof pTemplate.launchId == "string" ? pTemplate.launchId :
+                 "page-" + Math.floor(Math.random() * 2147483647).toString(36)
+    };
+    if (pTemplate.name != undefined) {
+        pRecord.name = pTemplate.name;
+    }
+    if (pTemplate.credential != undefined) {
+        pRecord.credential = pTemplate.credential;
+    }
+    if (pTemplate.kind != undefined) {
+        pRecord.kind = pTemplate.kind;
+    }
+    pRecord.verify = pTemplate.verify;
+    /* The fields of the last page only: an earlier page's are gone after a two-page login. */
+    pRecord.form = PasswordFieldsOf(pTemplate);
+    for (var i = 0; i < VelnorSSOTemplates.length; i++) {
+        if (VelnorSSOTemplates[i] === pTemplate) {
+            VelnorSSOTemplates.splice(i, 1, pRecord);
+            break;
+        }
+    }
+    trace("content -> outcome: " + pRecord.url + " submitted");
+    UpdateGlobalTemplates();
+    WatchOutcome(pRecord, true);
+}
+
+function OutcomeWithin(pRecord) {
+    var nWithin = pRecord.verify && Number(pRecord.verify.within);
+    return nWithin > 0 ? nWithin : OUTCOME_WITHIN;
+}
+
+/* The login form shown again: one of the password fields typed into, shown, and empty unless
+   fAnyValue. */
+function ShowsLoginForm(pRecord, fAnyValue) {
+    var pForm = pRecord.form;
+    for (var i = 0; pForm && i < pForm.length; i++) {
+        var pField = pForm[i] && typeof pForm[i] == "object" ? FindWebElement(pForm[i]) : null;
+        if (pField && IsPasswordField(pField) && IsShown(pField) && (fAnyValue || pField.value == "")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* What the page shows of the outcome now, or null when it shows nothing either way. */
+function JudgeOutcome(pRecord) {
+    var pVerify = pRecord.verify || {};
+    if (ShowsAnyOf(pVerify.changeRequired)) {
+        return "changeRequired";
+    }
+    if (ShowsAnyOf(pVerify.failure)) {
+        return "failed";
+    }
+    if (ShowsAnyOf(pVerify.success)) {
+        return "succeeded";
+    }
+    return null;
+}
+
+function SettleOutcome(pRecord, sOutcome) {
+    pRecord.outcome = sOutcome;
+    pRecord.settled = Math.floor(NowSeconds());
+    trace("content -> outcome: " + pRecord.url + " " + sOutcome);
+    UpdateGlobalTemplates();
+}
+
+/*
+ * Watches a submitted record on this page until it is settled or its time is up. fSamePage:
+ * this page submitted the form, which still shows what was typed; its password field counts as
+ * shown again only once it has been seen empty twice in a row, since a page may clear it on the
+ * way out.
+ */
+function WatchOutcome(pRecord, fSamePage) {
+    for (var i = 0; i < WatchedRecords.length; i++) {
+        if (WatchedRecords[i] === pRecord) {
+            return;
+        }
+    }
+    WatchedRecords[WatchedRecords.length] = pRecord;
+    var nDeadline = (pRecord.at + OutcomeWithin(pRecord)) * 1000;
+    var nEmptyLooks = 0;
+    function Look() {
+        if (LeavingPage || pRecord.outcome != "submitted" || !HoldsTemplate(pRecord)) {
+            return;
+        }
+        var sOutcome = null;
+        try {
+            sOutcome = JudgeOutcome(pRecord);
+            if (!sOutcome && ShowsLoginForm(pRecord, false)) {
+                nEmptyLooks++;
+                if (!fSamePage || nEmptyLooks >= 2) {
+                    sOutcome = "failed";
+                }
+            } else {
+                nEmptyLooks = 0;
+            }
+            if (!sOutcome && new Date().getTime() >= nDeadline) {
+                sOutcome = ShowsLoginForm(pRecord, true) ? "failed" : "succeeded";
+            }
+        } catch (e) {
+            trace("content -> outcome: " + ErrorText(e));
+        }
+        if (sOutcome) {
+            SettleOutcome(pRecord, sOutcome);
+        } else {
+            setTimeout(Look, OUTCOME_LOOK_MS);
+        }
+    }
+    if (fSamePage) {
+        setTimeout(Look, OUTCOME_LOOK_MS);
+    } else {
+        Look();
+    }
+}
+
+/* A submitted record of this page's site, met by the load pass. One whose time ran out long
+   ago, with no page of the site in between, is left to age: this page says nothing of it. */
+var OUTCOME_LATE = 30;
+
+function OnOutcomeRecord(pRecord, sPageUrl) {
+    if (pRecord.outcome == "submitted" && typeof pRecord.at == "number" &&
+        NowSeconds() < pRecord.at + OutcomeWithin(pRecord) + OUTCOME_LATE &&
+        SiteOf(pRecord.url) == SiteOf(sPageUrl) && SiteOf(sPageUrl) != "") {
+        WatchOutcome(pRecord, false);
+    }
+}
+
+function WatchUnload() {
+    function OnLeave() {
+        LeavingPage = true;
+    }
+    try {
+        if (window.addEventListener) {
+            window.addEventListener("beforeunload", OnLeave, false);
+        } else if (window.attachEvent) {
+            window.attachEvent("onbeforeunload", OnLeave);
+        }
+    } catch (e) {
+        trace("content -> WatchUnload: " + ErrorText(e));
+    }
+}
+
+/* ==== Recording ==== */
+
+/*
+ * While the store holds a live recorder record ({ "recorder": id, "expires" }, written by the
+ * store tool only), every page that shows a login form writes a draft of it:
+ *   { "draft": id, "url": "<page address without query>*", "page", "title", "at", "key",
+ *     "user": find, "password": find, "submit": find, "frame": true when in a frame }
+ * Each find is the most stable locator that finds exactly that element: an id that does not
+ * look generated, else a name, else a short CSS selector, else an XPath. A draft holds
+ * locators only: nothing is read of what a field holds. A page that asks for the user name
+ * alone (a login of two pages) gives a draft without "password". One draft per recorder, page
+ * and form; the page is looked at again while the recorder lasts, for forms shown later.
+ */
+var RECORD_LOOK_MS = 1000;
+
+function StartRecording(pRecorder) {
+    var pWritten = {};
+    function Look() {
+        if (LeavingPage || !(pRecorder.expires > NowSeconds())) {
+            return;
+        }
+        try {
+            WriteDrafts(pRecorder, pWritten);
+        } catch (e) {
+            trace("content -> recorder: " + ErrorText(e));
+        }
+        setTimeout(Look, RECORD_LOOK_MS);
+    }
+    trace("content -> recorder: " + pRecorder.recorder);
+    Look();
+}
+
+function WriteDrafts(pRecorder, pWritten) {
+    var sPage = ("" + window.location.href).replace(/[?#].*$/, "");
+    var pDocuments = ReadableDocuments(window);
+    var fAdded = false;
+    for (var d = 0; d < pDocuments.length; d++) {
+        var pForms = LoginForms(pDocuments[d].document);
+        for (var f = 0; f < pForms.length; f++) {
+            var pDraft = DraftOf(pForms[f], d > 0);
+            if (!pDraft) {
+                continue;
+            }
+            pDraft.key = d + ":" + pDraft.key;
+            if (pWritten[pDraft.key] || HasDraft(pRecorder.recorder, sPage, pDraft.key)) {
+                continue;
+            }
+            pWritten[pDraft.key] = true;
+            pDraft.draft = pRecorder.recorder;
+            pDraft.url = sPage + "*";
+            pDraft.page = sPage;
+            pDraft.title = "" + document.title;
+            pDraft.at = Math.floor(NowSeconds());
+            VelnorSSOTemplates[VelnorSSOTemplates.length] = pDraft;
+            trace("content -> recorder: draft " + pDraft.key);
+            fAdded = true;
+        }
+    }
+    if (fAdded) {
+        UpdateGlobalTemplates();
+    }
+}
+
+function HasDraft(sRecorder, sPage, sKey) {
+    for (var i = 0; i < VelnorSSOTemplates.length; i++) {
+        var pEntry = VelnorSSOTemplates[i];
+        if (IsRecord(pEntry, "draft") && pEntry.draft == sRecorder && pEntry.page == sPage && pEntry.key == sKey) {
+            return true;
+        }
+    }
+    return false;
+}
+
+function TagOf(pElement) {
+    return ("" + pElement.tagName).toLowerCase();
+}
+
+/* A field a user name goes into: a text input of any of the kinds browsers offer for it. */
+function IsTextField(pElement) {
+    if (TagOf(pElement) != "input") {
+        return false;
+    }
+    var sType = ("" + (pElement.getAttribute("type") || "text")).toLowerCase();
+    return sType == "text" || sType == "email" || sType == "tel" || sType == "";
+}
+
+function IsSubmitControl(pElement) {
+    var sTag = TagOf(pElement);
+    var sType = ("" + (pElement.getAttribute("type") || "")).toLowerCase();
+    return (sTag == "input" && (sType == "submit" || sType == "image")) ||
+           (sTag == "button" && (sType == "submit" || sType == ""));
+}
+
+function IsButton(pElement) {
+    var sTag = TagOf(pElement);
+    var sType = ("" + (pElement.getAttribute("type") || "")).toLowerCase();
+    return sTag == "button" || (sTag == "input" && (sType == "button" || sType == "submit" || sType == "image"));
+}
+
+/* Named like a user name: what a page calls the field, or how it asks the browser to fill it. */
+var USER_NAME_HINT = /user|login|logon|email|e-mail|mail|account|uid|name|ident/i;
+
+function LooksLikeUserName(pElement) {
+    var sType = ("" + (pElement.getAttribute("type") || "")).toLowerCase();
+    var sAuto = "" + (pElement.getAttribute("autocomplete") || "");
+    return sType == "email" || /username|email/i.test(sAuto) ||
+           USER_NAME_HINT.test("" + pElement.id) || USER_NAME_HINT.test("" + pElement.name);
+}
+
+/* The forms of a document that sign on: each with its shown fields in document order. Fields
+   outside any form count as one form of the document. */
+function LoginForms(pDocument) {
+    var pAll = pDocument.getElementsByTagName("*");
+    var pForms = [];
+    for (var i = 0; i < pAll.length; i++) {
+        var pElement = pAll[i];
+        if (pElement.nodeType != 1 || !(IsTextField(pElement) || IsPasswordField(pElement) || IsButton(pElement))) {
+            continue;
+        }
+        if ((pElement.disabled && !IsButton(pElement)) || !IsShown(pElement)) {
+            continue;
+        }
+        var pOwner = pElement.form || null;
+        var pForm = null;
+        for (var j = 0; j < pForms.length; j++) {
+            if (pForms[j].form === pOwner) {
+                pForm = pForms[j];
+            }
+        }
+        if (!pForm) {
+            pForm = { form: pOwner, index: pForms.length, fields: [], document: pDocument };
+            pForms[pForms.length] = pForm;
+        }
+        pForm.fields[pForm.fields.length] = pElement;
+    }
+    return pForms;
+}
+
+/* The draft of one form, or null where it is no login form: one shown password field (more are
+   a form that sets a password), the text field before it, and what submits the form. */
+function DraftOf(pForm, fInFrame) {
+    var pPassword = null, pUser = null, pSubmit = null, pOnlyButton = null;
+    var nPasswords = 0, nButtons = 0, nTexts = 0;
+    for (var i = 0; i < pForm.fields.length; i++) {
+        var pField = pForm.fields[i];
+        if (IsPasswordField(pField)) {
+            nPasswords++;
+            pPassword = pPassword || pField;
+        } else if (IsTextField(pField)) {
+            nTexts++;
+            if (!pPassword) {
+                pUser = pField;
+            }
+        } else if (IsButton(pField)) {
+            nButtons++;
+            pOnlyButton = pField;
+            if (!pSubmit && IsSubmitControl(pField)) {
+                pSubmit = pField;
+            }
+        }
+    }
+    if (!pSubmit && nButtons == 1) {
+        pSubmit = pOnlyButton;
+    }
+    if (nPasswords > 1 || !pSubmit) {
+        return null;
+    }
+    /* A page that asks for the user name alone: one text field that says it is one. */
+    if (!pPassword && !(nTexts == 1 && pUser && LooksLikeUserName(pUser))) {
+        return null;
+    }
+    var pDraft = { key: (pForm.form ? "form" + pForm.index : "page") + (pUser ? "u" : "") + (pPassword ? "p" : "") };
+    var pFinds = [["user", pUser], ["password", pPassword], ["submit", pSubmit]];
+    for (var k = 0; k < pFinds.length; k++) {
+        if (!pFinds[k][1]) {
+            continue;
+        }
+        var pFind = LocatorOf(pFinds[k][1], pForm.document, fInFrame);
+        if (!pFind) {
+            return null;
+        }
+        pDraft[pFinds[k][0]] = pFind;
+    }
+    if (fInFrame) {
+        pDraft.frame = true;
+    }
+    return pDraft;
+}
+
+/* Ids and names that change from one load to the next: long digit runs (counters, times),
+   hash-like runs of hexadecimal letters and digits, the ":r1:" of React's generated ids. */
+function LooksGenerated(sName) {
+    sName = "" + sName;
+    if (/[0-9]{3,}|:/.test(sName)) {
+        return true;
+    }
+    var pHex = sName.match(/[0-9a-fA-F]{6,}/g);
+    for (var i = 0; pHex && i < pHex.length; i++) {
+        if (/[0-9]/.test(pHex[i]) && /[a-fA-F]/.test(pHex[i])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* How many elements a find reaches in all the documents a search covers. */
+function CountFound(pFind) {
+    var pDocuments = ReadableDocuments(window);
+    var nFound = 0;
+    for (var d = 0; d < pDocuments.length; d++) {
+        var pDocument = pDocuments[d].document;
+        var pList = null, i;
+        if (pFind.type == "id") {
+            pList = pDocument.getElementsByTagName("*");
+            for (i = 0; i < pList.length; i++) {
+                if (pList[i].nodeType == 1 && pList[i].id == pFind.value) {
+                    nFound++;
+                }
+            }
+            continue;
+        }
+        if (pFind.type == "name") {
+            pList = pDocument.getElementsByName(pFind.value);
+        } else if (pFind.type == "selector") {
+            pList = pDocument.querySelectorAll ? pDocument.querySelectorAll(pFind.value) : null;
+        }
+        nFound += pList ? pList.length : 0;
+    }
+    return nFound;
+}
+
+function FindsExactly(pFind, pElement) {
+    try {
+        return FindWebElement(pFind) === pElement && CountFound(pFind) == 1;
+    } catch (e) {
+        return false;
+    }
+}
+
+function CssString(sText) {
+    return "\"" + ("" + sText).replace(/["\\]/g, "\\$&") + "\"";
+}
+
+function IsCssName(sText) {
+    return /^[a-zA-Z_][a-zA-Z0-9_\-]*$/.test("" + sText);
+}
+
+/* Short selectors for an element, most telling first: its kind of field, its own classes, and
+   the same within its form when that form has an id or a name. */
+function SelectorsOf(pElement) {
+    var sTag = TagOf(pElement);
+    var pOwn = [];
+    var sType = pElement.getAttribute("type");
+    if (sType) {
+        pOwn[pOwn.length] = sTag + "[type=" + CssString(sType) + "]";
+    }
+    var pClasses = ClassNames(pElement.className);
+    var sClasses = "";
+    for (var i = 0; i < pClasses.length; i++) {
+        if (IsCssName(pClasses[i]) && !LooksGenerated(pClasses[i])) {
+            sClasses += "." + pClasses[i];
+        }
+    }
+    if (sClasses) {
+        pOwn[pOwn.length] = sTag + sClasses;
+    }
+    var sAuto = pElement.getAttribute("autocomplete");
+    if (sAuto) {
+        pOwn[pOwn.length] = sTag + "[autocomplete=" + CssString(sAuto) + "]";
+    }
+    var pSelectors = pOwn.slice(0);
+    var pForm = pElement.form;
+    if (pForm) {
+        var sForm = pForm.id && IsCssName(pForm.id) && !LooksGenerated(pForm.id) ? "form#" + pForm.id :
+                    pForm.getAttribute("name") && !LooksGenerated(pForm.getAttribute("name")) ?
+                        "form[name=" + CssString(pForm.getAttribute("name")) + "]" : "";
+        for (var j = 0; sForm && j < pOwn.length; j++) {
+            pSelectors[pSelectors.length] = sForm + " " + pOwn[j];
+        }
+    }
+    return pSelectors;
+}
+
+/* An XPath from the root element down, by position among elements of the same name: exact in
+   the top-level document, the only one XPath finds are looked up in. */
+function XPathOf(pElement) {
+    var sPath = "";
+    for (var pNode = pElement; pNode && pNode.nodeType == 1; pNode = pNode.parentNode) {
+        var nPosition = 1;
+        for (var pSibling = pNode.previousSibling; pSibling; pSibling = pSibling.previousSibling) {
+            if (pSibling.nodeType == 1 && TagOf(pSibling) == TagOf(pNode)) {
+                nPosition++;
+            }
+        }
+        sPath = "/" + TagOf(pNode) + "[" + nPosition + "]" + sPath;
+    }
+    return sPath;
+}
+
+function LocatorOf(pElement, pDocument, fInFrame) {
+    var pFind;
+    if (pElement.id && !LooksGenerated(pElement.id)) {
+        pFind = { type: "id", value: "" + pElement.id };
+        if (FindsExactly(pFind, pElement)) {
+            return pFind;
+        }
+    }
+    var sName = pElement.getAttribute("name");
+    if (sName && !LooksGenerated(sName)) {
+        pFind = { type: "name", value: "" + sName };
+        if (FindsExactly(pFind, pElement)) {
+            return pFind;
+        }
+    }
+    if (pDocument.querySelector) {
+        var pSelectors = SelectorsOf(pElement);
+        for (var i = 0; i < pSelectors.length; i++) {
+            pFind = { type: "selector", value: pSelectors[i] };
+            if (FindsExactly(pFind, pElement)) {
+                return pFind;
+            }
+        }
+    }
+    return fInFrame ? null : { type: "xpath", value: XPathOf(pElement) };
 }
 
 /* ==== Load pass and start ==== */
@@ -685,10 +1410,16 @@ function RunLoadPass(pTemplates, fPlainText) {
     var i = 0;
     /* The page's URL while every check since it was read stopped at its url (RunCheck). */
     var sPageUrl = null;
+    /* Records (outcomes, the recorder, drafts) have no steps: met here, acted on after the pass. */
+    var pRecords = [];
     while (i < pTemplates.length) {
         var pTemplate = pTemplates[i];
         if (!IsWellFormedTemplate(pTemplate)) {
-            trace("content -> OnTemplatesLoaded: template " + (i + 1) + " is malformed, passed over");
+            if (IsRecord(pTemplate, "outcome") || IsRecord(pTemplate, "recorder")) {
+                pRecords[pRecords.length] = pTemplate;
+            } else if (!IsRecord(pTemplate, "draft")) {
+                trace("content -> OnTemplatesLoaded: template " + (i + 1) + " is malformed, passed over");
+            }
             i++;
             continue;
         }
@@ -738,6 +1469,25 @@ function RunLoadPass(pTemplates, fPlainText) {
     if (sCreds != "") {
         window.VelnorIEExt.AuthCreds = sCreds;
     }
+    OnRecords(pRecords);
+}
+
+function OnRecords(pRecords) {
+    var nNow = NowSeconds();
+    for (var i = 0; i < pRecords.length; i++) {
+        try {
+            if (IsStaleRecord(pRecords[i], nNow)) {
+                continue;
+            }
+            if (IsRecord(pRecords[i], "outcome")) {
+                OnOutcomeRecord(pRecords[i], window.location.href);
+            } else {
+                StartRecording(pRecords[i]);
+            }
+        } catch (e) {
+            trace("content -> OnTemplatesLoaded: record " + ErrorText(e));
+        }
+    }
 }
 
 function ParseJson(sText) {
@@ -749,6 +1499,7 @@ function ParseJson(sText) {
 
 function StartVelnorSSO() {
     LogEnabledTime = window.VelnorIEExt.DebugTime;
+    WatchUnload();
     trace("content -> loaded: " + window.location.href + ", " + document.title);
     if (!String.prototype.startsWith) {
         String.prototype.startsWith = function (searchString, position) {

@@ -7,6 +7,7 @@
 #include "extension/page_binding.h"
 #include "logging/log_writer.h"
 #include "templates/patterns.h"
+#include "templates/store_records.h"
 #include "templates/template_isolation.h"
 
 #include <algorithm>
@@ -24,6 +25,21 @@ HRESULT StoreTemplateText(TemplateStore::View& view, const wchar_t* text) {
     LogExt(L"CVelnorIEExt::set_Templates() -> refused: %d characters, at most %d fit",
            static_cast<int>(wcslen(text)), static_cast<int>(kMaxTemplateTextLength));
     return E_INVALIDARG;
+}
+
+// Whether a write may settle a sign-on's outcome, which the log then records for audit.
+bool MayChangeOutcomes(const wchar_t* text) {
+    return text && IsLogLevel(2) && wcsstr(text, L"\"outcome\"") != nullptr;
+}
+
+// One line per outcome a write sets: the site and the outcome, never who signed on or with what.
+void LogOutcomes(std::wstring_view before, std::wstring_view after) {
+    try {
+        for (const std::wstring& line : OutcomeChanges(before, after))
+            LogExt(L"CVelnorIEExt::set_Templates() -> outcome: %s", line.c_str());
+    } catch (...) {
+        // Out of memory: the audit line is lost like any other log line that cannot be written.
+    }
 }
 
 }  // namespace
@@ -75,8 +91,12 @@ HRESULT CVelnorIEExt::WriteWholeStore(BSTR newVal) {
             LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
             return S_OK;
         }
+        const bool audit = MayChangeOutcomes(newVal);
+        std::wstring before;
+        if (audit) before = std::wstring(store.Text(), store.TextLength());
         RETURN_IF_FAILED(StoreTemplateText(store, newVal));
         LogExt(L"CVelnorIEExt::set_Templates() -> updated");
+        if (audit) LogOutcomes(before, newVal);
     }
     LogExt(L"CVelnorIEExt::set_Templates() -> finished");
     return S_OK;
@@ -145,6 +165,7 @@ HRESULT CVelnorIEExt::PutTemplatesForPage(const PageContext& page, BSTR newVal) 
             LogExt(L"CVelnorIEExt::set_Templates() -> left out %d templates for other pages", static_cast<int>(leftOut));
         RETURN_IF_FAILED(StoreTemplateText(store, merged.c_str()));
         LogExt(L"CVelnorIEExt::set_Templates() -> updated");
+        if (MayChangeOutcomes(merged.c_str())) LogOutcomes(stored, merged);
     } catch (...) {
         return ResultFromCaughtException();
     }

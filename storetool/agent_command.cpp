@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "common/unique_owner.h"
 #include "storetool/commands.h"
+#include "storetool/sign_on_refusals.h"
 #include "storetool/tool_output.h"
 #include "templates/template_store.h"
 
@@ -16,6 +17,7 @@ constexpr wchar_t kAgentStopName[] = L"Local\\VelnorSSOAgent.Stop";
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t kRunValue[] = L"VelnorSSOAgent";
 constexpr wchar_t kWindowClass[] = L"VelnorSSOAgentWindow";
+constexpr DWORD kRefusalLookMs = 5000;
 
 std::wstring OwnPath() {
     std::wstring path(32768, L'\0');
@@ -56,8 +58,14 @@ int RunAgent() {
                                   windowClass.hInstance, nullptr);
     HANDLE waits[] = {stop.get()};
     for (;;) {
-        const DWORD woken = MsgWaitForMultipleObjects(stop ? 1 : 0, waits, FALSE, INFINITE, QS_ALLINPUT);
+        // Between messages it looks at the store for sign-ons the sites refused: a refusal is
+        // noted even when no launch waited for it, so that no later launch types that password.
+        const DWORD woken = MsgWaitForMultipleObjects(stop ? 1 : 0, waits, FALSE, kRefusalLookMs, QS_ALLINPUT);
         if (stop && woken == WAIT_OBJECT_0) break;
+        if (woken == WAIT_TIMEOUT) {
+            NoteRefusalsInStore(store);
+            continue;
+        }
         MSG message;
         bool quit = false;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

@@ -1,6 +1,7 @@
 // The store tool's commands, one group a file: store (store_commands.cpp), cred
-// (cred_commands.cpp), catalog (catalog_commands.cpp), launch (launch_command.cpp), agent
-// (agent_command.cpp). main.cpp dispatches by name and answers --help from the same table.
+// (cred_commands.cpp), catalog (catalog_commands.cpp), launch, status and change
+// (launch_commands.cpp), agent (agent_command.cpp), record (record_command.cpp). main.cpp
+// dispatches by name and answers --help from the same table.
 #pragma once
 
 #include <string>
@@ -24,6 +25,7 @@ const std::vector<ToolCommand>& CredCommands();
 const std::vector<ToolCommand>& CatalogCommands();
 const std::vector<ToolCommand>& LaunchCommands();
 const std::vector<ToolCommand>& AgentCommands();
+const std::vector<ToolCommand>& RecordCommands();
 
 // The message for a store that nobody holds, naming what to start.
 extern const char kNotHeld[];

@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "storetool/catalog_source.h"
 #include "storetool/credential_vault.h"
+#include "storetool/sign_on_refusals.h"
 #include "storetool/tool_output.h"
 
 #include <windows.h>
@@ -132,6 +133,8 @@ int Set(Arguments arguments) {
         Err("Credential Manager refused the credential (error " + std::to_string(error) + "); nothing was stored\n");
         return 1;
     }
+    // A new password: one the site refused before no longer stands in its way.
+    ClearRefusal(target);
     Out("stored credential " + Narrow(target) + " for user " + Narrow(userName) + " (" + PersistName(persist) + ")\n");
     return 0;
 }

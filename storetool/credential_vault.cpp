@@ -52,7 +52,8 @@ std::vector<VaultEntry> ListVaultCredentials(const std::wstring& prefix) {
         const CREDENTIALW* credential = list[i];
         if (credential->Type != CRED_TYPE_GENERIC || !credential->TargetName) continue;
         if (!StartsWithNoCase(credential->TargetName, prefix)) continue;
-        entries.push_back({credential->TargetName, credential->UserName ? credential->UserName : L"", credential->Persist});
+        entries.push_back({credential->TargetName, credential->UserName ? credential->UserName : L"", credential->Persist,
+                           credential->LastWritten});
     }
     std::sort(entries.begin(), entries.end(),
               [](const VaultEntry& a, const VaultEntry& b) { return _wcsicmp(a.target.c_str(), b.target.c_str()) < 0; });
@@ -66,6 +67,7 @@ bool ReadVaultCredential(const std::wstring& target, VaultEntry* entry, SecretTe
     entry->target = credential->TargetName ? credential->TargetName : target;
     entry->userName = credential->UserName ? credential->UserName : L"";
     entry->persist = credential->Persist;
+    entry->written = credential->LastWritten;
     password->Clear();
     const size_t units = credential->CredentialBlobSize / sizeof(wchar_t);
     if (credential->CredentialBlob && units) password->Append(reinterpret_cast<const wchar_t*>(credential->CredentialBlob), units);

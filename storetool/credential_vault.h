@@ -12,7 +12,8 @@
 struct VaultEntry {
     std::wstring target;
     std::wstring userName;
-    DWORD persist = 0;   // CRED_PERSIST_*
+    DWORD persist = 0;      // CRED_PERSIST_*
+    FILETIME written = {};  // when the credential was last written (a new password changes it)
 };
 
 // Writes (or replaces) a generic credential. On failure returns false with *error the

@@ -13,7 +13,7 @@ namespace {
 
 const std::vector<const std::vector<ToolCommand>*>& Groups() {
     static const std::vector<const std::vector<ToolCommand>*> groups = {
-        &StoreCommands(), &CredCommands(), &CatalogCommands(), &LaunchCommands(), &AgentCommands()};
+        &StoreCommands(), &CredCommands(), &CatalogCommands(), &LaunchCommands(), &AgentCommands(), &RecordCommands()};
     return groups;
 }
 

@@ -44,6 +44,36 @@ bool IsLaunchAddress(const std::string& url) {
     return true;
 }
 
+// The rules of a "policy" object over the defaults; false when a field is not as it should be.
+bool ReadPolicy(const json& policy, PasswordPolicy* rules) {
+    if (!policy.is_object()) return false;
+    if (policy.contains("length")) {
+        if (!policy["length"].is_number_integer()) return false;
+        const long long length = policy["length"].get<long long>();
+        if (length < kMinPolicyLength || length > kMaxPolicyLength) return false;
+        rules->length = static_cast<int>(length);
+    }
+    for (auto [name, flag] : {std::pair<const char*, bool*>{"lower", &rules->lower}, {"upper", &rules->upper},
+                              {"digits", &rules->digits}}) {
+        if (!policy.contains(name)) continue;
+        if (!policy[name].is_boolean()) return false;
+        *flag = policy[name].get<bool>();
+    }
+    if (policy.contains("symbols")) {
+        const json& symbols = policy["symbols"];
+        if (symbols.is_boolean()) {
+            if (!symbols.get<bool>()) rules->symbols.clear();
+        } else if (symbols.is_string()) {
+            rules->symbols = symbols.get<std::string>();
+            for (unsigned char c : rules->symbols)
+                if (c <= 0x20 || c >= 0x7F) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 class CatalogChecker {
 public:
     std::vector<std::string> problems, warnings;
@@ -76,6 +106,11 @@ private:
         if (!IsString(entry, "launch") || !IsLaunchAddress(entry["launch"].get<std::string>()))
             Problem("launch must be an http:// or https:// address without spaces or quotes");
         Credential(entry);
+        const bool change = entry.contains("kind") && entry["kind"] == "passwordChange";
+        if (entry.contains("kind") && !(entry["kind"].is_string() && (entry["kind"] == "login" || change)))
+            Problem("kind must be \"login\" or \"passwordChange\"");
+        if (entry.contains("policy")) Policy(entry["policy"], change);
+        m_change = change;
         if (entry.contains("persist") &&
             !(entry["persist"].is_string() && (entry["persist"] == "local" || entry["persist"] == "enterprise")))
             Problem("persist must be \"local\" or \"enterprise\"");
@@ -87,6 +122,7 @@ private:
         if (!entry.contains("template")) return Problem("template is required");
         if (!entry["template"].is_object()) return Problem("template must be an object");
         Template(entry["template"]);
+        if (change) ChangeTemplate(entry["template"]);
         if (problems.empty() && IsString(entry, "launch") && IsString(entry["template"], "url") &&
             !MaskedPatternMatches(Utf8ToWide(entry["template"]["url"].get<std::string>()),
                                   Utf8ToWide(entry["launch"].get<std::string>())))
@@ -106,6 +142,33 @@ private:
         if (target.size() > CRED_MAX_GENERIC_TARGET_NAME_LENGTH - 64) Problem("credential is too long");
     }
 
+    void Policy(const json& policy, bool change) {
+        if (!change) return Problem("policy belongs to a passwordChange entry");
+        if (!policy.is_object()) return Problem("policy must be an object");
+        PasswordPolicy rules;
+        if (!ReadPolicy(policy, &rules))
+            return Problem("policy: length must be a whole number from " + std::to_string(kMinPolicyLength) + " to " +
+                           std::to_string(kMaxPolicyLength) + ", lower, upper and digits true or false, symbols a "
+                           "text of printable ASCII characters other than space (or true or false)");
+        const int classes = rules.lower + rules.upper + rules.digits + !rules.symbols.empty();
+        if (classes == 0) Problem("policy: no characters to make a password of");
+        else if (classes > rules.length) Problem("policy: length is too short for a character of every class");
+    }
+
+    // A password change types the current password and the new one, and must learn whether the
+    // site took it: only then does the new one replace the current one.
+    void ChangeTemplate(const json& t) {
+        if (!t.contains("verify")) Problem("template: a passwordChange entry needs verify (how the site says it took the new password)");
+        bool typesNew = false;
+        if (t.contains("elements") && t["elements"].is_array())
+            for (const json& step : t["elements"])
+                if (step.is_object() && step.contains("actions") && step["actions"].is_array())
+                    for (const json& action : step["actions"])
+                        if (action.is_object() && action.contains("valueFrom") && action["valueFrom"] == "newPassword")
+                            typesNew = true;
+        if (!typesNew) Problem("template: a passwordChange entry types the new password (\"valueFrom\": \"newPassword\")");
+    }
+
     // The template's own fields are the template checker's; the catalog's part is where each
     // secret comes from.
     void Template(const json& t) {
@@ -121,9 +184,7 @@ private:
             }
         }
         // The template as one launch gives it, checked as any template file is.
-        CatalogEntry sample;
-        sample.templateValue = t;
-        const std::string resolved = "[" + WideToUtf8(ResolveLaunchTemplate(sample, L"user", L"password", 0, L"0")) + "]";
+        const std::string resolved = "[" + WideToUtf8(ResolveLaunchTemplate(SampleOf(t), SampleFill())) + "]";
         for (const std::string& problem : CheckTemplateText(resolved)) {
             // "template 1 (url): ..." names the one template of this entry.
             const size_t colon = problem.find(": ");
@@ -142,8 +203,9 @@ private:
                 Problem(path + ".valueFrom must be \"credential\" for httpBasicAuth");
             else if (!basic && !(action.contains("type") && action["type"] == "text"))
                 Problem(path + ".valueFrom is taken by text and httpBasicAuth actions only");
-            else if (!basic && !(from == "username" || from == "password"))
-                Problem(path + ".valueFrom must be \"username\" or \"password\"");
+            else if (!basic && !(from == "username" || from == "password" || (m_change && from == "newPassword")))
+                Problem(path + (m_change ? ".valueFrom must be \"username\", \"password\" or \"newPassword\""
+                                         : ".valueFrom must be \"username\" or \"password\""));
             if (!basic && action.contains("value")) Problem(path + " has both value and valueFrom");
             if (basic && (action.contains("username") || action.contains("password")))
                 Problem(path + " has both valueFrom and username or password");
@@ -156,10 +218,26 @@ private:
             Problem(path + " types a literal value into a password field: write \"valueFrom\": \"password\" instead");
     }
 
+    static CatalogEntry SampleOf(const json& t) {
+        CatalogEntry sample;
+        sample.templateValue = t;
+        return sample;
+    }
+
+    static LaunchFill SampleFill() {
+        LaunchFill fill;
+        fill.userName = L"user";
+        fill.passwordToken = L"password";
+        fill.newPasswordToken = L"new password";
+        fill.launchId = L"0";
+        return fill;
+    }
+
     std::string m_where;
+    bool m_change = false;
 };
 
-json ResolveValue(const json& t, const std::string& userName, const std::string& token) {
+json ResolveValue(const json& t, const std::string& userName, const std::string& token, const std::string& newToken) {
     json resolved = t;
     if (!resolved.is_object() || !resolved.contains("elements") || !resolved["elements"].is_array()) return resolved;
     for (json& step : resolved["elements"]) {
@@ -175,6 +253,8 @@ json ResolveValue(const json& t, const std::string& userName, const std::string&
                 action["value"] = userName;
             } else if (from == "password") {
                 action["value"] = token;
+            } else if (from == "newPassword") {
+                action["value"] = newToken;
             }
         }
     }
@@ -195,9 +275,12 @@ std::vector<std::string> CatalogWarnings(const std::string& utf8) {
     if (!checker.problems.empty()) return {};
     std::vector<std::string> warnings = checker.warnings;
     for (const CatalogEntry& entry : ReadCatalog(utf8)) {
-        CatalogEntry sample = entry;
-        const std::string resolved =
-            "[" + WideToUtf8(ResolveLaunchTemplate(sample, L"user", L"password", 0, L"0")) + "]";
+        LaunchFill fill;
+        fill.userName = L"user";
+        fill.passwordToken = L"password";
+        fill.newPasswordToken = L"new password";
+        fill.launchId = L"0";
+        const std::string resolved = "[" + WideToUtf8(ResolveLaunchTemplate(entry, fill)) + "]";
         for (const std::string& warning : TemplateWarnings(resolved)) warnings.push_back("entry (" + entry.name + "): " + warning);
     }
     return warnings;
@@ -223,23 +306,42 @@ std::vector<CatalogEntry> ReadCatalog(const std::string& utf8) {
         entry.credential = Utf8ToWide(value.at("credential").get<std::string>());
         entry.enterprise = value.contains("persist") && value["persist"] == "enterprise";
         if (value.contains("lifetime")) entry.lifetime = value["lifetime"].get<long long>();
+        entry.passwordChange = value.contains("kind") && value["kind"] == "passwordChange";
+        if (value.contains("policy")) ReadPolicy(value["policy"], &entry.policy);
         entry.templateValue = value.at("template");
         entries.push_back(std::move(entry));
     }
     return entries;
 }
 
-std::wstring ResolveLaunchTemplate(const CatalogEntry& entry, const std::wstring& userName,
-                                   const std::wstring& passwordToken, long long expires, const std::wstring& launchId) {
-    json resolved = ResolveValue(entry.templateValue, WideToUtf8(userName), WideToUtf8(passwordToken));
+std::wstring ResolveLaunchTemplate(const CatalogEntry& entry, const LaunchFill& fill) {
+    json resolved = ResolveValue(entry.templateValue, WideToUtf8(fill.userName), WideToUtf8(fill.passwordToken),
+                                 WideToUtf8(fill.newPasswordToken));
     if (resolved.is_object()) {
-        resolved["expires"] = expires;
-        resolved["launchId"] = WideToUtf8(launchId);
+        resolved["expires"] = fill.expires;
+        resolved["launchId"] = WideToUtf8(fill.launchId);
+        if (!entry.name.empty()) resolved["name"] = entry.name;
+        if (!fill.credential.empty()) resolved["credential"] = WideToUtf8(fill.credential);
+        if (entry.passwordChange) resolved["kind"] = "passwordChange";
     }
     return Utf8ToWide(WriteTemplateJson(resolved, false));
 }
 
+const CatalogEntry* ChangeEntryFor(const std::vector<CatalogEntry>& entries, const CatalogEntry& login) {
+    for (const CatalogEntry& entry : entries)
+        if (entry.passwordChange && CompareStringOrdinal(entry.credential.c_str(), -1, login.credential.c_str(), -1, TRUE) == CSTR_EQUAL)
+            return &entry;
+    return nullptr;
+}
+
+bool IsPendingTarget(const std::wstring& target) {
+    const size_t suffix = wcslen(kPendingSuffix);
+    return target.size() > suffix &&
+           CompareStringOrdinal(target.c_str() + target.size() - suffix, -1, kPendingSuffix, -1, TRUE) == CSTR_EQUAL;
+}
+
 bool IsAccountOf(const std::wstring& target, const std::wstring& entryTarget) {
+    if (IsPendingTarget(target)) return false;
     if (target.size() < entryTarget.size() || CompareStringOrdinal(target.c_str(), static_cast<int>(entryTarget.size()),
                                                                    entryTarget.c_str(), static_cast<int>(entryTarget.size()),
                                                                    TRUE) != CSTR_EQUAL)

@@ -21,14 +21,31 @@ constexpr long long kDefaultLaunchLifetime = 120;
 constexpr long long kMinLaunchLifetime = 10;
 constexpr long long kMaxLaunchLifetime = 86400;
 
+// How "change" makes a new password: its length and the characters it draws from, at least one
+// of each class that is on ("policy" of a password change entry).
+struct PasswordPolicy {
+    int length = 16;
+    bool lower = true, upper = true, digits = true;
+    std::string symbols = "!#%+-=?@_";   // printable ASCII; empty: none
+};
+constexpr int kMinPolicyLength = 8;
+constexpr int kMaxPolicyLength = 128;
+
 struct CatalogEntry {
     std::string name;            // UTF-8, as in the file
     std::wstring launch;         // the address the browser opens
     std::wstring credential;     // "Velnor:..."
     bool enterprise = false;     // "persist": "enterprise": the credential roams with the profile
     long long lifetime = kDefaultLaunchLifetime;   // seconds until the launched template expires
+    bool passwordChange = false; // "kind": "passwordChange": the entry changes the password
+    PasswordPolicy policy;       // of a password change
     nlohmann::json templateValue;
 };
+
+// Where a password about to replace the current one waits until the site has taken it: the
+// account's target with this suffix ("Velnor:app#pending", "Velnor:app#bob#pending").
+constexpr wchar_t kPendingSuffix[] = L"#pending";
+bool IsPendingTarget(const std::wstring& target);
 
 // One message per problem of a catalog text given as UTF-8 (its templates checked by the
 // template checker, a catalog that carries a password refused); empty when it is valid.
@@ -44,13 +61,27 @@ bool LooksLikeCatalog(const std::string& utf8);
 // throws for any other text.
 std::vector<CatalogEntry> ReadCatalog(const std::string& utf8);
 
+// What one launch fills into an entry's template.
+struct LaunchFill {
+    std::wstring userName;
+    std::wstring passwordToken;      // stands for the password (and a Basic action's)
+    std::wstring newPasswordToken;   // stands for the new password of a change
+    std::wstring launchId;
+    std::wstring credential;         // the target of the credential used
+    long long expires = 0;
+};
+
 // The entry's template for one launch, as compact JSON: every "valueFrom": "username" filled
 // with userName, every "valueFrom": "password" (and the password of a Basic action that says
-// "valueFrom": "credential") written as the JSON string passwordToken, which the caller
-// replaces with the password in memory of its own; "expires" (seconds since 1970 UTC) and
-// "launchId" added. passwordToken must be a text that cannot occur in a catalog.
-std::wstring ResolveLaunchTemplate(const CatalogEntry& entry, const std::wstring& userName,
-                                   const std::wstring& passwordToken, long long expires, const std::wstring& launchId);
+// "valueFrom": "credential") written as the JSON string passwordToken, every "valueFrom":
+// "newPassword" as newPasswordToken, which the caller replaces with the passwords in memory of
+// its own; "expires" (seconds since 1970 UTC), "launchId", "name", "credential" and for a
+// password change "kind" added (an outcome record carries the last four). The tokens must be texts that cannot occur in a catalog.
+std::wstring ResolveLaunchTemplate(const CatalogEntry& entry, const LaunchFill& fill);
 
-// Whether a Credential Manager target is the entry's (its target, or one of its accounts).
+// The password change entry of the same credential as `login`, or null.
+const CatalogEntry* ChangeEntryFor(const std::vector<CatalogEntry>& entries, const CatalogEntry& login);
+
+// Whether a Credential Manager target is the entry's (its target, or one of its accounts; never
+// a pending new password).
 bool IsAccountOf(const std::wstring& target, const std::wstring& entryTarget);

@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "templates/patterns.h"
+#include "templates/store_records.h"
 #include "templates/template_store.h"
 #include "templates/template_text.h"
 
@@ -18,6 +19,11 @@ const std::vector<std::string>& TemplateFindTypes() {
 const std::vector<std::string>& TemplateActionTypes() {
     static const std::vector<std::string> types = {"text", "click", "select", "checkbox", "keypress",
                                                    "enable", "sendEvent", "delay", "httpBasicAuth"};
+    return types;
+}
+
+const std::vector<std::string>& VerifyFindTypes() {
+    static const std::vector<std::string> types = {"id", "name", "class", "xpath", "selector", "text"};
     return types;
 }
 
@@ -63,9 +69,16 @@ public:
         Number(t, "startAction", 0, true, "an integer of 0 or more");
         Number(t, "ID", 1, true, "an integer of 1 or more");
         Number(t, "expires", 0, false, "a number of seconds since 1970 UTC");
+        if (t.contains("verify")) Verify(t["verify"]);
         if (!t.contains("elements")) return Problem("elements is required");
         if (!t["elements"].is_array()) return Problem("elements must be an array");
         for (size_t i = 0; i < t["elements"].size(); ++i) Step(t["elements"][i], "elements[" + std::to_string(i) + "]");
+    }
+
+    // What the store holds beside templates: it has no steps; a page or the store tool wrote it.
+    void Record(const json& record, size_t index) {
+        m_where = "record " + std::to_string(index + 1);
+        if (record.contains("url") && !record["url"].is_string()) Problem("url must be a string");
     }
 
 private:
@@ -78,19 +91,35 @@ private:
             Problem(std::string(name) + " must be " + what);
     }
 
+    void Find(const json& find, const std::string& path, const std::vector<std::string>& types) {
+        if (!find.is_object()) return Problem(path + " must be an object");
+        if (!OneOf(find.value("type", json()), types)) Problem(path + ".type must be one of " + List(types));
+        if (!find.contains("value") || !find["value"].is_string() || find["value"].get<std::string>().empty())
+            Problem(path + ".value must be a non-empty string");
+    }
+
+    void Verify(const json& verify) {
+        if (!verify.is_object()) return Problem("verify must be an object");
+        for (const char* list : {"failure", "success", "changeRequired"}) {
+            if (!verify.contains(list)) continue;
+            const json& finds = verify[list];
+            if (!finds.is_array()) {
+                Problem(std::string("verify.") + list + " must be an array of finds");
+                continue;
+            }
+            for (size_t i = 0; i < finds.size(); ++i)
+                Find(finds[i], std::string("verify.") + list + "[" + std::to_string(i) + "]", VerifyFindTypes());
+        }
+        if (verify.contains("within") && !(verify["within"].is_number() && verify["within"].get<double>() > 0 &&
+                                           verify["within"].get<double>() <= kMaxVerifyWithin))
+            Problem("verify.within must be a number of seconds above 0, at most " +
+                    std::to_string(static_cast<int>(kMaxVerifyWithin)));
+    }
+
     void Step(const json& step, const std::string& path) {
         if (!step.is_object()) return Problem(path + " must be an object");
-        if (step.contains("find")) {
-            const json& find = step["find"];
-            if (!find.is_object()) {
-                Problem(path + ".find must be an object");
-            } else {
-                if (!OneOf(find.value("type", json()), TemplateFindTypes()))
-                    Problem(path + ".find.type must be one of " + List(TemplateFindTypes()));
-                if (!find.contains("value") || !find["value"].is_string() || find["value"].get<std::string>().empty())
-                    Problem(path + ".find.value must be a non-empty string");
-            }
-        }
+        if (step.contains("find")) Find(step["find"], path + ".find", TemplateFindTypes());
+        if (step.contains("nextPage") && !step["nextPage"].is_boolean()) Problem(path + ".nextPage must be true or false");
         if (!step.contains("actions")) return;
         if (!step["actions"].is_array()) return Problem(path + ".actions must be an array");
         for (size_t j = 0; j < step["actions"].size(); ++j)
@@ -161,7 +190,10 @@ std::vector<std::string> CheckTemplateText(const std::string& utf8) {
         problems.push_back("the top level must be an array of templates");
     } else {
         Checker checker;
-        for (size_t i = 0; i < templates.size(); ++i) checker.Template(templates[i], i);
+        for (size_t i = 0; i < templates.size(); ++i) {
+            if (RecordKindOf(templates[i]) != RecordKind::kNone) checker.Record(templates[i], i);
+            else checker.Template(templates[i], i);
+        }
         problems = std::move(checker.problems);
     }
     if (wide.size() > kMaxTemplateTextLength)

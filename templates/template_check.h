@@ -22,3 +22,9 @@ std::vector<std::string> TemplateWarnings(const std::string& utf8, bool broadPat
 // "find" and "action" enums, which the content script implements).
 const std::vector<std::string>& TemplateFindTypes();
 const std::vector<std::string>& TemplateActionTypes();
+// The find types of a verify block: those above and "text" (a shown element whose own text holds
+// the value), the schema's "verifyFind" enum.
+const std::vector<std::string>& VerifyFindTypes();
+
+// The longest a sign-on's verify may wait for its outcome (its "within", seconds).
+constexpr double kMaxVerifyWithin = 300;

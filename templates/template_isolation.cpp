@@ -60,13 +60,24 @@ std::vector<size_t> PageTemplateIndexes(const ParsedTemplates& parsed, const std
     return indexes;
 }
 
+namespace {
+
+// The recorder record goes to every page while it lasts: it holds no secret, and every page that
+// shows a login form is to draft it. Only the store tool writes it (MergePageWrite).
+bool IsLiveRecorder(const StoredTemplate& entry, long long now) {
+    return entry.recorder && entry.expires > 0 && !HasExpired(entry.expires, now);
+}
+
+}  // namespace
+
 std::wstring TemplatesForPage(const ParsedTemplates& parsed, std::wstring_view text, const std::wstring& pageUrl,
                               std::vector<CredentialRecord>* records) {
     if (!parsed.valid) return L"[]";
     if (text.empty()) return std::wstring();
+    const long long now = SecondsSince1970();
     std::wstring out = L"[";
     for (const StoredTemplate& entry : parsed.templates) {
-        if (!MatchesPage(entry, pageUrl)) continue;
+        if (!MatchesPage(entry, pageUrl) && !IsLiveRecorder(entry, now)) continue;
         if (out.size() > 1) out += L',';
         out.append(text.data() + entry.start, entry.length);
         if (records) records->insert(records->end(), entry.basicRecords.begin(), entry.basicRecords.end());
@@ -97,6 +108,15 @@ bool MergePageWrite(const ParsedTemplates& stored, std::wstring_view storedText,
     size_t added = 0;   // code units of templates the page was not given
     for (const StoredTemplate& entry : writtenTemplates->templates) {
         const std::wstring_view text(written.data() + entry.start, entry.length);
+        // A page cannot arm a recorder or change one: the stored ones stay where they are. The
+        // one it was given and gives back unchanged is no template left out.
+        if (entry.recorder) {
+            if (!std::any_of(stored.templates.begin(), stored.templates.end(), [&](const StoredTemplate& s) {
+                    return s.recorder && storedText.substr(s.start, s.length) == text;
+                }))
+                ++*leftOut;
+            continue;
+        }
         bool keep = MatchesPage(entry, pageUrl);
         if (keep) {
             const json value = ParseTemplateJson(text);

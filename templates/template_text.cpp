@@ -1,6 +1,7 @@
 #include "templates/template_text.h"
 
 #include "common/text.h"
+#include "templates/store_records.h"
 #include "templates/template_expiry.h"
 
 #include <windows.h>
@@ -129,6 +130,11 @@ std::shared_ptr<const ParsedTemplates> ParseTemplates(std::wstring_view text) {
             entry.start = spans[i].first;
             entry.length = spans[i].second;
             const json& value = document[i];
+            if (RecordKindOf(value) == RecordKind::kRecorder) {
+                entry.recorder = true;
+                entry.expires = TemplateExpires(value);
+                continue;
+            }
             // What the content script passes over (no object, no url) never goes to a page.
             if (!value.is_object() || !value.contains("url") || value["url"].is_null()) continue;
             entry.hasUrl = true;

@@ -45,6 +45,7 @@ struct StoredTemplate {
     std::wstring url;               // the url as the content script turns it into a string
     std::vector<CredentialRecord> basicRecords;   // its httpBasicAuth records, pattern = url
     double expires = 0;             // its "expires" (template_expiry.h); 0: never
+    bool recorder = false;          // the store tool's recorder record (store_records.h)
 };
 
 struct ParsedTemplates {

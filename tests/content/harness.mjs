@@ -3,9 +3,11 @@
 // run in the top-level window. window.VelnorIEExt is a test double of the extension object:
 // a Templates text shared by all pages of a test (the template store), a write-only AuthCreds,
 // DebugTime, and GetElementByXPath on the top-level document only.
+import { spawn } from "node:child_process";
 import { createServer } from "node:http";
 import { readFileSync, existsSync } from "node:fs";
 import { dirname, join, extname } from "node:path";
+import { createInterface } from "node:readline";
 import { fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
 
@@ -15,10 +17,18 @@ export const contentScript = readFileSync(contentScriptPath, "latin1");
 
 const types = { ".html": "text/html; charset=utf-8", ".js": "text/javascript" };
 
-// Serves the fixtures, React's browser builds and a page that shows what a form sent.
+// Serves the fixtures, React's browser builds and a page that shows what a form sent; a suite
+// adds pages of its own as server.routes.set(path, (request, response, body) => ...).
 export async function startServer() {
-  const server = createServer((request, response) => {
+  const server = createServer(async (request, response) => {
     const url = new URL(request.url, "http://x");
+    const route = server.routes.get(url.pathname);
+    if (route) {
+      let body = "";
+      for await (const chunk of request) body += chunk;
+      route(request, response, new URLSearchParams(body), url);
+      return;
+    }
     if (url.pathname === "/favicon.ico") {
       response.writeHead(204);
       response.end();
@@ -43,6 +53,7 @@ export async function startServer() {
     response.writeHead(200, { "content-type": types[extname(file)] || "application/octet-stream" });
     response.end(body);
   });
+  server.routes = new Map();
   await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
   // The fixtures' own origin is 127.0.0.1; "localhost" is a second origin on the same server.
   server.base = `http://127.0.0.1:${server.address().port}`;
@@ -94,6 +105,84 @@ export class Store {
   }
   get parsed() {
     return this.templates ? JSON.parse(this.templates) : [];
+  }
+}
+
+// The real template store of the x64 build's Wine prefix: held and reached through a real
+// extension object by the store bridge (tests/helpers/store_bridge.cpp), so that the store tool
+// run beside it (runTool) prepares sign-ons for these pages as it does for Internet Explorer's.
+const root = join(here, "..", "..");
+export const wine = {
+  bin: process.env.VELNOR_WINE_BIN || join(root, "build", "x64", "bin"),
+  prefix: process.env.VELNOR_WINE_PREFIX || join(root, "build", "x64", "wineprefix"),
+  run: join(root, "cmake", "wine-run.sh"),
+};
+// Without the build the suites that need it are skipped, saying why; the test command requires it.
+export const wineMissing = existsSync(join(wine.bin, "store_bridge.exe")) && existsSync(join(wine.bin, "VelnorSSOStore.exe"))
+  ? false
+  : process.env.VELNOR_REQUIRE_WINE ? false : `needs the x64 build under Wine (tools/build.sh x64): ${wine.bin}`;
+
+// A Linux path as the Windows programs see it (Wine's drive Z: is /).
+export const windowsPath = (path) => "Z:" + path.replaceAll("/", "\\");
+
+// Runs VelnorSSOStore with `args`; `input` goes to its standard input.
+export function runTool(args, { input = "" } = {}) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(wine.run, [wine.prefix, join(wine.bin, "VelnorSSOStore.exe"), ...args], { stdio: "pipe" });
+    let out = "";
+    child.stdout.on("data", (data) => (out += data));
+    child.stderr.on("data", (data) => (out += data));
+    child.on("error", reject);
+    child.on("close", (code) => resolve({ code, out }));
+    child.stdin.end(input);
+  });
+}
+
+export class RealStore {
+  constructor(debugTime = 0) {
+    this.debugTime = debugTime;
+    this.templateWrites = 0;
+    this.authCreds = [];
+    this.pending = [];
+  }
+  static async open(debugTime = 0) {
+    const store = new RealStore(debugTime);
+    store.child = spawn(wine.run, [wine.prefix, join(wine.bin, "store_bridge.exe")], { stdio: ["pipe", "pipe", "inherit"] });
+    const lines = createInterface({ input: store.child.stdout });
+    let ready;
+    const started = new Promise((resolve) => (ready = resolve));
+    lines.on("line", (line) => {
+      if (line === "ready") return ready();
+      store.pending.shift()?.(line);
+    });
+    await started;
+    return store;
+  }
+  request(line) {
+    return new Promise((resolve) => {
+      this.pending.push(resolve);
+      this.child.stdin.write(line + "\n");
+    });
+  }
+  async text() {
+    return JSON.parse(await this.request("get"));
+  }
+  async parsed() {
+    const text = await this.text();
+    return text ? JSON.parse(text) : [];
+  }
+  async set(templates) {
+    await this.request("put " + JSON.stringify(typeof templates === "string" ? templates : JSON.stringify(templates)));
+  }
+  readBy() {
+    return this.text();
+  }
+  async writeBy(url, text) {
+    await this.request("put " + JSON.stringify(text));
+  }
+  async close() {
+    this.child.stdin.end("quit\n");
+    await new Promise((resolve) => this.child.on("close", resolve));
   }
 }
 
@@ -151,9 +240,9 @@ export async function openPage(browser, store, { beforeScript } = {}) {
     if (message.type() === "log") page.traces.push(message.text());
   });
   page.on("pageerror", (error) => page.errors.push(error.message));
-  await page.exposeBinding("__velnorStore", (source, what, value) => {
+  await page.exposeBinding("__velnorStore", async (source, what, value) => {
     if (what === "templates") {
-      store.writeBy(source.frame.url(), value);
+      await store.writeBy(source.frame.url(), value);
       store.templateWrites++;
     } else {
       store.authCreds.push(value);
@@ -161,7 +250,7 @@ export async function openPage(browser, store, { beforeScript } = {}) {
   });
   page.inject = async () => {
     if (beforeScript) await page.evaluate(beforeScript);
-    await page.evaluate(installDouble, { templates: store.readBy(page.url()), debugTime: store.debugTime });
+    await page.evaluate(installDouble, { templates: await store.readBy(page.url()), debugTime: store.debugTime });
     // Runs as the page's global code, like IHTMLWindow2::execScript; a script that does not
     // complete rejects here.
     await page.evaluate(contentScript);

@@ -5,6 +5,8 @@
 
 #include <exdispid.h>
 
+#include <ctime>
+
 using namespace exttest;
 
 namespace {
@@ -161,6 +163,36 @@ TEST_F(IsolationTest, TrustedPortalsAndIsolationOffKeepTheWholeStore) {
     EXPECT_EQ(store, Read(page));
     ASSERT_EQ(S_OK, Write(page, L"AuthCreds", L"https://bank.example/*\rmallory\rpw"));
     EXPECT_EQ(L"mallory", AnswerFor(L"https://bank.example/")) << "handed-over credentials, as without isolation";
+}
+
+TEST_F(IsolationTest, RecordsGoWhereTheirSiteIsAndOnlyTheStoreToolArmsTheRecorder) {
+    IDispatch* page = Open(L"http://site/login");
+    const long long now = static_cast<long long>(time(nullptr));
+    const std::wstring recorder = L"{\"recorder\":\"r1\",\"expires\":" + std::to_wstring(now + 60) + L"}";
+    const std::wstring spent = L"{\"recorder\":\"r0\",\"expires\":" + std::to_wstring(now - 1) + L"}";
+    const std::wstring bankOutcome = L"{\"url\":\"https://bank.example/*\",\"outcome\":\"failed\",\"at\":1}";
+    ASSERT_TRUE(SetStoreText(L"[" + kSite + L"," + recorder + L"," + spent + L"," + bankOutcome + L"]"));
+    EXPECT_EQ(L"[" + kSite + L"," + recorder + L"]", Read(page))
+        << "the live recorder goes to every page, another site's outcome to none";
+
+    // The template ran and asked for its outcome; the page also drafted its form, gave the
+    // recorder back, tried to arm one of its own and to settle another site's outcome.
+    const std::wstring outcome = L"{\"url\":\"http://site/*\",\"outcome\":\"submitted\",\"at\":5}";
+    const std::wstring draft = L"{\"draft\":\"r1\",\"url\":\"http://site/login*\",\"at\":5}";
+    const std::wstring armed = L"{\"recorder\":\"mine\",\"url\":\"http://site/*\",\"expires\":" +
+                               std::to_wstring(now + 600) + L"}";
+    const std::wstring forged = L"{\"url\":\"https://bank.example/*\",\"outcome\":\"succeeded\",\"at\":1}";
+    ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + outcome + L"," + recorder + L"," + draft + L"," + armed + L"," +
+                                                  forged + L"]"));
+    EXPECT_EQ(L"[" + outcome + L"," + draft + L"," + recorder + L"," + spent + L"," + bankOutcome + L"]", Stored());
+
+    // A later page of the site settles the outcome in place of the one it was given.
+    site->SetSite(nullptr);
+    IDispatch* next = Open(L"http://site/home");
+    EXPECT_EQ(L"[" + outcome + L"," + recorder + L"]", Read(next)) << "the draft belongs to the login page only";
+    const std::wstring settled = L"{\"url\":\"http://site/*\",\"outcome\":\"failed\",\"at\":5,\"settled\":7}";
+    ASSERT_EQ(S_OK, Write(next, L"Templates", L"[" + settled + L"," + recorder + L"]"));
+    EXPECT_EQ(L"[" + settled + L"," + draft + L"," + recorder + L"," + spent + L"," + bankOutcome + L"]", Stored());
 }
 
 }  // namespace

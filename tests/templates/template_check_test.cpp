@@ -82,6 +82,7 @@ TEST(TemplateCheckTest, CheckNamesEachProblem) {
 
 TEST(TemplateCheckSchemaTest, FindTypesAreTheSchemas) {
     EXPECT_EQ(Enum(Schema(), "find"), TemplateFindTypes());
+    EXPECT_EQ(Enum(Schema(), "verifyFind"), VerifyFindTypes());
 }
 
 TEST(TemplateCheckSchemaTest, ActionTypesAreTheSchemas) {

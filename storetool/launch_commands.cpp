@@ -1,0 +1,590 @@
+// The launch group: a sign-on from the catalog ("launch"), what became of the sign-ons
+// ("status") and a password change ("change").
+//
+// A launch puts the entry's template, with the user's credential filled in, into the store
+// beside the templates already there, with an expiry after which the content script drops it
+// unused; then the browser opens the entry's page. A template with "verify" is replaced by an
+// outcome record once its steps are done, and the site's next pages settle it: "--wait" reports
+// whether the site took the password. A password the site refused is never typed again by
+// itself (sign_on_refusals.h).
+//
+// The passwords exist only in zeroed memory (SecretText) and in the store itself: never in a
+// file, on a command line, in the environment or on the console.
+#include "common/secret_text.h"
+#include "common/text.h"
+#include "common/unique_owner.h"
+#include "storetool/catalog_source.h"
+#include "storetool/credential_vault.h"
+#include "storetool/password_maker.h"
+#include "storetool/sign_on_refusals.h"
+#include "storetool/store_edits.h"
+#include "storetool/tool_output.h"
+#include "templates/store_records.h"
+#include "templates/template_expiry.h"
+#include "templates/template_store.h"
+#include "templates/template_text.h"
+
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <wincred.h>
+
+#include <cwchar>
+#include <string_view>
+
+namespace {
+
+constexpr wchar_t kInternetExplorerAppPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE";
+constexpr long long kMaxWaitSeconds = 86400;
+constexpr long long kChangeWaitSeconds = 120;   // change always waits: only the answer decides
+constexpr int kExitNoAnswer = 3;        // --wait: the time ran out (not run, or no answer)
+constexpr int kExitFailed = 4;          // the site refused the password
+constexpr int kExitChangeRequired = 5;  // the site asks for a new password
+
+void AppendJsonString(SecretText& out, const wchar_t* text, size_t length) {
+    out.Append(L'"');
+    for (size_t i = 0; i < length; ++i) {
+        const wchar_t c = text[i];
+        if (c == L'"' || c == L'\\') {
+            out.Append(L'\\');
+            out.Append(c);
+        } else if (c < 0x20 || c == 0x2028 || c == 0x2029) {
+            // U+2028 and U+2029 end a line in the legacy engine's eval of a JSON text.
+            wchar_t escaped[8];
+            _snwprintf(escaped, ARRAYSIZE(escaped), L"\\u%04x", static_cast<unsigned>(c));
+            out.Append(escaped, 6);
+            SecureZeroMemory(escaped, sizeof(escaped));
+        } else {
+            out.Append(c);
+        }
+    }
+    out.Append(L'"');
+}
+
+// The launched template's text with each secret in place of its token.
+void FillSecrets(SecretText& out, const std::wstring& resolved,
+                 const std::vector<std::pair<std::wstring, const SecretText*>>& secrets) {
+    size_t at = 0;
+    for (;;) {
+        size_t found = std::wstring::npos, length = 0;
+        const SecretText* secret = nullptr;
+        for (const auto& [token, value] : secrets) {
+            const std::wstring quoted = L"\"" + token + L"\"";
+            const size_t place = resolved.find(quoted, at);
+            if (place < found) found = place, length = quoted.size(), secret = value;
+        }
+        if (found == std::wstring::npos) break;
+        out.Append(resolved.data() + at, found - at);
+        AppendJsonString(out, secret->data(), secret->size());
+        at = found + length;
+    }
+    out.Append(resolved.data() + at, resolved.size() - at);
+}
+
+// A credential set by another program can hold what the store cannot carry: a NUL would end the
+// store's text inside the template, a CR would split a Basic record.
+bool CarriesOnePassword(const SecretText& password) {
+    for (size_t i = 0; i < password.size(); ++i)
+        if (password.data()[i] == L'\0' || password.data()[i] == L'\r' || password.data()[i] == L'\n') return false;
+    return true;
+}
+
+// ---- the store's side of one launch ----
+
+// Where one launch stands in the store: its template still waiting for its page, and its
+// outcome record once a page has done the steps.
+struct LaunchState {
+    bool templateWaits = false;
+    bool answered = false;
+    SignOnOutcome record;
+};
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// Read in place, so that the stored passwords are not copied.
+LaunchState ReadLaunchState(const TemplateStore& store, const std::wstring& launchId) {
+    LaunchState state;
+    const TemplateStore::View view = store.Access();
+    if (!view) return state;
+    const std::wstring_view text(view.Text(), view.TextLength());
+    const std::wstring quoted = Quoted(launchId);
+    for (const auto& [start, length] : ArrayEntrySpans(text)) {
+        const std::wstring_view entry = text.substr(start, length);
+        if (entry.find(quoted) != std::wstring_view::npos && entry.find(L"\"elements\"") != std::wstring_view::npos)
+            state.templateWaits = true;
+    }
+    const std::string attempt = WideToUtf8(launchId);
+    for (const SignOnOutcome& outcome : OutcomesOf(ReadStoreRecords(text)))
+        if (outcome.attempt == attempt) {
+            state.answered = true;
+            state.record = outcome;
+        }
+    return state;
+}
+
+bool IsFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool InternetExplorerPath(std::wstring* path) {
+    wchar_t buffer[MAX_PATH * 2];
+    DWORD bytes = sizeof(buffer);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kInternetExplorerAppPath, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
+                     buffer, &bytes) != ERROR_SUCCESS) {
+        // Some systems (Wine among them) register no App Path: the browser's own folder under
+        // Program Files, as the system names it, not as the environment does.
+        PWSTR programFiles = nullptr;
+        if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &programFiles))) return false;
+        const std::wstring fallback = std::wstring(programFiles) + L"\\Internet Explorer\\iexplore.exe";
+        CoTaskMemFree(programFiles);
+        if (!IsFile(fallback)) return false;
+        *path = fallback;
+        return true;
+    }
+    std::wstring found = buffer;
+    if (found.size() >= 2 && found.front() == L'"' && found.back() == L'"') found = found.substr(1, found.size() - 2);
+    // Only a full path: a bare name would be looked up in the current folder first.
+    if (found.size() < 3 || found[1] != L':' || found[2] != L'\\') return false;
+    if (!IsFile(found)) return false;
+    *path = found;
+    return true;
+}
+
+bool StartBrowser(const std::wstring& browserCommand, const std::wstring& url, std::string* failure) {
+    std::wstring application, commandLine;
+    if (browserCommand.empty()) {
+        if (!InternetExplorerPath(&application)) {
+            *failure = "Internet Explorer is not installed on this machine (no App Paths\\IEXPLORE.EXE, no iexplore.exe in Program Files)";
+            return false;
+        }
+        commandLine = L"\"" + application + L"\" " + url;
+    } else {
+        commandLine = browserCommand + L" \"" + url + L"\"";
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
+        *failure = "the browser could not be started (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    unique_handle thread(process.hThread), child(process.hProcess);
+    return true;
+}
+
+// The credential of the entry to use: the one with --account, or the only one.
+bool ChooseCredential(const CatalogEntry& entry, const std::wstring& account, VaultEntry* chosen) {
+    std::vector<VaultEntry> accounts;
+    for (const VaultEntry& credential : ListVaultCredentials(entry.credential))
+        if (IsAccountOf(credential.target, entry.credential)) accounts.push_back(credential);
+    const std::string target = Narrow(entry.credential);
+    if (!account.empty()) {
+        for (const VaultEntry& credential : accounts) {
+            const size_t hash = credential.target.find(kAccountSeparator);
+            const std::wstring suffix = hash == std::wstring::npos ? std::wstring() : credential.target.substr(hash + 1);
+            if (_wcsicmp(credential.userName.c_str(), account.c_str()) == 0 || _wcsicmp(suffix.c_str(), account.c_str()) == 0) {
+                *chosen = credential;
+                return true;
+            }
+        }
+        Err("no credential of " + target + " for account " + Narrow(account) + ": run VelnorSSOStore cred set " + target +
+            "#" + Narrow(account) + " " + Narrow(account) + "\n");
+        return false;
+    }
+    if (accounts.empty()) {
+        Err("no credential " + target + " for this user: run VelnorSSOStore cred set " + target + " USERNAME\n");
+        return false;
+    }
+    if (accounts.size() > 1) {
+        Err("sign-on " + entry.name + " has several accounts; choose one with --account USERNAME:\n");
+        for (const VaultEntry& credential : accounts)
+            Err("  " + Narrow(credential.userName) + "  (" + Narrow(credential.target) + ")\n");
+        return false;
+    }
+    *chosen = accounts.front();
+    return true;
+}
+
+// ---- one sign-on, from the catalog to its answer ----
+
+struct LaunchOptions {
+    std::wstring catalog, account, browser;
+    bool noBrowser = false, retry = false, hasWait = false;
+    long long waitSeconds = 0;
+};
+
+// Takes the options common to launch and change; false for a wrong use (printed where it is
+// more than the usage).
+bool TakeLaunchOptions(Arguments& arguments, LaunchOptions* options, bool* printed) {
+    std::wstring waitText;
+    bool wrong = false;
+    TakeOption(arguments, L"--catalog", &options->catalog, &wrong);
+    TakeOption(arguments, L"--account", &options->account, &wrong);
+    const bool hasBrowser = TakeOption(arguments, L"--browser", &options->browser, &wrong);
+    options->hasWait = TakeOption(arguments, L"--wait", &waitText, &wrong);
+    options->noBrowser = TakeSwitch(arguments, L"--no-browser");
+    options->retry = TakeSwitch(arguments, L"--retry");
+    if (wrong || arguments.size() != 1 || (hasBrowser && (options->noBrowser || options->browser.empty()))) return false;
+    if (options->hasWait) {
+        wchar_t* end = nullptr;
+        options->waitSeconds = wcstoll(waitText.c_str(), &end, 10);
+        if (waitText.empty() || *end || options->waitSeconds < 1 || options->waitSeconds > kMaxWaitSeconds) {
+            Err("--wait takes a whole number of seconds from 1 to " + std::to_string(kMaxWaitSeconds) + "\n");
+            *printed = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+// A prepared sign-on: its catalog, entry and credential, and the store it goes to.
+struct SignOn {
+    LoadedCatalog catalog;
+    const CatalogEntry* entry = nullptr;
+    VaultEntry credential;
+    TemplateStore store;
+    std::wstring launchId;
+};
+
+// Finds the entry and its credential and opens the store; prints what to do and returns false
+// when any is missing.
+bool FindSignOn(const std::string& name, const LaunchOptions& options, SignOn* signOn) {
+    if (!LoadCatalog(options.catalog, &signOn->catalog)) return false;
+    signOn->entry = FindCatalogEntry(signOn->catalog, name);
+    if (!signOn->entry) {
+        Err("no sign-on \"" + name + "\" in the catalog " + Narrow(signOn->catalog.path) +
+            ": run VelnorSSOStore catalog to see its entries\n");
+        return false;
+    }
+    if (!ChooseCredential(*signOn->entry, options.account, &signOn->credential)) return false;
+    // Nothing that vanishes with this process: the template must go to a store someone holds.
+    signOn->store = TemplateStore(TemplateStore::Mode::kExistingOnly);
+    if (!signOn->store.is_open()) {
+        Err(std::string("the sign-on was not prepared: ") + kNotHeld);
+        return false;
+    }
+    return true;
+}
+
+// Refuses a credential the site refused before, unless --retry; learns of refusals in the store
+// first, so that one shown there since the last look counts.
+bool MayTypePassword(SignOn& signOn, const LaunchOptions& options, const std::string& command) {
+    NoteRefusalsInStore(signOn.store);
+    long long since = 0;
+    if (!IsRefused(signOn.credential, &since)) return true;
+    const std::string target = Narrow(signOn.credential.target);
+    if (options.retry) {
+        ClearRefusal(signOn.credential.target);
+        return true;
+    }
+    Err("the site refused the password of " + target + " " + std::to_string((SecondsSince1970() - since) / 60) +
+        " minutes ago, so it is not typed again by itself (the account could be locked). Set the right password with "
+        "VelnorSSOStore cred set " + target + " " + Narrow(signOn.credential.userName) + ", or try the same password once "
+        "more with VelnorSSOStore " + command + " " + signOn.entry->name + " --retry\n");
+    return false;
+}
+
+// Fills the entry's template with the user name and the secrets (password, and for a change
+// the new password) and adds it to the store. newPassword may be null.
+bool PutSignOn(SignOn& signOn, const SecretText& password, const SecretText* newPassword) {
+    signOn.launchId = NewStoreId();
+    LaunchFill fill;
+    fill.userName = signOn.credential.userName;
+    fill.passwordToken = L"velnor-password-" + signOn.launchId;
+    fill.newPasswordToken = L"velnor-new-password-" + signOn.launchId;
+    fill.launchId = signOn.launchId;
+    fill.credential = signOn.credential.target;
+    fill.expires = SecondsSince1970() + signOn.entry->lifetime;
+    SecretText resolved;
+    std::vector<std::pair<std::wstring, const SecretText*>> secrets = {{fill.passwordToken, &password}};
+    if (newPassword) secrets.emplace_back(fill.newPasswordToken, newPassword);
+    FillSecrets(resolved, ResolveLaunchTemplate(*signOn.entry, fill), secrets);
+    std::string failure;
+    if (!RewriteStore(signOn.store, [](std::wstring_view) { return false; }, &resolved, &failure)) {
+        Err(failure + "; nothing was changed\n");
+        return false;
+    }
+    return true;
+}
+
+bool ReadPassword(const SignOn& signOn, SecretText* password) {
+    VaultEntry read;
+    const std::string target = Narrow(signOn.credential.target);
+    if (!ReadVaultCredential(signOn.credential.target, &read, password)) {
+        Err("the credential " + target + " cannot be read: run VelnorSSOStore cred set " + target + " USERNAME\n");
+        return false;
+    }
+    if (!CarriesOnePassword(*password)) {
+        Err("the password of " + target + " holds a line break or NUL, which a sign-on cannot carry: set it again with "
+            "VelnorSSOStore cred set " + target + " " + Narrow(read.userName) + "\n");
+        return false;
+    }
+    return true;
+}
+
+bool OpenPage(SignOn& signOn, const LaunchOptions& options) {
+    if (options.noBrowser) return true;
+    std::string failure;
+    if (!StartBrowser(options.browser, signOn.entry->launch, &failure)) {
+        RemoveFromStore(signOn.store, signOn.launchId);
+        Err(failure + "; the sign-on was taken out of the store again\n");
+        return false;
+    }
+    Out("opened " + Narrow(signOn.entry->launch) + "\n");
+    return true;
+}
+
+enum class Answer { kRan, kSucceeded, kFailed, kChangeRequired, kNoAnswer, kNotRun, kInterrupted };
+
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    InterlockedExchange(&g_interrupted, 1);
+    return TRUE;   // the wait ends at its next look and cleans up
+}
+
+// Waits until the site has answered or `seconds` have passed; the template or record of this
+// launch is then taken out of the store, whatever the answer (also on Ctrl+C).
+Answer AwaitAnswer(const SignOn& signOn, long long seconds) {
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    Answer answer = Answer::kNoAnswer;
+    for (;;) {
+        const LaunchState state = ReadLaunchState(signOn.store, signOn.launchId);
+        const bool timeUp = GetTickCount64() >= deadline;
+        if (InterlockedCompareExchange(&g_interrupted, 0, 0)) {
+            answer = Answer::kInterrupted;
+            break;
+        }
+        if (state.answered && state.record.outcome != kOutcomeSubmitted) {
+            const std::string& outcome = state.record.outcome;
+            answer = outcome == kOutcomeSucceeded ? Answer::kSucceeded
+                     : outcome == kOutcomeChangeRequired ? Answer::kChangeRequired
+                                                         : Answer::kFailed;
+            break;
+        }
+        if (!state.templateWaits && !state.answered) {
+            answer = Answer::kRan;   // a template without verify, done and gone
+            break;
+        }
+        if (timeUp) {
+            answer = state.templateWaits ? Answer::kNotRun : Answer::kNoAnswer;
+            break;
+        }
+        Sleep(200);
+    }
+    // Not left behind: an unused password should not wait in the store for a page, and a record
+    // that was read has told what it had to tell.
+    RemoveFromStore(signOn.store, signOn.launchId);
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    return answer;
+}
+
+int Launch(Arguments arguments) {
+    LaunchOptions options;
+    bool printed = false;
+    if (!TakeLaunchOptions(arguments, &options, &printed)) return printed ? 2 : kWrongUse;
+    const std::string name = Narrow(arguments[0]);
+    SignOn signOn;
+    if (!FindSignOn(name, options, &signOn)) return 1;
+    if (signOn.entry->passwordChange) {
+        Err("sign-on " + name + " changes the password: run VelnorSSOStore change " + name + "\n");
+        return 1;
+    }
+    if (!MayTypePassword(signOn, options, "launch")) return 1;
+    {
+        SecretText password;
+        if (!ReadPassword(signOn, &password) || !PutSignOn(signOn, password, nullptr)) return 1;
+    }
+    const std::string user = Narrow(signOn.credential.userName);
+    Out("prepared sign-on " + name + " for user " + user + " (its template expires in " +
+        std::to_string(signOn.entry->lifetime) + " seconds unless a page uses it)\n");
+    if (!OpenPage(signOn, options)) return 1;
+    if (!options.hasWait) return 0;
+
+    const std::string target = Narrow(signOn.credential.target);
+    switch (AwaitAnswer(signOn, options.waitSeconds)) {
+        case Answer::kRan:
+            Out("the sign-on ran (its template left the store)\n");
+            return 0;
+        case Answer::kSucceeded:
+            Out("succeeded: the site took the password\n");
+            return 0;
+        case Answer::kFailed:
+            NoteRefusal(signOn.credential.target);
+            Out("failed: the site refused the password of " + target + ". It is not typed again by itself: set the "
+                "right one with VelnorSSOStore cred set " + target + " " + user + " (or try it once more with --retry)\n");
+            return kExitFailed;
+        case Answer::kChangeRequired: {
+            const CatalogEntry* change = ChangeEntryFor(signOn.catalog.entries, *signOn.entry);
+            Out("change required: the site asks for a new password; " +
+                (change ? "run VelnorSSOStore change " + change->name
+                        : "change it on the site, then VelnorSSOStore cred set " + target + " " + user) +
+                "\n");
+            return kExitChangeRequired;
+        }
+        case Answer::kNotRun:
+            Out("the sign-on did not run within " + std::to_string(options.waitSeconds) +
+                " seconds; its template was taken out of the store\n");
+            return kExitNoAnswer;
+        case Answer::kInterrupted:
+            Out("stopped; the sign-on was taken out of the store\n");
+            return kExitNoAnswer;
+        default:
+            Out("no answer: the site said nothing within " + std::to_string(options.waitSeconds) +
+                " seconds of the sign-on that shows whether it took the password\n");
+            return kExitNoAnswer;
+    }
+}
+
+int Change(Arguments arguments) {
+    LaunchOptions options;
+    bool printed = false;
+    if (!TakeLaunchOptions(arguments, &options, &printed)) return printed ? 2 : kWrongUse;
+    const std::string name = Narrow(arguments[0]);
+    SignOn signOn;
+    if (!FindSignOn(name, options, &signOn)) return 1;
+    if (!signOn.entry->passwordChange) {
+        Err("sign-on " + name + " is no password change (its catalog entry has no \"kind\": \"passwordChange\")\n");
+        return 1;
+    }
+    if (!MayTypePassword(signOn, options, "change")) return 1;
+    const std::wstring& target = signOn.credential.target;
+    const std::wstring pending = target + kPendingSuffix;
+    const std::string user = Narrow(signOn.credential.userName);
+    {
+        SecretText password, newPassword;
+        if (!ReadPassword(signOn, &password)) return 1;
+        if (!MakePassword(signOn.entry->policy, &newPassword)) {
+            Err("no new password could be made (the system's random number generator failed); nothing was changed\n");
+            return 1;
+        }
+        // Kept before the site sees it: whatever happens next, the new password is not lost.
+        DWORD error = 0;
+        if (!WriteVaultCredential(pending, signOn.credential.userName, newPassword, signOn.credential.persist, &error)) {
+            Err("the new password could not be kept in Credential Manager (error " + std::to_string(error) +
+                "); nothing was changed\n");
+            return 1;
+        }
+        if (!PutSignOn(signOn, password, &newPassword)) {
+            DeleteVaultCredential(pending, &error);
+            return 1;
+        }
+    }
+    Out("prepared the password change " + name + " for user " + user + "; the new password waits as " + Narrow(pending) +
+        "\n");
+    if (!OpenPage(signOn, options)) {
+        DWORD error = 0;
+        DeleteVaultCredential(pending, &error);
+        return 1;
+    }
+    const Answer answer = AwaitAnswer(signOn, options.hasWait ? options.waitSeconds : kChangeWaitSeconds);
+    DWORD error = 0;
+    if (answer == Answer::kSucceeded) {
+        SecretText newPassword;
+        VaultEntry read;
+        if (!ReadVaultCredential(pending, &read, &newPassword) ||
+            !WriteVaultCredential(target, signOn.credential.userName, newPassword, signOn.credential.persist, &error)) {
+            Out("succeeded on the site, but the new password could not replace the current one in Credential Manager: "
+                "it stays as " + Narrow(pending) + "\n");
+            return 1;
+        }
+        DeleteVaultCredential(pending, &error);
+        ClearRefusal(target);
+        Out("succeeded: the site took the new password, which replaced the current one in " + Narrow(target) + "\n");
+        return 0;
+    }
+    if (answer == Answer::kFailed || answer == Answer::kChangeRequired) {
+        DeleteVaultCredential(pending, &error);
+        Out("failed: the site did not take the new password; " + Narrow(target) + " keeps the current one\n");
+        return kExitFailed;
+    }
+    Out("no answer from the site: which password it holds now is not known. The current one stays in " + Narrow(target) +
+        ", the new one in " + Narrow(pending) + "; sign on with one of them, then keep the right one with "
+        "VelnorSSOStore cred set " + Narrow(target) + " " + user + "\n");
+    return kExitNoAnswer;
+}
+
+std::string Age(long long at) {
+    const long long seconds = SecondsSince1970() - at;
+    return seconds < 120 ? std::to_string(seconds) + " s ago" : std::to_string(seconds / 60) + " min ago";
+}
+
+int Status(Arguments arguments) {
+    if (!arguments.empty()) return kWrongUse;
+    const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+    if (!store.is_open()) {
+        Err(kNotHeld);
+        return 1;
+    }
+    NoteRefusalsInStore(store);
+    std::vector<StoreRecord> records;
+    {
+        const TemplateStore::View view = store.Access();
+        if (view) records = ReadStoreRecords(std::wstring_view(view.Text(), view.TextLength()));
+    }
+    const std::vector<SignOnOutcome> outcomes = OutcomesOf(records);
+    if (outcomes.empty()) Out("no sign-on outcomes in the store\n");
+    for (const SignOnOutcome& outcome : outcomes)
+        Out(outcome.outcome + "  " + outcome.site + (outcome.name.empty() ? "" : "  " + outcome.name) + "  " +
+            (outcome.credential.empty() ? "" : outcome.credential + "  ") + Age(outcome.at) + "\n");
+    for (const StoreRecord& record : records)
+        if (record.kind == RecordKind::kRecorder) Out("recording (VelnorSSOStore record) until its time runs out\n");
+    return 0;
+}
+
+}  // namespace
+
+const std::vector<ToolCommand>& LaunchCommands() {
+    static const std::vector<ToolCommand> commands = {
+        {"launch",
+         "  launch NAME [--account USERNAME] [--no-browser] [--wait SECONDS] [--retry]\n"
+         "                         sign on to a catalog entry: its template with your credential\n"
+         "                         goes into the store, then Internet Explorer opens its page\n",
+         "usage: VelnorSSOStore launch NAME [--account USERNAME] [--no-browser | --browser COMMAND]\n"
+         "                              [--wait SECONDS] [--retry] [--catalog FILE]\n\n"
+         "Prepares the sign-on NAME of the catalog: fills its template with your credential from\n"
+         "Credential Manager (the entry's \"credential\" target, or with --account one of its\n"
+         "accounts, Velnor:NAME#USERNAME) and adds it to the template store beside the templates\n"
+         "already there, with an expiry (\"expires\", the entry's \"lifetime\", 120 seconds unless it\n"
+         "says otherwise) after which a page drops it unused. Then it opens the entry's address in\n"
+         "Internet Explorer, or with --browser in COMMAND (the address is added as its last\n"
+         "argument), unless --no-browser is given.\n"
+         "With --wait it waits until the template has run or SECONDS have passed. A template with\n"
+         "\"verify\" then tells whether the site took the password: succeeded, failed, change\n"
+         "required, or no answer; the record of it is taken out of the store.\n"
+         "A password the site refused is not typed again by itself: launch refuses the credential\n"
+         "until it is set anew (cred set), or once more with --retry.\n"
+         "The store must be held (the agent, a browser, or \"hold\"): otherwise nothing is prepared.\n"
+         "Exit code 0 prepared (with --wait: ran, or succeeded), 1 not prepared (nothing changed),\n"
+         "2 wrong use, 3 with --wait: the time ran out (not run, or no answer), 4 failed: the site\n"
+         "refused the password, 5 the site asks for a new password (see change).\n",
+         [](const Arguments& a) { return Launch(a); }},
+        {"status",
+         "  status                 what became of the sign-ons: succeeded, failed, change required\n",
+         "usage: VelnorSSOStore status\n\n"
+         "Lists the outcome records in the store (a template with \"verify\" leaves one when its\n"
+         "steps are done; pages of the site settle it), newest last, with the site, the catalog\n"
+         "entry, the credential and their age. Records stay for ten minutes. A failed one is noted:\n"
+         "launch then refuses that credential until it is set anew or --retry is given.\n"
+         "Exit code 0, 1 when nothing holds the store.\n",
+         [](const Arguments& a) { return Status(a); }},
+        {"change",
+         "  change NAME [--account USERNAME] [--wait SECONDS]\n"
+         "                         change the password on the site with a new one made here\n",
+         "usage: VelnorSSOStore change NAME [--account USERNAME] [--no-browser | --browser COMMAND]\n"
+         "                              [--wait SECONDS] [--retry] [--catalog FILE]\n\n"
+         "Runs the catalog entry NAME, whose \"kind\" is \"passwordChange\": makes a new password\n"
+         "under the entry's \"policy\" (length and character classes), keeps it as the pending\n"
+         "credential TARGET#pending, and puts the entry's template, which types the current and the\n"
+         "new password, into the store; then opens the page and waits (120 seconds unless --wait\n"
+         "says otherwise) for the site's answer. Succeeded: the new password replaces the current\n"
+         "one. Failed: the pending one is deleted, the current one stays. No answer: both are kept,\n"
+         "and you learn on the site which one holds.\n"
+         "Exit code 0 changed, 1 not started (nothing changed), 2 wrong use, 3 no answer, 4 failed.\n",
+         [](const Arguments& a) { return Change(a); }},
+    };
+    return commands;
+}

@@ -1,0 +1,219 @@
+// The record command: a catalog entry recorded on the login page itself. It puts a recorder
+// record into the store; while it is there, every page that shows a login form writes a draft
+// of where its fields are (never what they hold). The drafts become one catalog entry, checked
+// by the catalog's own checker and, with --into, added to a catalog file.
+#include "common/text.h"
+#include "storetool/catalog_source.h"
+#include "storetool/commands.h"
+#include "storetool/store_edits.h"
+#include "storetool/tool_output.h"
+#include "templates/catalog.h"
+#include "templates/recorded_entry.h"
+#include "templates/store_records.h"
+#include "templates/template_expiry.h"
+#include "templates/template_store.h"
+#include "templates/template_text.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+using nlohmann::json;
+
+namespace {
+
+constexpr long long kDefaultRecordSeconds = 120;
+constexpr long long kMaxRecordSeconds = 3600;
+// After the first password field: time for the drafts of the page's other frames to arrive.
+constexpr DWORD kSettleMs = 1500;
+constexpr int kExitNothingSeen = 3;
+
+volatile LONG g_stop = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    InterlockedExchange(&g_stop, 1);
+    return TRUE;   // the loop ends at its next look and takes the recorder out of the store
+}
+
+std::vector<json> DraftsOf(const TemplateStore& store, const std::string& id) {
+    std::vector<json> drafts;
+    const TemplateStore::View view = store.Access();
+    if (!view) return drafts;
+    for (StoreRecord& record : ReadStoreRecords(std::wstring_view(view.Text(), view.TextLength())))
+        if (record.kind == RecordKind::kDraft && record.value["draft"] == id) drafts.push_back(std::move(record.value));
+    // The order they were written in; the store keeps the order pages wrote them.
+    std::stable_sort(drafts.begin(), drafts.end(), [](const json& a, const json& b) {
+        return a.value("at", 0.0) < b.value("at", 0.0);
+    });
+    return drafts;
+}
+
+bool HoldsPasswordField(const std::vector<json>& drafts) {
+    for (const json& draft : drafts)
+        if (draft.contains("password")) return true;
+    return false;
+}
+
+std::string FindText(const json& find) {
+    return find.value("type", std::string()) + " \"" + find.value("value", std::string()) + "\"";
+}
+
+void PrintDrafts(const std::vector<json>& drafts) {
+    for (const json& draft : drafts) {
+        Out("  " + draft.value("page", std::string()) + (draft.value("frame", false) ? " (in a frame)" : "") + "\n");
+        for (const char* field : {"user", "password", "submit"})
+            if (draft.contains(field)) Out(std::string("    ") + field + ": " + FindText(draft[field]) + "\n");
+    }
+}
+
+// Adds the entry to a catalog file (made when there is none); refuses a name already there.
+bool AddToCatalog(const std::wstring& path, const json& entry) {
+    std::string bytes;
+    json catalog = json::array();
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (!ReadTextFile(path.c_str(), bytes)) {
+            Err(Narrow(path) + ": cannot be read; the entry was not added\n");
+            return false;
+        }
+        try {
+            catalog = ParseTemplateJson(bytes);
+        } catch (const json::exception&) {
+            catalog = json();
+        }
+        if (!catalog.is_array()) {
+            Err(Narrow(path) + ": is no catalog (a JSON array of entries); the entry was not added\n");
+            return false;
+        }
+        for (const json& existing : catalog)
+            if (existing.is_object() && existing.contains("name") && existing["name"] == entry["name"]) {
+                Err(Narrow(path) + ": has an entry named " + entry["name"].get<std::string>() +
+                    " already; record again with --name NAME; the entry was not added\n");
+                return false;
+            }
+    }
+    catalog.push_back(entry);
+    const std::string text = WriteTemplateJson(catalog, true) + "\n";
+    // Written aside and moved over, so that a catalog other users read is never half written.
+    const std::wstring aside = path + L".new";
+    HANDLE file = CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool ok = file != INVALID_HANDLE_VALUE &&
+                    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!ok || !MoveFileExW(aside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(aside.c_str());
+        Err(Narrow(path) + ": cannot be written; the entry was not added\n");
+        return false;
+    }
+    return true;
+}
+
+int Record(Arguments arguments) {
+    std::wstring nameText, waitText, into;
+    bool wrong = false;
+    const bool named = TakeOption(arguments, L"--name", &nameText, &wrong);
+    const bool hasWait = TakeOption(arguments, L"--wait", &waitText, &wrong);
+    const bool hasInto = TakeOption(arguments, L"--into", &into, &wrong);
+    if (wrong || !arguments.empty() || (named && nameText.empty()) || (hasInto && into.empty())) return kWrongUse;
+    long long seconds = kDefaultRecordSeconds;
+    if (hasWait) {
+        wchar_t* end = nullptr;
+        seconds = wcstoll(waitText.c_str(), &end, 10);
+        if (waitText.empty() || *end || seconds < 1 || seconds > kMaxRecordSeconds) {
+            Err("--wait takes a whole number of seconds from 1 to " + std::to_string(kMaxRecordSeconds) + "\n");
+            return 2;
+        }
+    }
+    if (named && nameText.find(kAccountSeparator) != std::wstring::npos) {
+        Err("NAME must not contain \"#\" (it names the entry's credential, Velnor:NAME)\n");
+        return 2;
+    }
+    const TemplateStore store(TemplateStore::Mode::kExistingOnly);
+    if (!store.is_open()) {
+        Err(std::string("nothing was recorded: ") + kNotHeld);
+        return 1;
+    }
+
+    const std::wstring id = NewStoreId();
+    const std::string idText = Narrow(id);
+    SecretText recorder;
+    const std::wstring recorderText = RecorderRecordText(idText, SecondsSince1970() + seconds, Narrow(nameText));
+    recorder.Append(recorderText.data(), recorderText.size());
+    std::string failure;
+    if (!RewriteStore(store, [](std::wstring_view) { return false; }, &recorder, &failure)) {
+        Err(failure + "; nothing was recorded\n");
+        return 1;
+    }
+    Out("recording for " + std::to_string(seconds) + " seconds: open the site's login page in Internet Explorer.\n"
+        "Where it asks for the user name first, type it and go on to the password page. You need not\n"
+        "sign in: nothing you type is recorded, only where the fields are.\n");
+
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    ULONGLONG settled = 0;
+    std::vector<json> drafts;
+    while (!InterlockedCompareExchange(&g_stop, 0, 0) && GetTickCount64() < deadline) {
+        drafts = DraftsOf(store, idText);
+        if (HoldsPasswordField(drafts)) {
+            if (!settled) settled = GetTickCount64() + kSettleMs;
+            else if (GetTickCount64() >= settled) break;
+        }
+        Sleep(250);
+    }
+    drafts = DraftsOf(store, idText);
+    // The recorder and its drafts go, whatever ended the wait.
+    RemoveFromStore(store, id);
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+
+    if (!drafts.empty()) {
+        Out("seen:\n");
+        PrintDrafts(drafts);
+    }
+    const std::string name = named ? Narrow(nameText)
+                                   : EntryNameForSite(drafts.empty() ? std::string() : drafts.back().value("page", std::string()));
+    RecordedEntry recorded;
+    std::string why;
+    if (!EntryFromDrafts(drafts, name, &recorded, &why)) {
+        Out("nothing recorded: " + why + (InterlockedCompareExchange(&g_stop, 0, 0) ? " before recording was stopped\n"
+                                                                               : " within " + std::to_string(seconds) + " seconds\n"));
+        return kExitNothingSeen;
+    }
+    for (const std::string& note : recorded.notes) Out("note: " + note + "\n");
+    const std::string entryText = WriteTemplateJson(recorded.entry, true);
+    Out("catalog entry:\n" + entryText + "\n");
+    const std::vector<std::string> problems = CheckCatalogText("[" + entryText + "]");
+    for (const std::string& problem : problems) Err("the recorded entry is not valid: " + problem + "\n");
+    if (!problems.empty()) return 1;
+    const std::string target = recorded.entry["credential"].get<std::string>();
+    if (hasInto) {
+        if (!AddToCatalog(into, recorded.entry)) return 1;
+        Out("added to " + Narrow(into) + "\n");
+    }
+    Out("to try it: VelnorSSOStore cred set " + target + " USERNAME, then VelnorSSOStore launch " + name +
+        (hasInto ? " --catalog " + Narrow(into) : std::string()) + "\n");
+    return 0;
+}
+
+}  // namespace
+
+const std::vector<ToolCommand>& RecordCommands() {
+    static const std::vector<ToolCommand> commands = {
+        {"record",
+         "  record [--name NAME] [--wait SECONDS] [--into CATALOG]\n"
+         "                         record a sign-on on the site's login page: its catalog entry\n",
+         "usage: VelnorSSOStore record [--name NAME] [--wait SECONDS] [--into CATALOG]\n\n"
+         "Records where a site's login fields are, on the login page itself: while it runs (120\n"
+         "seconds unless --wait says otherwise), every page Internet Explorer shows with a login\n"
+         "form writes a draft of where its user name field, password field and submit control are\n"
+         "(never what they hold). Open the login page; for a login of two pages, type the user name\n"
+         "and go on to the password page. Recording ends soon after a password field was seen.\n"
+         "The drafts become one catalog entry (NAME, else a name from the site's host), which is\n"
+         "printed, checked, and with --into added to that catalog file (made when there is none;\n"
+         "an entry of the same name there is refused). The store must be held, as for launch.\n"
+         "The recorder is taken out of the store when recording ends, also on Ctrl+C.\n"
+         "Exit code 0 recorded, 1 not (nothing changed), 2 wrong use, 3 no login form was seen.\n",
+         [](const Arguments& a) { return Record(a); }},
+    };
+    return commands;
+}

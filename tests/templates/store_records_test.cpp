@@ -1,0 +1,138 @@
+// Records beside the templates in the store: what the store tool writes around them, the
+// outcomes the log is told of, and the catalog entry a recorder's drafts make.
+#include "storetool/password_maker.h"
+#include "templates/catalog.h"
+#include "templates/recorded_entry.h"
+#include "templates/store_records.h"
+#include "templates/template_expiry.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <string>
+
+using nlohmann::json;
+
+namespace {
+
+std::wstring Text(const SecretText& text) { return std::wstring(text.data(), text.size()); }
+
+TEST(StoreRecordsTest, EditsKeepTemplatesByteForByteAndLeaveStaleRecordsOut) {
+    const long long now = SecondsSince1970();
+    const std::wstring site = L"{ \"url\" : \"https://a/*\", \"elements\":[{\"actions\":[{\"type\":\"text\",\"value\":\"pw \\u00e9\"}]}] }";
+    const std::wstring fresh = L"{\"url\":\"https://a/*\",\"outcome\":\"failed\",\"at\":" + std::to_wstring(now - 5) + L"}";
+    const std::wstring old = L"{\"url\":\"https://b/*\",\"outcome\":\"succeeded\",\"at\":" +
+                             std::to_wstring(now - kRecordLifetime - 1) + L"}";
+    const std::wstring spent = L"{\"recorder\":\"r\",\"expires\":" + std::to_wstring(now - 1) + L"}";
+    const std::wstring timeless = L"{\"draft\":\"r\",\"url\":\"https://a/*\"}";
+    const std::wstring other = L"{\"url\":\"https://c/*\",\"elements\":[]}";
+    const std::wstring stored = L"[ " + site + L" ,\n" + fresh + L"," + old + L"," + spent + L"," + timeless + L"," + other + L"]";
+
+    SecretText added, out;
+    added.Append(L"{\"url\":\"https://d/*\",\"elements\":[]}", 33);
+    ASSERT_TRUE(EditStoreText(stored, {5}, {&added}, now, out));
+    EXPECT_EQ(L"[ " + site + L" ,\n" + fresh + L"," + Text(added) + L"]", Text(out));
+
+    const std::vector<StoreRecord> records = ReadStoreRecords(stored);
+    ASSERT_EQ(4u, records.size()) << "the templates are not read at all";
+    const std::vector<SignOnOutcome> outcomes = OutcomesOf(records);
+    ASSERT_EQ(2u, outcomes.size());
+    EXPECT_EQ("https://a", outcomes[0].site);
+    EXPECT_EQ(kOutcomeFailed, outcomes[0].outcome);
+
+    SecretText untouched;
+    EXPECT_FALSE(EditStoreText(L"[{\"url\":", {}, {}, now, untouched));
+    EXPECT_TRUE(untouched.empty());
+}
+
+TEST(StoreRecordsTest, TheLogHearsOfEachOutcomeSetOnceWithoutWhoSignedOn) {
+    const std::wstring submitted = L"[{\"url\":\"https://a/*\",\"name\":\"intranet\",\"outcome\":\"submitted\",\"attempt\":\"1\","
+                                   L"\"credential\":\"Velnor:intranet#jdoe\",\"at\":1}]";
+    const std::wstring failed = L"[{\"url\":\"https://a/*\",\"name\":\"intranet\",\"outcome\":\"failed\",\"attempt\":\"1\","
+                                L"\"credential\":\"Velnor:intranet#jdoe\",\"at\":1}]";
+    EXPECT_EQ(std::vector<std::wstring>{L"https://a (intranet): submitted"}, OutcomeChanges(L"[]", submitted));
+    EXPECT_EQ(std::vector<std::wstring>{L"https://a (intranet): failed"}, OutcomeChanges(submitted, failed));
+    EXPECT_TRUE(OutcomeChanges(failed, failed).empty()) << "written back unchanged: nothing new";
+}
+
+json Draft(const std::string& page, const json& fields, double at) {
+    json draft = {{"draft", "r"}, {"url", page + "*"}, {"page", page}, {"at", at}};
+    draft.update(fields);
+    return draft;
+}
+
+const json kUser = {{"type", "id"}, {"value", "user"}};
+const json kPassword = {{"type", "name"}, {"value", "pass"}};
+const json kSubmit = {{"type", "selector"}, {"value", "form#login button[type=\"submit\"]"}};
+
+TEST(RecordedEntryTest, OneOrTwoPagesOfDraftsMakeACatalogEntryTheCheckerTakes) {
+    RecordedEntry one;
+    std::string why;
+    ASSERT_TRUE(EntryFromDrafts({Draft("https://sso.example/search", {{"user", kUser}, {"submit", kSubmit}}, 1),
+                                 Draft("https://sso.example/login", {{"user", kUser}, {"password", kPassword}, {"submit", kSubmit}}, 2)},
+                                "portal", &one, &why));
+    const json& steps = one.entry["template"]["elements"];
+    ASSERT_EQ(3u, steps.size()) << "a form with both fields needs no earlier page";
+    EXPECT_EQ("https://sso.example/login*", one.entry["template"]["url"]);
+    EXPECT_EQ("https://sso.example/login", one.entry["launch"]);
+    EXPECT_EQ("password", steps[1]["actions"][0]["valueFrom"]);
+    EXPECT_TRUE(CheckCatalogText("[" + one.entry.dump() + "]").empty());
+
+    RecordedEntry two;
+    ASSERT_TRUE(EntryFromDrafts({Draft("https://id.example/signin/identifier", {{"user", kUser}, {"submit", kSubmit}}, 1),
+                                 Draft("https://id.example/signin/password", {{"password", kPassword}, {"submit", kSubmit}}, 2)},
+                                "id", &two, &why));
+    const json& pages = two.entry["template"]["elements"];
+    ASSERT_EQ(4u, pages.size());
+    EXPECT_EQ("https://id.example/signin/*", two.entry["template"]["url"]);
+    EXPECT_EQ("https://id.example/signin/identifier", two.entry["launch"]);
+    EXPECT_FALSE(pages[1].contains("nextPage"));
+    EXPECT_EQ(true, pages[2]["nextPage"]) << "the password step waits for the second page";
+    EXPECT_TRUE(CheckCatalogText("[" + two.entry.dump() + "]").empty());
+
+    RecordedEntry none;
+    EXPECT_FALSE(EntryFromDrafts({Draft("https://a.example/x", {{"user", kUser}, {"submit", kSubmit}}, 1)}, "a", &none, &why));
+    EXPECT_EQ("intranet", EntryNameForSite("https://www.intranet.example.com:8443/login"));
+}
+
+TEST(PasswordChangeTest, TheCatalogChecksTheEntryAndNewPasswordsKeepItsPolicy) {
+    const std::string change = R"([{"name":"pw","kind":"passwordChange","launch":"https://a.example/pw","credential":"Velnor:a",
+        "policy":{"length":12,"symbols":"#-"},
+        "template":{"url":"https://a.example/pw*","verify":{"success":[{"type":"text","value":"changed"}]},"elements":[
+          {"find":{"type":"id","value":"old"},"actions":[{"type":"text","valueFrom":"password"}]},
+          {"find":{"type":"id","value":"new"},"actions":[{"type":"text","valueFrom":"newPassword"}]}]}}])";
+    EXPECT_TRUE(CheckCatalogText(change).empty());
+    const std::vector<CatalogEntry> entries = ReadCatalog(change);
+    ASSERT_TRUE(entries[0].passwordChange);
+    EXPECT_EQ(12, entries[0].policy.length);
+
+    std::string noVerify = change;
+    noVerify.erase(noVerify.find("\"verify\""), noVerify.find("\"elements\"") - noVerify.find("\"verify\""));
+    EXPECT_FALSE(CheckCatalogText(noVerify).empty()) << "only the site's answer may move the new password over";
+    std::string login = change;
+    const std::string kind = "\"kind\":\"passwordChange\",";
+    login.erase(login.find(kind), kind.size());
+    EXPECT_FALSE(CheckCatalogText(login).empty()) << "a login entry has no newPassword, nor a policy";
+
+    for (int round = 0; round < 50; ++round) {
+        SecretText password;
+        ASSERT_TRUE(MakePassword(entries[0].policy, &password));
+        ASSERT_EQ(12u, password.size());
+        bool lower = false, upper = false, digit = false, symbol = false;
+        for (size_t i = 0; i < password.size(); ++i) {
+            const wchar_t c = password.data()[i];
+            lower |= iswlower(c) != 0;
+            upper |= iswupper(c) != 0;
+            digit |= iswdigit(c) != 0;
+            symbol |= c == L'#' || c == L'-';
+            EXPECT_TRUE(iswalnum(c) || c == L'#' || c == L'-') << "only the policy's characters";
+        }
+        EXPECT_TRUE(lower && upper && digit && symbol) << "one of each class";
+    }
+    EXPECT_TRUE(IsPendingTarget(L"Velnor:a#bob#PENDING"));
+    EXPECT_FALSE(IsAccountOf(L"Velnor:a#pending", L"Velnor:a")) << "a pending password is no account to sign on with";
+}
+
+}  // namespace
