@@ -3,6 +3,7 @@
 // of where its fields are (never what they hold). The drafts become one catalog entry, checked
 // by the catalog's own checker and, with --into, added to a catalog file.
 #include "common/text.h"
+#include "common/unique_owner.h"
 #include "storetool/catalog_source.h"
 #include "storetool/commands.h"
 #include "storetool/store_edits.h"
@@ -66,41 +67,56 @@ void PrintDrafts(const std::vector<json>& drafts) {
     }
 }
 
-// Adds the entry to a catalog file (made when there is none); refuses a name already there.
-bool AddToCatalog(const std::wstring& path, const json& entry) {
+// The entry indented as one entry of a catalog array.
+std::string EntryText(const nlohmann::ordered_json& entry) {
+    std::string text = "  " + entry.dump(2);
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3)) text.insert(at + 1, "  ");
+    return text;
+}
+
+// Adds the entry at the end of a catalog file (made when there is none), leaving the rest of the
+// file as the administrator wrote it; refuses a name already there.
+bool AddToCatalog(const std::wstring& path, const nlohmann::ordered_json& entry) {
     std::string bytes;
-    json catalog = json::array();
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    std::string text;
+    const std::string name = entry["name"].get<std::string>();
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        text = "[\n" + EntryText(entry) + "\n]\n";
+    } else {
         if (!ReadTextFile(path.c_str(), bytes)) {
             Err(Narrow(path) + ": cannot be read; the entry was not added\n");
             return false;
         }
+        json catalog;
         try {
             catalog = ParseTemplateJson(bytes);
         } catch (const json::exception&) {
-            catalog = json();
         }
         if (!catalog.is_array()) {
             Err(Narrow(path) + ": is no catalog (a JSON array of entries); the entry was not added\n");
             return false;
         }
         for (const json& existing : catalog)
-            if (existing.is_object() && existing.contains("name") && existing["name"] == entry["name"]) {
-                Err(Narrow(path) + ": has an entry named " + entry["name"].get<std::string>() +
-                    " already; record again with --name NAME; the entry was not added\n");
+            if (existing.is_object() && existing.contains("name") && existing["name"] == name) {
+                Err(Narrow(path) + ": has an entry named " + name + " already; record again with --name NAME; the entry "
+                    "was not added\n");
                 return false;
             }
+        size_t close = bytes.rfind(']');
+        size_t end = close;
+        while (end > 0 && (bytes[end - 1] == ' ' || bytes[end - 1] == '\t' || bytes[end - 1] == '\r' || bytes[end - 1] == '\n'))
+            --end;
+        text = bytes.substr(0, end) + (catalog.empty() ? "\n" : ",\n") + EntryText(entry) + "\n" + bytes.substr(close);
     }
-    catalog.push_back(entry);
-    const std::string text = WriteTemplateJson(catalog, true) + "\n";
     // Written aside and moved over, so that a catalog other users read is never half written.
     const std::wstring aside = path + L".new";
-    HANDLE file = CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    const bool ok = file != INVALID_HANDLE_VALUE &&
-                    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                    written == text.size();
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    bool ok = false;
+    {
+        unique_file file(CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        ok = file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+             written == text.size();
+    }
     if (!ok || !MoveFileExW(aside.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(aside.c_str());
         Err(Narrow(path) + ": cannot be written; the entry was not added\n");
@@ -180,7 +196,7 @@ int Record(Arguments arguments) {
         return kExitNothingSeen;
     }
     for (const std::string& note : recorded.notes) Out("note: " + note + "\n");
-    const std::string entryText = WriteTemplateJson(recorded.entry, true);
+    const std::string entryText = recorded.entry.dump(2);
     Out("catalog entry:\n" + entryText + "\n");
     const std::vector<std::string> problems = CheckCatalogText("[" + entryText + "]");
     for (const std::string& problem : problems) Err("the recorded entry is not valid: " + problem + "\n");

@@ -19,11 +19,13 @@ std::string SiteOf(const std::string& url) {
     return url.substr(0, url.find_first_of("/?#", scheme + 3));
 }
 
-json TypeStep(const json& find, const char* valueFrom) {
-    return {{"find", find}, {"actions", json::array({{{"type", "text"}, {"valueFrom", valueFrom}, {"events", true}}})}};
+using ordered = nlohmann::ordered_json;
+
+ordered TypeStep(const json& find, const char* valueFrom) {
+    return {{"find", ordered(find)}, {"actions", ordered::array({{{"type", "text"}, {"valueFrom", valueFrom}, {"events", true}}})}};
 }
 
-json ClickStep(const json& find) { return {{"find", find}, {"actions", json::array({{{"type", "click"}}})}}; }
+ordered ClickStep(const json& find) { return {{"find", ordered(find)}, {"actions", ordered::array({{{"type", "click"}}})}}; }
 
 // The pattern of pages from `first` to `last`: the part of their addresses they share, cut back
 // to a "/", never shorter than the site itself.
@@ -60,13 +62,13 @@ bool EntryFromDrafts(const std::vector<json>& drafts, const std::string& name, R
         }
     }
 
-    json steps = json::array();
+    ordered steps = ordered::array();
     std::string firstPage = Field(*password, "page");
     if (user) {
         firstPage = Field(*user, "page");
         steps.push_back(TypeStep((*user)["user"], "username"));
         steps.push_back(ClickStep((*user)["submit"]));
-        json next = TypeStep((*password)["password"], "password");
+        ordered next = TypeStep((*password)["password"], "password");
         next["nextPage"] = true;
         steps.push_back(next);
     } else {
@@ -78,7 +80,7 @@ bool EntryFromDrafts(const std::vector<json>& drafts, const std::string& name, R
     if (password->contains("frame") && (*password)["frame"] == true)
         recorded->notes.push_back("the login form is in a frame of the page");
 
-    json templateValue = {{"url", UrlPatternOf(firstPage, Field(*password, "page"))},
+    ordered templateValue = {{"url", UrlPatternOf(firstPage, Field(*password, "page"))},
                           {"maxRetries", kRecordedRetries},
                           {"retryInterval", 1},
                           {"elements", steps},

@@ -15,7 +15,7 @@
 constexpr int kRecordedRetries = 10;
 
 struct RecordedEntry {
-    nlohmann::json entry;
+    nlohmann::ordered_json entry;     // its fields in the order an administrator reads them
     std::vector<std::string> notes;   // what the administrator should know of it
 };
 
