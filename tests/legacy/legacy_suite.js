@@ -342,6 +342,118 @@ LegacyCase("no console with tracing on",
         LegacyEqual(LegacyStore(), "[]", sMode + " the template left the store");
     });
 
+function LegacyNowSeconds() {
+    return Math.floor(new Date().getTime() / 1000);
+}
+
+function LegacyOutcome() {
+    var pStored = LegacyParse(LegacyStore());
+    for (var i = 0; i < pStored.length; i++) {
+        if (pStored[i].outcome !== undefined) {
+            return pStored[i];
+        }
+    }
+    return {};
+}
+
+LegacyCase("a template with verify leaves its outcome record, which the page's error settles as failed",
+    function (sMode) {
+        var pPage = LegacyOpen(sMode, LegacyText([LegacyTemplate([
+            { find: ById("user"), actions: [{ type: "text", value: "alice" }] },
+            { find: ById("pass"), actions: [{ type: "text", value: "wrong" }] },
+            { find: ById("go"), actions: [{ type: "click" }] }],
+            { launchId: "L7", name: "intranet", verify: { failure: [{ type: "text", value: "INVALID password" }] } })]));
+        pPage.document.Add(null, { tag: "p", id: "error", text: "Invalid password.", hidden: true });
+        /* The site answers in the page a second later. */
+        setTimeout(function () {
+            pPage.document.ById("error").Show(true);
+        }, 1000);
+    },
+    function (sMode, pPage) {
+        var pRecord = LegacyOutcome();
+        LegacyEqual(pRecord.outcome, "failed", sMode + " settled by the error shown");
+        LegacyEqual(pRecord.url, "http://intranet.example/*", sMode + " the record reaches the whole site");
+        LegacyEqual(pRecord.attempt + " " + pRecord.name, "L7 intranet", sMode + " the launch it belongs to");
+        LegacyEqual(pRecord.form.length + " " + pRecord.form[0].value, "1 pass", sMode + " the password field it typed into");
+        LegacyOk(pRecord.elements === undefined && LegacyStore().indexOf("wrong") < 0, sMode + " no steps, no secret");
+        LegacyEqual(pPage.log.join(" "), "click:go submit:login", sMode + " submitted once");
+    });
+
+LegacyCase("the next page of the site settles a submitted record: a success find, or the form again",
+    function (sMode) {
+        var sRecord = "{\"url\":\"http://intranet.example/*\",\"outcome\":\"submitted\",\"at\":" + LegacyNowSeconds() +
+                      ",\"attempt\":\"A\",\"verify\":{\"success\":[{\"type\":\"id\",\"value\":\"welcome\"}]}," +
+                      "\"form\":[{\"type\":\"id\",\"value\":\"pass\"}]}";
+        var sElsewhere = sRecord.replace("intranet.example", "other.example").replace("\"A\"", "\"B\"");
+        LegacyOpen(sMode, "[" + sRecord + "," + sElsewhere + "]", [{ tag: "h1", id: "welcome", text: "Welcome" }],
+                   { url: "http://intranet.example/home" });
+    },
+    function (sMode, pPage) {
+        var pStored = LegacyParse(LegacyStore());
+        LegacyEqual(pStored[0].outcome, "succeeded", sMode + " this site's record");
+        LegacyEqual(pStored[1].outcome, "submitted", sMode + " another site's record is not this page's to settle");
+    });
+
+LegacyCase("the login form shown again with an empty password field settles failed",
+    function (sMode) {
+        var sRecord = "{\"url\":\"http://intranet.example/*\",\"outcome\":\"submitted\",\"at\":" + LegacyNowSeconds() +
+                      ",\"attempt\":\"A\",\"verify\":{},\"form\":[{\"type\":\"id\",\"value\":\"pass\"}]}";
+        LegacyOpen(sMode, "[" + sRecord + "]");
+    },
+    function (sMode, pPage) {
+        LegacyEqual(LegacyOutcome().outcome, "failed", sMode + " failed");
+    });
+
+/* A recorder record as the store tool writes it; the drafts the page writes beside it. */
+function LegacyDrafts(sRecorder) {
+    var pStored = LegacyParse(LegacyStore());
+    var pDrafts = [];
+    for (var i = 0; i < pStored.length; i++) {
+        if (pStored[i].draft == sRecorder) {
+            pDrafts[pDrafts.length] = pStored[i];
+        }
+    }
+    return pDrafts;
+}
+
+function LegacyFindText(pFind) {
+    return pFind ? pFind.type + " " + pFind.value : "none";
+}
+
+LegacyCase("a live recorder: the login form is drafted by its ids, once, and what was typed stays out",
+    function (sMode) {
+        var pPage = LegacyOpen(sMode, "[{\"recorder\":\"R1\",\"expires\":" + (LegacyNowSeconds() + 600) + "}]");
+        pPage.document.ById("user").value = "typed-by-hand";
+        pPage.document.ById("pass").value = "typed-secret";
+    },
+    function (sMode, pPage) {
+        var pDrafts = LegacyDrafts("R1");
+        LegacyEqual(pDrafts.length, 1, sMode + " one draft for the form, however often the page is looked at");
+        var pDraft = pDrafts[0] || {};
+        LegacyEqual(LegacyFindText(pDraft.user) + ", " + LegacyFindText(pDraft.password) + ", " + LegacyFindText(pDraft.submit),
+                    "id user, id pass, id go", sMode + " by id");
+        LegacyEqual(pDraft.url, "http://intranet.example/login.aspx*", sMode + " the page without its query");
+        LegacyOk(LegacyStore().indexOf("typed") < 0, sMode + " nothing typed is in the store");
+        LegacyOk(LegacyStore().indexOf("\"recorder\":\"R1\"") >= 0, sMode + " the recorder stays for the store tool");
+    });
+
+LegacyCase("generated ids and names: a selector where the mode has them, else an XPath from the root",
+    function (sMode) {
+        LegacyOpen(sMode, "[{\"recorder\":\"R2\",\"expires\":" + (LegacyNowSeconds() + 600) + "}]", [
+            { tag: "div", id: "app-7f3e9a21c", children: [
+                { tag: "form", id: "form-1a2b3c4d9e", children: [
+                    { tag: "input", id: "input-8f3a2c91e", name: "field_172635", type: "email" },
+                    { tag: "input", id: ":r3:", name: "pw_88213", type: "password" },
+                    { tag: "button", id: "btn-551234", "class": "css-99ab12c primary" }] }] }]);
+    },
+    function (sMode, pPage) {
+        var pDraft = LegacyDrafts("R2")[0] || {};
+        var sFinds = LegacyFindText(pDraft.user) + ", " + LegacyFindText(pDraft.password) + ", " + LegacyFindText(pDraft.submit);
+        LegacyEqual(sFinds, sMode == "IE7"
+            ? "xpath /div[1]/form[1]/input[1], xpath /div[1]/form[1]/input[2], xpath /div[1]/form[1]/button[1]"
+            : "selector input[type=\"email\"], selector input[type=\"password\"], selector button.primary", sMode + " locators");
+    });
+
 /* ---- the run ---- */
 
 LegacyOk(LegacyExtension.Status == "ready", "the real extension object answers");

@@ -72,7 +72,8 @@ function LegacyContains(pList, sItem) {
     return false;
 }
 
-/* One element. pSpec: { tag, id, name, "class", type, value, checked, disabled, options: [[value, text], ...] } */
+/* One element. pSpec: { tag, id, name, "class", type, value, checked, disabled, options: [[value, text], ...],
+   text (its own text), hidden (not laid out: no size), autocomplete } */
 function LegacyElement(pPage, pSpec) {
     this.page = pPage;
     this.nodeType = 1;
@@ -84,8 +85,14 @@ function LegacyElement(pPage, pSpec) {
     this.value = pSpec.value || "";
     this.checked = !!pSpec.checked;
     this.disabled = !!pSpec.disabled;
+    this.autocomplete = pSpec.autocomplete;
     this.parent = null;
+    this.parentNode = null;
+    this.previousSibling = null;
+    this.form = null;
     this.children = [];
+    this.childNodes = pSpec.text !== undefined ? [{ nodeType: 3, nodeValue: pSpec.text }] : [];
+    this.Show(!pSpec.hidden);
     if (pSpec.options) {
         this.options = [];
         for (var i = 0; i < pSpec.options.length; i++) {
@@ -96,6 +103,12 @@ function LegacyElement(pPage, pSpec) {
         this.initialValue = this.value;
     }
 }
+
+/* Laid out (a size, as IE gives offsetWidth and offsetHeight) or not (display: none). */
+LegacyElement.prototype.Show = function (fShown) {
+    this.offsetWidth = fShown ? 120 : 0;
+    this.offsetHeight = fShown ? 20 : 0;
+};
 
 LegacyElement.prototype.Label = function () {
     return this.id || this.name || this.tagName.toLowerCase();
@@ -125,7 +138,7 @@ LegacyElement.prototype.getAttribute = function (sName) {
         return this.page.mode == "IE7" ? this.className : null;
     }
     var pValue = this[sName];
-    return pValue === undefined ? null : pValue;
+    return pValue === undefined || pValue === "" ? null : pValue;
 };
 
 LegacyElement.prototype.click = function () {
@@ -176,9 +189,11 @@ function LegacyDocument(pPage, pSpecs) {
     this.page = pPage;
     this.all = [];
     this.nodes = [];
+    this.topNodes = [];
     this.AddChildren(null, pSpecs);
     if (pPage.mode != "IE7") {
         this.querySelector = LegacyQuerySelector;
+        this.querySelectorAll = LegacyQuerySelectorAll;
     }
     if (pPage.mode == "IE9") {
         this.getElementsByClassName = LegacyGetElementsByClassName;
@@ -204,6 +219,16 @@ LegacyDocument.prototype.Add = function (pParent, pSpec) {
         pElement.dispatchEvent = LegacyDispatchEvent;
     }
     pElement.parent = pParent;
+    pElement.parentNode = pParent;
+    var pSiblings = pParent ? pParent.childNodes : this.topNodes;
+    pElement.previousSibling = pSiblings.length > 0 ? pSiblings[pSiblings.length - 1] : null;
+    pSiblings[pSiblings.length] = pElement;
+    for (var pForm = pParent; pForm; pForm = pForm.parent) {
+        if (pForm.tagName == "FORM") {
+            pElement.form = pForm;
+            break;
+        }
+    }
     if (pParent) {
         pParent.children[pParent.children.length] = pElement;
     }
@@ -310,6 +335,12 @@ function LegacyMatchesCompound(pElement, sCompound) {
 
 /* Compound selectors joined by the descendant combinator. */
 function LegacyQuerySelector(sSelector) {
+    var pAll = LegacyQuerySelectorAll.call(this, sSelector);
+    return pAll.length > 0 ? pAll[0] : null;
+}
+
+function LegacyQuerySelectorAll(sSelector) {
+    var pFound = [];
     var pCompounds = ("" + sSelector).replace(/^\s+|\s+$/g, "").split(/\s+/);
     for (var i = 0; i < this.all.length; i++) {
         var pElement = this.all[i];
@@ -326,10 +357,10 @@ function LegacyQuerySelector(sSelector) {
             pAncestor = pAncestor.parent;
         }
         if (n < 0) {
-            return pElement;
+            pFound[pFound.length] = pElement;
         }
     }
-    return null;
+    return pFound;
 }
 
 /* A page: its window (with frames) and document in one document mode. */
