@@ -2,11 +2,12 @@
 // the site's pages settle; the store tool reads it and never types a refused password again.
 // The sites here count every POST, which is what a directory counts towards a lockout.
 import assert from "node:assert/strict";
-import { mkdtempSync, writeFileSync } from "node:fs";
+import { spawn } from "node:child_process";
+import { mkdirSync, mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { test } from "node:test";
-import { RealStore, Store, openPage, runTool, visit, waitFor, windowsPath, wineMissing } from "../harness.mjs";
+import { RealStore, Store, openPage, runTool, visit, waitFor, windowsPath, wine, wineMissing } from "../harness.mjs";
 import { byId, env } from "./common.mjs";
 
 const page = (title, body) => `<!doctype html><html><head><meta charset="utf-8"><title>${title}</title></head><body>${body}</body></html>`;
@@ -148,9 +149,20 @@ async function launchWhileSigningOn(store, args, url) {
   return result;
 }
 
+// Runs a Windows command-line program of the prefix (reg).
+const wineCommand = (...args) => new Promise((resolve) => {
+  spawn(wine.run, [wine.prefix, ...args], { stdio: "ignore" }).on("close", resolve);
+});
+const settings = "HKLM\\SOFTWARE\\Pellor";
+
 test("launch reports the site's answer and never types a refused password again", { skip: wineMissing }, async () => {
   const site = addSite(env.server);
   const catalog = catalogFile([entry("outcome-login", env.base)]);
+  // The store's own process logs each outcome a page sets (the level is read once per process).
+  const logs = mkdtempSync(join(tmpdir(), "velnor-audit-"));
+  mkdirSync(join(logs, "logs"));
+  await wineCommand("reg", "add", settings, "/v", "InstallPath", "/d", windowsPath(logs), "/f", "/reg:64");
+  await wineCommand("reg", "add", settings, "/v", "LogLevel", "/t", "REG_DWORD", "/d", "2", "/f", "/reg:64");
   const store = await RealStore.open();
   try {
     assert.equal((await runTool(["cred", "set", "Velnor:outcome-login", "alice"], { input: "wrong\n" })).code, 0);
@@ -179,9 +191,18 @@ test("launch reports the site's answer and never types a refused password again"
     assert.equal(taken.code, 0, taken.out);
     assert.match(taken.out, /succeeded: the site took the password/);
     assert.equal(site.posts, 2);
+
+    // For audit, a line per outcome: the site, the entry and the outcome, nobody's name or password.
+    const log = readFileSync(join(logs, "logs", "log.txt"), "latin1");
+    for (const outcome of ["submitted", "failed", "succeeded"]) {
+      assert.ok(log.includes(`CVelnorIEExt::set_Templates() -> outcome: ${env.base} (outcome-login): ${outcome}`), outcome);
+    }
+    assert.ok(!/alice|wrong|right-pw/.test(log), "no user name, no password");
   } finally {
     await runTool(["cred", "delete", "Velnor:outcome-login"]);
     await store.close();
+    await wineCommand("reg", "delete", settings, "/v", "LogLevel", "/f", "/reg:64");
+    await wineCommand("reg", "delete", settings, "/v", "InstallPath", "/f", "/reg:64");
   }
 });
 
