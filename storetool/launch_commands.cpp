@@ -382,18 +382,32 @@ Answer AwaitAnswer(const SignOn& signOn, long long seconds) {
     return answer;
 }
 
+// What launch and change do first: the options, the entry (of the command's kind), its
+// credential, the store, and no password the site refused. False with *exitCode when the
+// command ends here.
+bool BeginSignOn(Arguments& arguments, bool change, LaunchOptions* options, SignOn* signOn, int* exitCode) {
+    bool printed = false;
+    *exitCode = 1;
+    if (!TakeLaunchOptions(arguments, options, &printed)) {
+        *exitCode = printed ? 2 : kWrongUse;
+        return false;
+    }
+    const std::string name = Narrow(arguments[0]);
+    if (!FindSignOn(name, *options, signOn)) return false;
+    if (signOn->entry->passwordChange != change) {
+        Err(change ? "sign-on " + name + " is no password change (its catalog entry has no \"kind\": \"passwordChange\")\n"
+                   : "sign-on " + name + " changes the password: run VelnorSSOStore change " + name + "\n");
+        return false;
+    }
+    return MayTypePassword(*signOn, *options, change ? "change" : "launch");
+}
+
 int Launch(Arguments arguments) {
     LaunchOptions options;
-    bool printed = false;
-    if (!TakeLaunchOptions(arguments, &options, &printed)) return printed ? 2 : kWrongUse;
-    const std::string name = Narrow(arguments[0]);
     SignOn signOn;
-    if (!FindSignOn(name, options, &signOn)) return 1;
-    if (signOn.entry->passwordChange) {
-        Err("sign-on " + name + " changes the password: run VelnorSSOStore change " + name + "\n");
-        return 1;
-    }
-    if (!MayTypePassword(signOn, options, "launch")) return 1;
+    int exitCode = 0;
+    if (!BeginSignOn(arguments, false, &options, &signOn, &exitCode)) return exitCode;
+    const std::string& name = signOn.entry->name;
     {
         SecretText password;
         if (!ReadPassword(signOn, &password) || !PutSignOn(signOn, password, nullptr)) return 1;
@@ -441,16 +455,10 @@ int Launch(Arguments arguments) {
 
 int Change(Arguments arguments) {
     LaunchOptions options;
-    bool printed = false;
-    if (!TakeLaunchOptions(arguments, &options, &printed)) return printed ? 2 : kWrongUse;
-    const std::string name = Narrow(arguments[0]);
     SignOn signOn;
-    if (!FindSignOn(name, options, &signOn)) return 1;
-    if (!signOn.entry->passwordChange) {
-        Err("sign-on " + name + " is no password change (its catalog entry has no \"kind\": \"passwordChange\")\n");
-        return 1;
-    }
-    if (!MayTypePassword(signOn, options, "change")) return 1;
+    int exitCode = 0;
+    if (!BeginSignOn(arguments, true, &options, &signOn, &exitCode)) return exitCode;
+    const std::string& name = signOn.entry->name;
     const std::wstring& target = signOn.credential.target;
     const std::wstring pending = target + kPendingSuffix;
     const std::string user = Narrow(signOn.credential.userName);
