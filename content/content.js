@@ -72,7 +72,7 @@ function ErrorText(e) {
 
 function UpdateGlobalTemplates() {
     try {
-        window.VelnorIEExt.Templates = StringifyJson(WithoutStaleRecords(VelnorSSOTemplates));
+        window.VelnorIEExt.Templates = StringifyJson(EntriesToWrite(VelnorSSOTemplates));
     } catch (e) {
         /* The store refuses a text that does not fit; what it held stays. */
         trace("content -> UpdateGlobalTemplates: " + ErrorText(e));
@@ -839,17 +839,43 @@ function IsStaleRecord(pEntry, nNow) {
     return false;
 }
 
-/* The array as it goes to the store: records past their time left out. */
-function WithoutStaleRecords(pTemplates) {
+/* Whether a store text has a template whose launchId is sQuotedId (an outcome record names the
+   same launch as its "attempt"). */
+function HoldsLaunch(sStored, sQuotedId) {
+    for (var nAt = sStored.indexOf("\"launchId\""); nAt >= 0; nAt = sStored.indexOf("\"launchId\"", nAt + 1)) {
+        var sRest = sStored.substring(nAt + 10, nAt + 10 + sQuotedId.length + 16).replace(/^[ \t\r\n]*:[ \t\r\n]*/, "");
+        if (sRest.substring(0, sQuotedId.length) == sQuotedId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/*
+ * The array as it goes to the store: records past their time left out, and launched templates
+ * (launchId) that the store no longer holds. Such a one was used meanwhile by another page (or
+ * taken back by the store tool); writing this page's copy back would type its password again,
+ * perhaps one the site has just refused. Only then is the store read here.
+ */
+function EntriesToWrite(pTemplates) {
     var nNow = NowSeconds();
     var pKept = null;
+    var sStored = null;
     for (var i = 0; pTemplates && i < pTemplates.length; i++) {
-        if (IsStaleRecord(pTemplates[i], nNow)) {
+        var pEntry = pTemplates[i];
+        var fLeaveOut = IsStaleRecord(pEntry, nNow);
+        if (!fLeaveOut && pEntry && typeof pEntry == "object" && typeof pEntry.launchId == "string") {
+            if (sStored === null) {
+                sStored = "" + window.VelnorIEExt.Templates;
+            }
+            fLeaveOut = !HoldsLaunch(sStored, JsonStringText(pEntry.launchId));
+        }
+        if (fLeaveOut) {
             if (!pKept) {
                 pKept = pTemplates.slice(0, i);
             }
         } else if (pKept) {
-            pKept[pKept.length] = pTemplates[i];
+            pKept[pKept.length] = pEntry;
         }
     }
     return pKept || pTemplates;

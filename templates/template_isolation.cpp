@@ -1,6 +1,7 @@
 #include "templates/template_isolation.h"
 
 #include "templates/patterns.h"
+#include "templates/store_records.h"
 #include "templates/template_expiry.h"
 
 #include <algorithm>
@@ -95,15 +96,18 @@ bool MergePageWrite(const ParsedTemplates& stored, std::wstring_view storedText,
     // What the page was given: each may come back once, its run state moved toward done.
     struct Given {
         json value, core;
+        std::wstring_view text;
         bool returned = false;
     };
     std::vector<Given> given;
     for (const StoredTemplate& entry : stored.templates) {
         if (!MatchesPage(entry, pageUrl)) continue;
-        json value = ParseTemplateJson(storedText.substr(entry.start, entry.length));
+        const std::wstring_view text = storedText.substr(entry.start, entry.length);
+        json value = ParseTemplateJson(text);
         json core = WithoutRunState(value);
-        given.push_back({std::move(value), std::move(core)});
+        given.push_back({std::move(value), std::move(core), text});
     }
+    std::vector<std::wstring> settledAttempts;   // of the outcome records the page writes
     std::vector<std::wstring_view> kept;
     size_t added = 0;   // code units of templates the page was not given
     for (const StoredTemplate& entry : writtenTemplates->templates) {
@@ -128,16 +132,35 @@ bool MergePageWrite(const ParsedTemplates& stored, std::wstring_view storedText,
                 unreturned->returned = true;
             } else if (std::any_of(given.begin(), given.end(), same)) {
                 keep = false;   // a copy of one already written back
+            } else if (entry.launched) {
+                // Only the store tool launches; one the store no longer holds was used by another
+                // page meanwhile, and this page's copy would type its password a second time.
+                keep = false;
             } else {
                 // The page's own new or changed template: within its share of the store.
                 keep = added + entry.length <= kPageWriteAllowance;
                 if (keep) added += entry.length;
             }
         }
-        if (keep)
+        if (keep) {
             kept.push_back(text);
-        else
+            const json value = ParseTemplateJson(text);
+            if (RecordKindOf(value) == RecordKind::kOutcome) settledAttempts.push_back(ScriptField(value, "attempt"));
+        } else {
             ++*leftOut;
+        }
+    }
+    // A record another tab or the store tool wrote after this page read the store is not the
+    // page's to drop: an outcome stays until the page writes that attempt's outcome itself, a
+    // draft until the store tool takes it, each no longer than its time.
+    const long long now = SecondsSince1970();
+    for (const Given& g : given) {
+        const RecordKind kind = RecordKindOf(g.value);
+        if (g.returned || kind == RecordKind::kNone || IsStaleRecord(g.value, now)) continue;
+        if (kind == RecordKind::kOutcome &&
+            std::find(settledAttempts.begin(), settledAttempts.end(), ScriptField(g.value, "attempt")) != settledAttempts.end())
+            continue;
+        kept.push_back(g.text);
     }
     merged = L"[";
     auto append = [&](std::wstring_view entry) {

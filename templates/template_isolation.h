@@ -30,7 +30,7 @@ constexpr size_t kPageWriteAllowance = 16384;
 // templates for that page are replaced by the written ones for that page, at the place of the
 // first of them (or at the end); every other template stays as it stands. A written template
 // whose pattern could match another site's pages ("*", "https://site*") is dropped; so is a copy
-// of a given template written back more than once, a given template whose run state moved away
+// of a given template written back more than once, a launched one the store no longer holds, a given template whose run state moved away
 // from done (retries up or to -1, the next step back), and what the page adds beyond
 // kPageWriteAllowance. `*leftOut` counts the written entries that are dropped. False (nothing to write) when the store's text or the written text is not a JSON
 // array.

@@ -141,6 +141,7 @@ std::shared_ptr<const ParsedTemplates> ParseTemplates(std::wstring_view text) {
             entry.url = ScriptString(value["url"]);
             entry.basicRecords = BasicRecordsOf(value, entry.url);
             entry.expires = TemplateExpires(value);
+            entry.launched = value.contains("launchId");
         }
         parsed->valid = true;
         return parsed;

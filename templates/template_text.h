@@ -46,6 +46,7 @@ struct StoredTemplate {
     std::vector<CredentialRecord> basicRecords;   // its httpBasicAuth records, pattern = url
     double expires = 0;             // its "expires" (template_expiry.h); 0: never
     bool recorder = false;          // the store tool's recorder record (store_records.h)
+    bool launched = false;          // put by the store tool's launch ("launchId")
 };
 
 struct ParsedTemplates {

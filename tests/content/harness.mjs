@@ -202,6 +202,10 @@ const ownTemplate = (t, url) => forPage(t, url) && confined(String(t.url), url);
 
 function installDouble(state) {
   let templates = state.templates;
+  // The store is live: what other tabs write reaches this one's Templates (openPage pushes it).
+  window.__velnorLive = (text) => {
+    templates = text;
+  };
   const extension = {
     GetElementByXPath(expression) {
       try {
@@ -240,10 +244,17 @@ export async function openPage(browser, store, { beforeScript } = {}) {
     if (message.type() === "log") page.traces.push(message.text());
   });
   page.on("pageerror", (error) => page.errors.push(error.message));
+  store.tabs ??= new Set();
+  store.tabs.add(page);
   await page.exposeBinding("__velnorStore", async (source, what, value) => {
     if (what === "templates") {
       await store.writeBy(source.frame.url(), value);
       store.templateWrites++;
+      for (const tab of store.tabs) {
+        if (tab === page) continue;
+        const text = await store.readBy(tab.url());
+        await tab.evaluate((t) => window.__velnorLive?.(t), text).catch(() => {});
+      }
     } else {
       store.authCreds.push(value);
     }
@@ -259,7 +270,10 @@ export async function openPage(browser, store, { beforeScript } = {}) {
   page.on("load", () => {
     page.injected = page.inject().catch((error) => page.errors.push("injection: " + error.message));
   });
-  page.close = async () => context.close();
+  page.close = async () => {
+    store.tabs.delete(page);
+    await context.close();
+  };
   return page;
 }
 

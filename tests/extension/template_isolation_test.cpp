@@ -195,4 +195,20 @@ TEST_F(IsolationTest, RecordsGoWhereTheirSiteIsAndOnlyTheStoreToolArmsTheRecorde
     EXPECT_EQ(L"[" + settled + L"," + draft + L"," + recorder + L"," + spent + L"," + bankOutcome + L"]", Stored());
 }
 
+TEST_F(IsolationTest, ALaunchedTemplateAnotherPageUsedIsNotBroughtBack) {
+    IDispatch* page = Open(L"http://site/login");
+    const std::wstring launched = L"{\"url\":\"http://site/login*\",\"launchId\":\"L1\",\"elements\":[{\"find\":"
+                                  L"{\"type\":\"id\",\"value\":\"pass\"},\"actions\":[{\"type\":\"text\",\"value\":\"pw\"}]}]}";
+    ASSERT_TRUE(SetStoreText(L"[" + launched + L"]"));
+    EXPECT_EQ(L"[" + launched + L"]", Read(page));
+    // Another tab of the site ran it meanwhile: its outcome record stands in its place.
+    const std::wstring outcome = L"{\"url\":\"http://site/*\",\"outcome\":\"failed\",\"attempt\":\"L1\",\"at\":" +
+                                 std::to_wstring(time(nullptr)) + L"}";
+    ASSERT_TRUE(SetStoreText(L"[" + outcome + L"]"));
+    // This page writes back what it read when it loaded.
+    ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + launched + L"]"));
+    EXPECT_EQ(L"[" + outcome + L"]", Stored())
+        << "the refused password is not typed a second time, and the outcome another tab wrote stays";
+}
+
 }  // namespace

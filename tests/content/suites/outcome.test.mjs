@@ -116,6 +116,26 @@ test("an error shown in the page itself, with no navigation, settles failed", as
   await tab.close();
 });
 
+test("a tab that read a launched template before another tab used it does not write it back", async () => {
+  const site = addSite(env.server);
+  const launched = signOn(env.base, "wrong", {}, { launchId: "L9", url: `${env.base}/v/login*` });
+  // The other tab's own template writes the store back a moment after its page loaded.
+  const own = { url: `${env.base}/v/home*`, elements: [{ actions: [{ type: "delay", value: 1500 }] }] };
+  const store = new Store([launched, own]);
+  const stale = await openPage(env.browser, store);
+  await visit(stale, `${env.base}/v/home`);
+  const tab = await openPage(env.browser, store);
+  await visit(tab, `${env.base}/v/login`);
+  await waitFor(() => outcomeOf(store)?.outcome === "failed", 10000, "the refusal");
+  await waitFor(() => !store.parsed.some((entry) => entry.url === own.url), 10000, "the stale tab's write");
+  assert.ok(!store.parsed.some((entry) => entry.launchId === "L9"), "the used template did not come back");
+  assert.equal(outcomeOf(store)?.attempt, undefined, "(the stale tab's array had no record to keep)");
+  await visit(tab, `${env.base}/v/login`);
+  assert.equal(site.posts, 1, "the password was sent once");
+  await stale.close();
+  await tab.close();
+});
+
 // ---- with the store tool under Wine ----
 
 function catalogFile(entries) {
