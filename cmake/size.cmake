@@ -4,6 +4,12 @@
 # the JSON library's template instances, the unused parts of the static C++ runtime).
 add_compile_options(-ffunction-sections -fdata-sections)
 add_link_options(-Wl,--gc-sections)
+# Linked by LLVM's lld (cmake/lld/collect2). GNU ld for PE keeps every .eh_frame section
+# (KEEP(*(.eh_frame*)) in its script), and with it each inline or template function whose unwind
+# entry sits in an .eh_frame$<function> section beside it: in the 32-bit build (DWARF unwinding)
+# nothing of libstdc++'s string instances nor of the JSON library's templates could be dropped.
+# lld keeps such a section only with its function.
+add_link_options(-B${CMAKE_CURRENT_LIST_DIR}/lld/)
 # Optimised for size: the code that runs once per install, registration, store change, window or
 # page (the JSON library's template instances for parsing, serialising and the isolation rules are
 # most of it), where -O3's inlining and unrolling only add bytes. The XPath mirror and its subset
