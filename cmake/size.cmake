@@ -18,7 +18,9 @@ file(GLOB VELNOR_SIZE_SOURCES ${CMAKE_SOURCE_DIR}/server/*.cpp ${CMAKE_SOURCE_DI
      ${CMAKE_SOURCE_DIR}/logging/*.cpp ${CMAKE_SOURCE_DIR}/common/*.cpp ${CMAKE_SOURCE_DIR}/extension/*.cpp
      ${CMAKE_SOURCE_DIR}/templates/*.cpp)
 list(FILTER VELNOR_SIZE_SOURCES EXCLUDE REGEX "/extension/(page_mirror|xpath_subset|xpath_lookup)\\.cpp$")
-set_source_files_properties(${VELNOR_SIZE_SOURCES} PROPERTIES COMPILE_OPTIONS -Os)
+# No run-time type information: the code casts no type dynamically; exceptions still carry the
+# types they need.
+set_source_files_properties(${VELNOR_SIZE_SOURCES} PROPERTIES COMPILE_OPTIONS "-Os;-fno-rtti")
 # 32-bit code unwinds through DWARF tables (.eh_frame): emit them only where an exception can pass
 # (-fexceptions still does that), not for every instruction of every function, which only a
 # debugger or profiler needs (and the shipped DLL is stripped). 64-bit Windows needs unwind data for
