@@ -10,12 +10,12 @@
 // selection) and another one on the same page (the kept MSXML document). The last column is
 // the positional expression as it was evaluated before: by MSXML on an XML form made anew.
 #include "common/com_ptr.h"
+#include "common/module.h"
 #include "common/unique_owner.h"
 #include "extension/page_mirror.h"
 #include "extension/velnor_ie_ext.h"
 #include "extension/xpath_lookup.h"
 #include "host/browser_host.h"
-#include "server/module.h"
 
 #include <algorithm>
 #include <cstdio>
