@@ -302,81 +302,55 @@ private:
         int& depth;
     };
 
+    // One level of left-associative binary operators: operands of the next level joined by any
+    // of the level's operator tokens.
+    struct Operator {
+        Token token;
+        Node::Kind kind;
+    };
+    template <size_t N>
+    bool Level(Id* out, const Operator (&operators)[N], bool (Parser::*operand)(Id*)) {
+        if (!(this->*operand)(out)) return false;
+        for (;;) {
+            const Operator* found = nullptr;
+            for (const Operator& op : operators)
+                if (Peek().token == op.token) found = &op;
+            if (!found) return true;
+            ++m_at;
+            Id right;
+            if (!(this->*operand)(&right)) return false;
+            *out = Binary(found->kind, *out, right);
+        }
+    }
+
     bool Or(Id* out) {
         Deeper deeper(m_depth);
-        if (m_depth > Expression::kDeepestNesting || !And(out)) return false;
-        while (Accept(Token::kOr)) {
-            Id right;
-            if (!And(&right)) return false;
-            *out = Binary(Node::kOr, *out, right);
-        }
-        return true;
+        static constexpr Operator kOr[] = {{Token::kOr, Node::kOr}};
+        return m_depth <= Expression::kDeepestNesting && Level(out, kOr, &Parser::And);
     }
     bool And(Id* out) {
-        if (!Equality(out)) return false;
-        while (Accept(Token::kAnd)) {
-            Id right;
-            if (!Equality(&right)) return false;
-            *out = Binary(Node::kAnd, *out, right);
-        }
-        return true;
+        static constexpr Operator kAnd[] = {{Token::kAnd, Node::kAnd}};
+        return Level(out, kAnd, &Parser::Equality);
     }
     bool Equality(Id* out) {
-        if (!Relational(out)) return false;
-        for (;;) {
-            const Node::Kind kind = Peek().token == Token::kEqual ? Node::kEqual
-                                    : Peek().token == Token::kNotEqual ? Node::kNotEqual : Node::kOr;
-            if (kind == Node::kOr) return true;
-            ++m_at;
-            Id right;
-            if (!Relational(&right)) return false;
-            *out = Binary(kind, *out, right);
-        }
+        static constexpr Operator kEquality[] = {{Token::kEqual, Node::kEqual}, {Token::kNotEqual, Node::kNotEqual}};
+        return Level(out, kEquality, &Parser::Relational);
     }
     bool Relational(Id* out) {
-        if (!Additive(out)) return false;
-        for (;;) {
-            Node::Kind kind;
-            switch (Peek().token) {
-            case Token::kLess: kind = Node::kLess; break;
-            case Token::kLessOrEqual: kind = Node::kLessOrEqual; break;
-            case Token::kGreater: kind = Node::kGreater; break;
-            case Token::kGreaterOrEqual: kind = Node::kGreaterOrEqual; break;
-            default: return true;
-            }
-            ++m_at;
-            Id right;
-            if (!Additive(&right)) return false;
-            *out = Binary(kind, *out, right);
-        }
+        static constexpr Operator kRelational[] = {{Token::kLess, Node::kLess},
+                                                   {Token::kLessOrEqual, Node::kLessOrEqual},
+                                                   {Token::kGreater, Node::kGreater},
+                                                   {Token::kGreaterOrEqual, Node::kGreaterOrEqual}};
+        return Level(out, kRelational, &Parser::Additive);
     }
     bool Additive(Id* out) {
-        if (!Multiplicative(out)) return false;
-        for (;;) {
-            const Node::Kind kind = Peek().token == Token::kPlus ? Node::kAdd
-                                    : Peek().token == Token::kMinus ? Node::kSubtract : Node::kOr;
-            if (kind == Node::kOr) return true;
-            ++m_at;
-            Id right;
-            if (!Multiplicative(&right)) return false;
-            *out = Binary(kind, *out, right);
-        }
+        static constexpr Operator kAdditive[] = {{Token::kPlus, Node::kAdd}, {Token::kMinus, Node::kSubtract}};
+        return Level(out, kAdditive, &Parser::Multiplicative);
     }
     bool Multiplicative(Id* out) {
-        if (!Unary(out)) return false;
-        for (;;) {
-            Node::Kind kind;
-            switch (Peek().token) {
-            case Token::kMultiply: kind = Node::kMultiply; break;
-            case Token::kDiv: kind = Node::kDivide; break;
-            case Token::kMod: kind = Node::kModulo; break;
-            default: return true;
-            }
-            ++m_at;
-            Id right;
-            if (!Unary(&right)) return false;
-            *out = Binary(kind, *out, right);
-        }
+        static constexpr Operator kMultiplicative[] = {
+            {Token::kMultiply, Node::kMultiply}, {Token::kDiv, Node::kDivide}, {Token::kMod, Node::kModulo}};
+        return Level(out, kMultiplicative, &Parser::Unary);
     }
     bool Unary(Id* out) {
         int negations = 0;
@@ -390,13 +364,8 @@ private:
         return true;
     }
     bool Union(Id* out) {
-        if (!Path(out)) return false;
-        while (Accept(Token::kPipe)) {
-            Id right;
-            if (!Path(&right)) return false;
-            *out = Binary(Node::kUnion, *out, right);
-        }
-        return true;
+        static constexpr Operator kUnion[] = {{Token::kPipe, Node::kUnion}};
+        return Level(out, kUnion, &Parser::Path);
     }
 
     bool StartsFilter() const {

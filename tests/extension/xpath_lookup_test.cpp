@@ -60,6 +60,22 @@ protected:
         return results[2];
     }
 
+    // Looks each expression up all three ways (FindBoth) and counts what was found and, after
+    // the first round, what another element than in the round before.
+    struct Tally {
+        size_t asked = 0, found = 0, moved = 0;
+    };
+    void LookUpEach(const std::vector<std::wstring>& expressions, int round, std::vector<host::FakeNode*>& before,
+                    Tally& tally) {
+        for (size_t e = 0; e < expressions.size(); ++e) {
+            host::FakeNode* result = FindBoth(expressions[e]);
+            ++tally.asked;
+            tally.found += result != nullptr;
+            if (round > 0) tally.moved += result != before[e];
+            before[e] = result;
+        }
+    }
+
     host::FakeBrowser browser;
     host::FakeDocument document;
     PageMirror mirror, keptMirror, freshMirror;
@@ -314,7 +330,8 @@ TEST_F(XPathTest, CommonExpressionsAgreeWithMsxmlOnChangingPages) {
         default: return test();
         }
     };
-    size_t found = 0, asked = 0, ofSubset = 0, moved = 0;
+    Tally tally;
+    size_t ofSubset = 0;
     for (int page = 0; page < 30; ++page) {
         SCOPED_TRACE(page);
         document.LoadMarkup(L"<html><body/></html>");
@@ -357,21 +374,15 @@ TEST_F(XPathTest, CommonExpressionsAgreeWithMsxmlOnChangingPages) {
         }
         std::vector<host::FakeNode*> before(expressions.size());
         for (int round = 0; round < 5; ++round) {
-            for (size_t e = 0; e < expressions.size(); ++e) {
-                host::FakeNode* result = FindBoth(expressions[e]);
-                ++asked;
-                found += result != nullptr;
-                if (round > 0) moved += result != before[e];
-                before[e] = result;
-            }
+            LookUpEach(expressions, round, before, tally);
             // The change for the next round; each page goes through every kind.
             ChangePage(document, random, (page + round) % 5, before);
         }
     }
-    EXPECT_GT(found, asked / 8) << "many expressions find something";
+    EXPECT_GT(tally.found, tally.asked / 8) << "many expressions find something";
     EXPECT_GT(ofSubset, 30u * 40u * 9 / 10) << "the expressions are evaluated on the mirror";
-    EXPECT_GT(keptReads, asked * 3 / 4) << "most lookups find the page as it was";
-    EXPECT_GT(moved, asked / 200) << "the changes move what expressions select";
+    EXPECT_GT(keptReads, tally.asked * 3 / 4) << "most lookups find the page as it was";
+    EXPECT_GT(tally.moved, tally.asked / 200) << "the changes move what expressions select";
 }
 
 TEST_F(XPathTest, TheWholeLanguageAgreesWithMsxmlOnChangingPages) {
@@ -381,7 +392,8 @@ TEST_F(XPathTest, TheWholeLanguageAgreesWithMsxmlOnChangingPages) {
     // of the page as it was.
     xpathgen::Generator generate(20261211);
     std::mt19937 random(5);
-    size_t asked = 0, onMirror = 0, found = 0, moved = 0;
+    Tally tally;
+    size_t onMirror = 0;
     for (int page = 0; page < 20; ++page) {
         SCOPED_TRACE(page);
         generate.BuildPage(document, 40);
@@ -397,20 +409,14 @@ TEST_F(XPathTest, TheWholeLanguageAgreesWithMsxmlOnChangingPages) {
                             evaluator.SelectFirstElement(mirror, &element) == MirrorXPath::Outcome::kEvaluated;
             }
             mirror.Release();
-            for (size_t e = 0; e < expressions.size(); ++e) {
-                host::FakeNode* result = FindBoth(expressions[e]);
-                ++asked;
-                found += result != nullptr;
-                if (round > 0) moved += result != before[e];
-                before[e] = result;
-                if (HasFailure()) return;
-            }
+            LookUpEach(expressions, round, before, tally);
+            if (HasFailure()) return;
             ChangePage(document, random, (page + round) % 5, before);
         }
     }
-    EXPECT_GT(onMirror, asked * 9 / 10) << "evaluated on the mirror";
-    EXPECT_GT(found, asked / 8) << "many expressions find something";
-    EXPECT_GT(moved, asked / 400) << "the changes move what expressions select";
+    EXPECT_GT(onMirror, tally.asked * 9 / 10) << "evaluated on the mirror";
+    EXPECT_GT(tally.found, tally.asked / 8) << "many expressions find something";
+    EXPECT_GT(tally.moved, tally.asked / 400) << "the changes move what expressions select";
 }
 
 TEST_F(XPathTest, TextThatXmlCannotCarryKeepsItsPlace) {
