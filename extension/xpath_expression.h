@@ -74,8 +74,9 @@ struct Node {
 
 class Expression {
 public:
-    // Parentheses, predicates, calls and unary minus nest; past this depth MSXML decides.
-    static constexpr int kDeepestNesting = 64;
+    // Parentheses, predicates, calls and unary minus nest, and the reader recurses a dozen calls
+    // deep for each level on the browser thread's stack; past this depth MSXML decides.
+    static constexpr int kDeepestNesting = 32;
     // Evaluation recurses through the tree; a taller one (a chain of hundreds of operators) is
     // left to MSXML.
     static constexpr unsigned kHighestTree = 200;
