@@ -2,12 +2,12 @@
 // isolation on (the page's own templates, found in the store text) and off (the whole text):
 // microseconds per read, best of several rounds, both in the same run.
 #include "common/com_ptr.h"
+#include "common/module.h"
 #include "common/unique_owner.h"
 #include "extension/page_binding.h"
-#include "templates/template_store.h"
 #include "extension/velnor_ie_ext.h"
 #include "logging/settings.h"
-#include "server/module.h"
+#include "templates/template_store.h"
 
 #include <cstdio>
 #include <string>

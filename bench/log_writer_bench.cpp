@@ -2,10 +2,10 @@
 // the number of lost or torn lines (which must be 0).
 //   log_writer_bench                 runs both configurations and prints a table
 //   log_writer_bench child N ID      (internal) writes N lines
+#include "common/module.h"
 #include "common/unique_owner.h"
 #include "logging/log_writer.h"
 #include "logging/settings.h"
-#include "server/module.h"
 
 #include <cstdio>
 #include <string>

@@ -4,13 +4,13 @@
 #include "extension/page_injection.h"
 
 #include "common/hresult.h"
+#include "common/module.h"
 #include "common/text.h"
 #include "common/unique_owner.h"
 #include "extension/page_binding.h"
 #include "extension/timer_map.h"
 #include "extension/velnor_ie_ext.h"
 #include "logging/log_writer.h"
-#include "server/module.h"
 
 #include <dispex.h>
 #include <mshtml.h>

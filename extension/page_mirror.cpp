@@ -73,18 +73,6 @@ void AppendEscaped(std::wstring& out, std::wstring_view text, bool inAttribute) 
     out.append(text.data() + run, text.size() - run);
 }
 
-// XML comments cannot hold "--" or end in "-": the text is bent so that the node (and its
-// position) stays what it is.
-std::wstring CommentText(std::wstring_view text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (text[i] == L'-' && (i + 1 == text.size() || text[i + 1] == L'-')) out += L' ';
-    }
-    return out;
-}
-
 // A text value of the HTML node, when it is a string.
 bool ReadStringValue(IHTMLDOMNode* node, unique_variant& value) {
     return SUCCEEDED(node->get_nodeValue(value.put())) && V_VT(value.get()) == VT_BSTR;
@@ -105,6 +93,18 @@ bool AttributeText(VARIANT* value, unique_variant& converted, BSTR* text) {
 }
 
 }  // namespace
+
+// XML comments cannot hold "--" or end in "-": the text is bent so that the node (and its
+// position) stays what it is.
+std::wstring XmlCommentText(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] == L'-' && (i + 1 == text.size() || text[i + 1] == L'-')) out += L' ';
+    }
+    return out;
+}
 
 PageMirror::Index PageMirror::AddText(const wchar_t* text, size_t length) {
     const size_t at = m_pool.size();
@@ -405,7 +405,7 @@ void PageMirror::WriteXml(std::wstring& xml) const {
             break;
         case kComment:
             xml += L"<!--";
-            xml += CommentText(Value(i));
+            xml += XmlCommentText(Value(i));
             xml += L"-->";
             break;
         case kLeftOut:
@@ -467,7 +467,7 @@ HRESULT PageMirror::BuildXmlDocument(IXMLDOMDocument* document) const {
             break;
         }
         case kComment: {
-            const std::wstring bent = CommentText(Value(i));
+            const std::wstring bent = XmlCommentText(Value(i));
             unique_bstr text = MakeBstr(bent.data(), bent.size());
             ComPtr<IXMLDOMComment> made;
             if (!text) return E_OUTOFMEMORY;

@@ -30,6 +30,10 @@
 extern const wchar_t kLeftOutNodeTarget[];        // "velnor-left-out"
 extern const wchar_t kPlaceholderElementName[];   // "velnor-element"
 
+// A comment's text as the XML form holds it: a space after each "-" that another "-" or the
+// end follows (XML comments cannot hold "--" nor end in "-").
+std::wstring XmlCommentText(std::wstring_view text);
+
 // MSXML's DOMDocument, {F6D90F11-9C73-11D3-B32E-00C04F990BB4}.
 extern const CLSID kMsxmlDomDocument;
 
@@ -90,6 +94,8 @@ public:
     // The value of the element's attribute of that name, or false.
     bool AttributeValue(Index index, std::wstring_view name, std::wstring_view* value) const;
     std::wstring_view Text(Index at, Index length) const { return std::wstring_view(m_pool.data() + at, length); }
+    // An attribute by its place in the table (an element's are node.firstAttribute onwards).
+    const Attribute& attribute(Index index) const { return m_attributes[index]; }
 
     // The page element of a mirrored element (null for other nodes, and after Release).
     IHTMLDOMNode* PageNode(Index index) const { return index < m_pageNodes.size() ? m_pageNodes[index].get() : nullptr; }

@@ -4,10 +4,9 @@
 
 #include "common/com_ptr.h"
 #include "common/hresult.h"
+#include "common/module.h"
+#include "common/module_type_library.h"
 #include "common/unique_owner.h"
-#include "server/identity.h"
-#include "server/module.h"
-#include "server/type_library.h"
 
 namespace {
 

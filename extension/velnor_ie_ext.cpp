@@ -4,13 +4,13 @@
 
 #include "common/com_object.h"
 #include "common/hresult.h"
+#include "common/module.h"
 #include "common/unique_owner.h"
 #include "extension/page_injection.h"
 #include "extension/page_mirror.h"
 #include "extension/timer_map.h"
 #include "logging/log_writer.h"
 #include "logging/settings.h"
-#include "server/module.h"
 
 #include <exdispid.h>
 #include <shobjidl.h>

@@ -5,7 +5,7 @@
 #include "common/unique_owner.h"
 #include "extension/page_mirror.h"
 #include "extension/velnor_ie_ext.h"
-#include "extension/xpath_subset.h"
+#include "extension/xpath_evaluator.h"
 
 #include <msxml2.h>
 
@@ -13,12 +13,9 @@
 #include <memory>
 #include <vector>
 
-namespace {
-
-// The mirror in an MSXML document, ready for XPath: written as one text and parsed once (far
-// cheaper than a COM call per node); pages nested deeper than the parser takes (256 levels) are
-// built node by node.
-HRESULT LoadIntoMsxml(const PageMirror& mirror, ComPtr<IXMLDOMDocument>* result) {
+// Written as one text and parsed once (far cheaper than a COM call per node); pages nested
+// deeper than the parser takes (256 levels) are built node by node.
+HRESULT LoadMirrorIntoMsxml(const PageMirror& mirror, ComPtr<IXMLDOMDocument>* result) {
     ComPtr<IXMLDOMDocument> document;
     RETURN_IF_FAILED(CoCreateInstance(kMsxmlDomDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument, document.put_void()));
     // Whitespace-only text is a node of the HTML document too and must keep its position.
@@ -48,6 +45,8 @@ HRESULT LoadIntoMsxml(const PageMirror& mirror, ComPtr<IXMLDOMDocument>* result)
     *result = document;
     return S_OK;
 }
+
+namespace {
 
 // Child positions from the MSXML document node down to `node` (entry 0 is the document's).
 std::vector<LONG> PositionPath(IXMLDOMNode* node) {
@@ -92,7 +91,7 @@ HRESULT SelectWithMsxml(PageMirror& mirror, BSTR expression, bool keep, PageMirr
     std::vector<LONG> made;
     if (!path) {
         if (!form.document) {
-            const HRESULT loaded = LoadIntoMsxml(mirror, &form.document);
+            const HRESULT loaded = LoadMirrorIntoMsxml(mirror, &form.document);
             if (loaded == E_OUTOFMEMORY) return loaded;
             if (FAILED(loaded)) return S_OK;
         }
@@ -130,10 +129,11 @@ HRESULT LookUpXPath(IHTMLDocument3* document, BSTR expression, XPathEvaluation e
     try {
         if (!mirror.Read(document)) return S_OK;
         PageMirror::Index selected = PageMirror::kNone;
-        XPathSubset subset;
-        if (evaluation == XPathEvaluation::kSubsetFirst && subset.Parse(expression, SysStringLen(expression)))
-            selected = subset.FirstMatch(mirror);
-        else
+        MirrorXPath onMirror;
+        const bool evaluated = evaluation == XPathEvaluation::kMirrorFirst &&
+                               onMirror.Parse(expression, SysStringLen(expression)) &&
+                               onMirror.SelectFirstElement(mirror, &selected) == MirrorXPath::Outcome::kEvaluated;
+        if (!evaluated)
             RETURN_IF_FAILED(
                 SelectWithMsxml(mirror, expression, evaluation != XPathEvaluation::kMsxmlOnly, &selected));
         if (selected == PageMirror::kNone || !mirror.PageNode(selected)) return S_OK;
@@ -153,7 +153,7 @@ HRESULT FindElementByXPath(IWebBrowser2* browser, BSTR expression, PageMirror& m
     ComPtr<IHTMLDocument3> document;
     if (FAILED(documentDispatch.As(IID_IHTMLDocument3, &document)) || !document) return S_OK;
     ComPtr<IHTMLDOMNode> node;
-    RETURN_IF_FAILED(LookUpXPath(document.get(), expression, XPathEvaluation::kSubsetFirst, mirror, node.put()));
+    RETURN_IF_FAILED(LookUpXPath(document.get(), expression, XPathEvaluation::kMirrorFirst, mirror, node.put()));
     ComPtr<IHTMLElement> element;
     if (node && SUCCEEDED(node.As(IID_IHTMLElement, &element)) && element) *result = element.detach();
     return S_OK;

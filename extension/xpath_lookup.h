@@ -6,15 +6,18 @@
 #include <windows.h>
 #include <exdisp.h>
 #include <mshtml.h>
+#include <msxml2.h>
+
+#include "common/com_ptr.h"
 
 class PageMirror;
 
 // How an expression is evaluated:
-//   kSubsetFirst  expressions of the common subset (xpath_subset.h) on the mirror itself, every
-//                 other one by MSXML on the XML form the mirror keeps while the page reads the same;
+//   kMirrorFirst  on the mirror itself (xpath_evaluator.h); what that refuses by MSXML on the XML
+//                 form the mirror keeps while the page reads the same;
 //   kMsxmlKept    everything by MSXML on the kept XML form;
 //   kMsxmlOnly    everything by MSXML on an XML form made anew (to compare the others with).
-enum class XPathEvaluation { kSubsetFirst, kMsxmlKept, kMsxmlOnly };
+enum class XPathEvaluation { kMirrorFirst, kMsxmlKept, kMsxmlOnly };
 
 // The page element that the expression selects first in the document's root element and its
 // subtree; *found is null when there is none (also for a selection that is no element, and for
@@ -23,6 +26,9 @@ enum class XPathEvaluation { kSubsetFirst, kMsxmlKept, kMsxmlOnly };
 // what it needs to tell whether the next read gives the same XML form.
 HRESULT LookUpXPath(IHTMLDocument3* document, BSTR expression, XPathEvaluation evaluation, PageMirror& mirror,
                     IHTMLDOMNode** found);
+
+// The mirror's XML form in a new MSXML document, ready for XPath (whitespace kept).
+HRESULT LoadMirrorIntoMsxml(const PageMirror& mirror, ComPtr<IXMLDOMDocument>* result);
 
 // The page element of the browser's top-level document that the expression selects first;
 // *result is null when there is none. S_OK whenever the lookup itself could run.

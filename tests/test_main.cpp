@@ -1,7 +1,7 @@
 // The test programs' start: the module instance is the program itself (it carries the DLL's
 // resources), COM runs in a single-threaded apartment as in a browser thread, and the program's
 // own trace log goes to a folder of its own at the most verbose level.
-#include "server/module.h"
+#include "common/module.h"
 #include "support/test_environment.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The extension object as the browser sees it: identity, interfaces, site handling, events.
+#include "common/module.h"
 #include "extension/extension_fixture.h"
 #include "extension/timer_map.h"
-#include "server/module.h"
 
 #include <exdispid.h>
 #include <shobjidl.h>

@@ -5,9 +5,9 @@
 //   log_child many N ID       N numbered lines through LogExt
 //   log_child launch PROGRAM  ShellExecuteProcess of PROGRAM; exit code 1 when it reported success
 //   log_child sleep MS        sleeps (a program for ShellExecuteProcess to wait for)
+#include "common/module.h"
 #include "common/process_launch.h"
 #include "logging/log_writer.h"
-#include "server/module.h"
 
 #include <cstdlib>
 #include <string>

@@ -5,9 +5,9 @@
 //   store_child write ID MS    for MS milliseconds, writes its two texts in turn
 //   store_child read MS        for MS milliseconds, reads; exit code 1 when a text was torn
 #include "common/com_ptr.h"
+#include "common/module.h"
 #include "common/unique_owner.h"
 #include "extension/velnor_ie_ext.h"
-#include "server/module.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
 // The module object: lock count and termination list.
-#include "server/module.h"
+#include "common/module.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ TEST(ModuleTest, TerminationCallbacksRunOnceMostRecentFirst) {
     CVelnorIEModule* const processModule = GetModule();
     g_calls.clear();
     {
-        CVelnorIEModule module;
+        CVelnorIEModule module(GUID_NULL);
         EXPECT_EQ(&module, GetModule());
         for (intptr_t i = 1; i <= 3; ++i)
             ASSERT_EQ(S_OK, module.AddTerminationCallback(Record, reinterpret_cast<void*>(i)));
