@@ -84,6 +84,20 @@ bool TakeOption(Arguments& arguments, const wchar_t* name, std::wstring* value, 
     return found;
 }
 
+bool TakeSeconds(Arguments& arguments, const wchar_t* name, long long most, long long* seconds, bool* wrong, bool* bad) {
+    std::wstring text;
+    if (!TakeOption(arguments, name, &text, wrong)) return false;
+    wchar_t* end = nullptr;
+    const long long value = wcstoll(text.c_str(), &end, 10);
+    if (text.empty() || *end || value < 1 || value > most) {
+        Err(Narrow(name) + " takes a whole number of seconds from 1 to " + std::to_string(most) + "\n");
+        *bad = true;
+        return true;
+    }
+    *seconds = value;
+    return true;
+}
+
 bool TakeSwitch(Arguments& arguments, const wchar_t* name) {
     bool found = false;
     for (size_t i = 0; i < arguments.size();) {

@@ -218,25 +218,14 @@ struct LaunchOptions {
 // Takes the options common to launch and change; false for a wrong use (printed where it is
 // more than the usage).
 bool TakeLaunchOptions(Arguments& arguments, LaunchOptions* options, bool* printed) {
-    std::wstring waitText;
     bool wrong = false;
     TakeOption(arguments, L"--catalog", &options->catalog, &wrong);
     TakeOption(arguments, L"--account", &options->account, &wrong);
     const bool hasBrowser = TakeOption(arguments, L"--browser", &options->browser, &wrong);
-    options->hasWait = TakeOption(arguments, L"--wait", &waitText, &wrong);
+    options->hasWait = TakeSeconds(arguments, L"--wait", kMaxWaitSeconds, &options->waitSeconds, &wrong, printed);
     options->noBrowser = TakeSwitch(arguments, L"--no-browser");
     options->retry = TakeSwitch(arguments, L"--retry");
-    if (wrong || arguments.size() != 1 || (hasBrowser && (options->noBrowser || options->browser.empty()))) return false;
-    if (options->hasWait) {
-        wchar_t* end = nullptr;
-        options->waitSeconds = wcstoll(waitText.c_str(), &end, 10);
-        if (waitText.empty() || *end || options->waitSeconds < 1 || options->waitSeconds > kMaxWaitSeconds) {
-            Err("--wait takes a whole number of seconds from 1 to " + std::to_string(kMaxWaitSeconds) + "\n");
-            *printed = true;
-            return false;
-        }
-    }
-    return true;
+    return !*printed && !wrong && arguments.size() == 1 && !(hasBrowser && (options->noBrowser || options->browser.empty()));
 }
 
 // A prepared sign-on: its catalog, entry and credential, and the store it goes to.
@@ -338,23 +327,16 @@ bool OpenPage(SignOn& signOn, const LaunchOptions& options) {
 
 enum class Answer { kRan, kSucceeded, kFailed, kChangeRequired, kNoAnswer, kNotRun, kInterrupted };
 
-volatile LONG g_interrupted = 0;
-
-BOOL WINAPI OnConsoleControl(DWORD) {
-    InterlockedExchange(&g_interrupted, 1);
-    return TRUE;   // the wait ends at its next look and cleans up
-}
-
 // Waits until the site has answered or `seconds` have passed; the template or record of this
 // launch is then taken out of the store, whatever the answer (also on Ctrl+C).
 Answer AwaitAnswer(const SignOn& signOn, long long seconds) {
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    const ConsoleInterrupt interrupt;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     Answer answer = Answer::kNoAnswer;
     for (;;) {
         const LaunchState state = ReadLaunchState(signOn.store, signOn.launchId);
         const bool timeUp = GetTickCount64() >= deadline;
-        if (InterlockedCompareExchange(&g_interrupted, 0, 0)) {
+        if (interrupt.raised()) {
             answer = Answer::kInterrupted;
             break;
         }
@@ -378,7 +360,6 @@ Answer AwaitAnswer(const SignOn& signOn, long long seconds) {
     // Not left behind: an unused password should not wait in the store for a page, and a record
     // that was read has told what it had to tell.
     RemoveFromStore(signOn.store, signOn.launchId);
-    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
     return answer;
 }
 

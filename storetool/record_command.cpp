@@ -17,8 +17,6 @@
 
 #include <windows.h>
 
-#include <cwchar>
-
 using nlohmann::json;
 
 namespace {
@@ -28,13 +26,6 @@ constexpr long long kMaxRecordSeconds = 3600;
 // After the first password field: time for the drafts of the page's other frames to arrive.
 constexpr DWORD kSettleMs = 1500;
 constexpr int kExitNothingSeen = 3;
-
-volatile LONG g_stop = 0;
-
-BOOL WINAPI OnConsoleControl(DWORD) {
-    InterlockedExchange(&g_stop, 1);
-    return TRUE;   // the loop ends at its next look and takes the recorder out of the store
-}
 
 std::vector<json> DraftsOf(const TemplateStore& store, const std::string& id) {
     std::vector<json> drafts;
@@ -65,6 +56,27 @@ void PrintDrafts(const std::vector<json>& drafts) {
         for (const char* field : {"user", "password", "submit"})
             if (draft.contains(field)) Out(std::string("    ") + field + ": " + FindText(draft[field]) + "\n");
     }
+}
+
+// Waits for the drafts of recorder `id` until a password field has been seen (and the page's
+// other frames have had their moment), the time runs out or Ctrl+C; then takes the recorder and
+// its drafts out of the store, whatever ended the wait.
+std::vector<json> AwaitDrafts(const TemplateStore& store, const std::wstring& id, long long seconds, bool* stopped) {
+    const std::string idText = Narrow(id);
+    const ConsoleInterrupt interrupt;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    ULONGLONG settled = 0;
+    while (!interrupt.raised() && GetTickCount64() < deadline) {
+        if (HoldsPasswordField(DraftsOf(store, idText))) {
+            if (!settled) settled = GetTickCount64() + kSettleMs;
+            else if (GetTickCount64() >= settled) break;
+        }
+        Sleep(250);
+    }
+    std::vector<json> drafts = DraftsOf(store, idText);
+    RemoveFromStore(store, id);
+    *stopped = interrupt.raised();
+    return drafts;
 }
 
 // The entry indented as one entry of a catalog array.
@@ -126,21 +138,14 @@ bool AddToCatalog(const std::wstring& path, const nlohmann::ordered_json& entry)
 }
 
 int Record(Arguments arguments) {
-    std::wstring nameText, waitText, into;
-    bool wrong = false;
-    const bool named = TakeOption(arguments, L"--name", &nameText, &wrong);
-    const bool hasWait = TakeOption(arguments, L"--wait", &waitText, &wrong);
-    const bool hasInto = TakeOption(arguments, L"--into", &into, &wrong);
-    if (wrong || !arguments.empty() || (named && nameText.empty()) || (hasInto && into.empty())) return kWrongUse;
+    std::wstring nameText, into;
     long long seconds = kDefaultRecordSeconds;
-    if (hasWait) {
-        wchar_t* end = nullptr;
-        seconds = wcstoll(waitText.c_str(), &end, 10);
-        if (waitText.empty() || *end || seconds < 1 || seconds > kMaxRecordSeconds) {
-            Err("--wait takes a whole number of seconds from 1 to " + std::to_string(kMaxRecordSeconds) + "\n");
-            return 2;
-        }
-    }
+    bool wrong = false, badWait = false;
+    const bool named = TakeOption(arguments, L"--name", &nameText, &wrong);
+    TakeSeconds(arguments, L"--wait", kMaxRecordSeconds, &seconds, &wrong, &badWait);
+    const bool hasInto = TakeOption(arguments, L"--into", &into, &wrong);
+    if (badWait) return 2;
+    if (wrong || !arguments.empty() || (named && nameText.empty()) || (hasInto && into.empty())) return kWrongUse;
     if (named && nameText.find(kAccountSeparator) != std::wstring::npos) {
         Err("NAME must not contain \"#\" (it names the entry's credential, Velnor:NAME)\n");
         return 2;
@@ -152,9 +157,8 @@ int Record(Arguments arguments) {
     }
 
     const std::wstring id = NewStoreId();
-    const std::string idText = Narrow(id);
     SecretText recorder;
-    const std::wstring recorderText = RecorderRecordText(idText, SecondsSince1970() + seconds, Narrow(nameText));
+    const std::wstring recorderText = RecorderRecordText(Narrow(id), SecondsSince1970() + seconds, Narrow(nameText));
     recorder.Append(recorderText.data(), recorderText.size());
     std::string failure;
     if (!RewriteStore(store, [](std::wstring_view) { return false; }, &recorder, &failure)) {
@@ -165,22 +169,8 @@ int Record(Arguments arguments) {
         "Where it asks for the user name first, type it and go on to the password page. You need not\n"
         "sign in: nothing you type is recorded, only where the fields are.\n");
 
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-    ULONGLONG settled = 0;
-    std::vector<json> drafts;
-    while (!InterlockedCompareExchange(&g_stop, 0, 0) && GetTickCount64() < deadline) {
-        drafts = DraftsOf(store, idText);
-        if (HoldsPasswordField(drafts)) {
-            if (!settled) settled = GetTickCount64() + kSettleMs;
-            else if (GetTickCount64() >= settled) break;
-        }
-        Sleep(250);
-    }
-    drafts = DraftsOf(store, idText);
-    // The recorder and its drafts go, whatever ended the wait.
-    RemoveFromStore(store, id);
-    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    bool stopped = false;
+    const std::vector<json> drafts = AwaitDrafts(store, id, seconds, &stopped);
 
     if (!drafts.empty()) {
         Out("seen:\n");
@@ -191,8 +181,8 @@ int Record(Arguments arguments) {
     RecordedEntry recorded;
     std::string why;
     if (!EntryFromDrafts(drafts, name, &recorded, &why)) {
-        Out("nothing recorded: " + why + (InterlockedCompareExchange(&g_stop, 0, 0) ? " before recording was stopped\n"
-                                                                               : " within " + std::to_string(seconds) + " seconds\n"));
+        Out("nothing recorded: " + why +
+            (stopped ? " before recording was stopped\n" : " within " + std::to_string(seconds) + " seconds\n"));
         return kExitNothingSeen;
     }
     for (const std::string& note : recorded.notes) Out("note: " + note + "\n");

@@ -44,3 +44,23 @@ bool ReadTextFile(const wchar_t* path, std::string& bytes) {
 bool IsHelpSwitch(const wchar_t* argument) {
     return wcscmp(argument, L"--help") == 0 || wcscmp(argument, L"-h") == 0 || wcscmp(argument, L"/?") == 0;
 }
+
+namespace {
+
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    InterlockedExchange(&g_interrupted, 1);
+    return TRUE;
+}
+
+}  // namespace
+
+ConsoleInterrupt::ConsoleInterrupt() {
+    InterlockedExchange(&g_interrupted, 0);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+ConsoleInterrupt::~ConsoleInterrupt() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+
+bool ConsoleInterrupt::raised() const { return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }

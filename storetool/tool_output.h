@@ -17,3 +17,14 @@ bool ReadTextFile(const wchar_t* path, std::string& bytes);
 
 // Whether an argument asks for a command's help.
 bool IsHelpSwitch(const wchar_t* argument);
+
+// Ctrl+C or Ctrl+Break while a command waits: noted instead of ending the process, so that the
+// command can take what it put into the store out again. One scope at a time.
+class ConsoleInterrupt {
+public:
+    ConsoleInterrupt();
+    ~ConsoleInterrupt();
+    ConsoleInterrupt(const ConsoleInterrupt&) = delete;
+    ConsoleInterrupt& operator=(const ConsoleInterrupt&) = delete;
+    bool raised() const;
+};
