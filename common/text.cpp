@@ -51,3 +51,41 @@ std::vector<std::wstring> SplitString(const wchar_t* text, size_t length, wchar_
     if (!skipEmpty) pieces.emplace_back();
     return pieces;
 }
+
+namespace {
+
+// Controls, and the characters that end a line or turn the order of what follows it around.
+bool IsControl(unsigned c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+template <typename Char>
+void AppendEscape(std::basic_string<Char>& out, unsigned c) {
+    static const char kHex[] = "0123456789abcdef";
+    switch (c) {
+        case '\r': out += Char('\\'); out += Char('r'); return;
+        case '\n': out += Char('\\'); out += Char('n'); return;
+        case '\t': out += Char('\\'); out += Char('t'); return;
+        default:
+            out += Char('\\');
+            out += Char('u');
+            for (int shift = 12; shift >= 0; shift -= 4) out += Char(kHex[(c >> shift) & 0xF]);
+    }
+}
+
+}  // namespace
+
+std::wstring EscapeControls(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (const wchar_t c : text) {
+        if (IsControl(c)) AppendEscape(out, c);
+        else out += c;
+    }
+    return out;
+}
+
+std::string EscapeControls(const std::string& utf8) {
+    return WideToUtf8(EscapeControls(Utf8ToWide(utf8)));
+}

@@ -19,3 +19,11 @@ std::vector<std::wstring> SplitString(const wchar_t* text, size_t length, wchar_
 inline std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t delimiter, bool skipEmpty) {
     return SplitString(text.c_str(), text.size(), delimiter, skipEmpty);
 }
+
+// Text that came from outside (a page, a file) as it may be shown on one line of a log or a
+// console: control characters, DEL, C1 controls and the Unicode line and paragraph separators
+// and the characters that reverse the order of text written as escapes (\r, \n, \t, \uXXXX),
+// so that no such text can end a line, start a forged one or move the cursor back over what is
+// shown.
+std::wstring EscapeControls(const std::wstring& text);
+std::string EscapeControls(const std::string& utf8);

@@ -51,6 +51,13 @@ STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR
         // for the top-level navigation's only while that is the one navigation under way; while
         // a frame navigates, or several top-level navigations are pending, it could be the
         // request of a page that wants another site's password.
+        // Nor long after the navigation began: a navigation the browser never reported as ended
+        // must not leave the credentials armed for whatever the page requests later.
+        if (m_topNavigationsPending == 1 && GetTickCount64() - m_navigateStarted > kBasicAuthWindowMs) {
+            LogExt(L"CVelnorIEExt::Authenticate() -> declined: the navigation began %d seconds ago",
+                   static_cast<int>((GetTickCount64() - m_navigateStarted) / 1000));
+            records.clear();
+        }
         if (m_topNavigationsPending != 1 || !m_framesNavigating.empty()) {
             LogExt(L"CVelnorIEExt::Authenticate() -> declined: %d top-level and %d frame navigations pending",
                    m_topNavigationsPending, static_cast<int>(m_framesNavigating.size()));

@@ -19,9 +19,9 @@ STDMETHODIMP CVelnorIEExt::get_DebugTime(LONG* pVal) {
     if (!store) return S_OK;
     const LONG value = store.DebugTime();
     LogExt(L"CVelnorIEExt::get_DebugTime() -> %d", static_cast<int>(value));
-    // A value at or below 0 is off: a negative one (another program may write any word) would
-    // otherwise read as tracing on for good.
-    *pVal = value > 0 ? value : 0;
+    // A negative word is read as it stands: tracing stays on until a new value is written (no
+    // page can write it under isolation; the store tool and trusted portals can).
+    *pVal = value;
     return S_OK;
 }
 
@@ -43,7 +43,6 @@ HRESULT CVelnorIEExt::PutDebugTimeForPage(const PageContext& page, LONG newVal) 
 
 HRESULT CVelnorIEExt::WriteDebugTime(LONG newVal) {
     LogExt(L"CVelnorIEExt::put_DebugTime(%d)", static_cast<int>(newVal));
-    if (newVal < 0) newVal = 0;   // at or below 0: off
     if (m_debugTimerId != 0) {
         TimerMapRemove(m_debugTimerId);
         KillTimer(nullptr, m_debugTimerId);

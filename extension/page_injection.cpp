@@ -11,6 +11,7 @@
 #include "extension/timer_map.h"
 #include "extension/velnor_ie_ext.h"
 #include "logging/log_writer.h"
+#include "templates/patterns.h"
 
 #include <dispex.h>
 #include <mshtml.h>
@@ -113,6 +114,14 @@ HRESULT CVelnorIEExt::CreatePageBinding(IVelnorIEExt** binding) {
         unique_bstr url;
         if (document && SUCCEEDED(document.As(IID_IHTMLDocument2, &html)) && SUCCEEDED(html->get_URL(url.put())))
             page.url = TextOf(url.get());
+        page.origin = OriginOfUrl(page.url);
+        // Every page timer of a document (one for each frame that completed) publishes into the
+        // same page: the tab's pages are counted by document.
+        if (!page.document || page.document.get() != m_lastPageDocument.get()) {
+            ++m_pageOrdinal;
+            m_lastPageDocument = page.document;
+        }
+        page.ordinal = m_pageOrdinal;
         return CPageBinding::Create(this, std::move(page), binding);
     } catch (...) {
         return ResultFromCaughtException();

@@ -1,13 +1,18 @@
-// The Templates property: the extension object's side of the template store, whole or as a
-// page's binding reaches it under template isolation. (DebugTime: debug_period.cpp.)
+// The Templates property: the extension object's side of the template store, as a page's binding
+// (or the object without a page) reaches it. A page's write is applied as a change to what that
+// page last read or wrote, stamped with the page's origin (templates/store_merge.h), with
+// isolation on and off alike. (DebugTime: debug_period.cpp.)
 #include "extension/velnor_ie_ext.h"
 
 #include "common/hresult.h"
+#include "common/text.h"
 #include "common/wide_format.h"
 #include "extension/page_binding.h"
 #include "logging/log_writer.h"
 #include "templates/patterns.h"
+#include "templates/store_merge.h"
 #include "templates/store_records.h"
+#include "templates/template_expiry.h"
 #include "templates/template_isolation.h"
 
 #include <algorithm>
@@ -21,6 +26,12 @@ std::wstring TemplateSummary(size_t length) {
 // A text that would not fit with its terminator is refused whole: nothing is written past the
 // section and the stored text stays as it was. The caller learns of it.
 HRESULT StoreTemplateText(TemplateStore::View& view, const wchar_t* text) {
+    if (!view.locked()) {
+        // Written without the lock, it could undo what another tab writes at this moment.
+        LogExt(L"CVelnorIEExt::set_Templates() -> refused: the store's lock was not free within %d ms",
+               static_cast<int>(kStoreLockWaitMs));
+        return E_FAIL;
+    }
     if (view.WriteText(text)) return S_OK;
     LogExt(L"CVelnorIEExt::set_Templates() -> refused: %d characters, at most %d fit",
            static_cast<int>(wcslen(text)), static_cast<int>(kMaxTemplateTextLength));
@@ -28,8 +39,8 @@ HRESULT StoreTemplateText(TemplateStore::View& view, const wchar_t* text) {
 }
 
 // Whether a write may settle a sign-on's outcome, which the log then records for audit.
-bool MayChangeOutcomes(const wchar_t* text) {
-    return text && IsLogLevel(2) && wcsstr(text, L"\"outcome\"") != nullptr;
+bool MayChangeOutcomes(const std::wstring& text) {
+    return IsLogLevel(2) && text.find(L"\"outcome\"") != std::wstring::npos;
 }
 
 // One line per outcome a write sets: the site and the outcome, never who signed on or with what.
@@ -44,12 +55,11 @@ void LogOutcomes(std::wstring_view before, std::wstring_view after) {
 
 }  // namespace
 
-
 // The object itself, not a page's binding: what script reaches by creating the class
 // (new ActiveXObject in an intranet page, an HTA). Under isolation it is no page of the browser,
 // so it reads an empty array and cannot write; programs of the session use the store itself.
 STDMETHODIMP CVelnorIEExt::get_Templates(BSTR* pVal) {
-    if (ReachesWholeStore()) return ReadWholeStore(pVal);
+    if (ReachesWholeStore()) return GetTemplatesForPage(m_unboundPage, pVal);
     if (!pVal) return E_POINTER;
     LogExt(L"CVelnorIEExt::get_Templates()");
     LogExt(L"CVelnorIEExt::get_Templates() -> isolated: the object is bound to no page");
@@ -58,58 +68,17 @@ STDMETHODIMP CVelnorIEExt::get_Templates(BSTR* pVal) {
 }
 
 STDMETHODIMP CVelnorIEExt::put_Templates(BSTR newVal) {
-    if (ReachesWholeStore()) return WriteWholeStore(newVal);
+    if (ReachesWholeStore()) return PutTemplatesForPage(m_unboundPage, newVal);
     LogExt(L"CVelnorIEExt::set_Templates()");
     LogExt(L"CVelnorIEExt::set_Templates() -> refused: the object is bound to no page");
     return E_ACCESSDENIED;
 }
 
-HRESULT CVelnorIEExt::ReadWholeStore(BSTR* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = nullptr;
-    LogExt(L"CVelnorIEExt::get_Templates()");
-    TemplateStore::View store = m_templateStore.Access();
-    if (!store) {
-        LogExt(L"CVelnorIEExt::get_Templates() -> no mapping");
-        *pVal = SysAllocString(L"");
-        return *pVal ? S_OK : E_OUTOFMEMORY;
-    }
-    const size_t length = store.TextLength();
-    *pVal = SysAllocStringLen(store.Text(), static_cast<UINT>(length));
-    if (!*pVal) return E_OUTOFMEMORY;
-    // The templates carry the passwords that their actions type, so the log shows only how
-    // much text there is, never the text itself.
-    LogExt(L"CVelnorIEExt::get_Templates() -> %s", TemplateSummary(length).c_str());
-    return S_OK;
-}
-
-HRESULT CVelnorIEExt::WriteWholeStore(BSTR newVal) {
-    LogExt(L"CVelnorIEExt::set_Templates()");
-    {
-        TemplateStore::View store = m_templateStore.Access();
-        if (!store) {
-            LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
-            return S_OK;
-        }
-        const bool audit = MayChangeOutcomes(newVal);
-        std::wstring before;
-        if (audit) before = std::wstring(store.Text(), store.TextLength());
-        RETURN_IF_FAILED(StoreTemplateText(store, newVal));
-        LogExt(L"CVelnorIEExt::set_Templates() -> updated");
-        if (audit) LogOutcomes(before, newVal);
-    }
-    LogExt(L"CVelnorIEExt::set_Templates() -> finished");
-    return S_OK;
-}
-
-// ---- Templates as a page reaches it (through its binding) ----
-
 bool CVelnorIEExt::IsolatesPage(const PageContext& page) const {
     return m_templateIsolation && !IsTrustedPortal(m_trustedPortals, page.url);
 }
 
-HRESULT CVelnorIEExt::GetTemplatesForPage(const PageContext& page, BSTR* pVal) {
-    if (!IsolatesPage(page)) return ReadWholeStore(pVal);
+HRESULT CVelnorIEExt::GetTemplatesForPage(PageContext& page, BSTR* pVal) {
     if (!pVal) return E_POINTER;
     *pVal = nullptr;
     LogExt(L"CVelnorIEExt::get_Templates()");
@@ -119,53 +88,84 @@ HRESULT CVelnorIEExt::GetTemplatesForPage(const PageContext& page, BSTR* pVal) {
             TemplateStore::View store = m_templateStore.Access();
             if (!store) {
                 LogExt(L"CVelnorIEExt::get_Templates() -> no mapping");
+                page.known.clear();
                 *pVal = SysAllocString(L"");
                 return *pVal ? S_OK : E_OUTOFMEMORY;
             }
             text = store.ReadText();
         }
-        const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplatesCached(text);
-        std::vector<CredentialRecord> records;
-        const std::wstring own = TemplatesForPage(*parsed, text, page.url, &records);
-        *pVal = SysAllocStringLen(own.data(), static_cast<UINT>(own.size()));
+        if (IsolatesPage(page)) {
+            const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplatesCached(text);
+            std::vector<CredentialRecord> records;
+            text = TemplatesForPage(*parsed, text, page.url, &records);
+            if (!parsed->valid) LogExt(L"CVelnorIEExt::get_Templates() -> isolated: the store holds no template array");
+            // Remembered from the store (never from the page) for Basic authentication.
+            for (CredentialRecord& record : records)
+                if (std::find(m_storeCredentials.begin(), m_storeCredentials.end(), record) == m_storeCredentials.end())
+                    m_storeCredentials.push_back(std::move(record));
+        }
+        *pVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
         if (!*pVal) return E_OUTOFMEMORY;
-        LogExt(L"CVelnorIEExt::get_Templates() -> %s", TemplateSummary(own.size()).c_str());
-        if (!parsed->valid) LogExt(L"CVelnorIEExt::get_Templates() -> isolated: the store holds no template array");
-        // Remembered from the store (never from the page) for Basic authentication.
-        for (CredentialRecord& record : records)
-            if (std::find(m_storeCredentials.begin(), m_storeCredentials.end(), record) == m_storeCredentials.end())
-                m_storeCredentials.push_back(std::move(record));
+        // The templates carry the passwords that their actions type, so the log shows only how
+        // much text there is, never the text itself.
+        LogExt(L"CVelnorIEExt::get_Templates() -> %s", TemplateSummary(text.size()).c_str());
+        page.known = std::move(text);
         return S_OK;
     } catch (...) {
         return ResultFromCaughtException();
     }
 }
 
-HRESULT CVelnorIEExt::PutTemplatesForPage(const PageContext& page, BSTR newVal) {
-    if (!IsolatesPage(page)) return WriteWholeStore(newVal);
+HRESULT CVelnorIEExt::PutTemplatesForPage(PageContext& page, BSTR newVal) {
     LogExt(L"CVelnorIEExt::set_Templates()");
     try {
-        // Read, merge and write under the store's lock, so that no other writer comes between.
-        TemplateStore::View store = m_templateStore.Access();
-        if (!store) {
-            LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
-            return S_OK;
-        }
-        const std::wstring stored = store.ReadText();
-        const std::shared_ptr<const ParsedTemplates> parsed = ParseTemplatesCached(stored);
         const std::wstring_view written(newVal ? newVal : L"", newVal ? wcslen(newVal) : 0);
-        std::wstring merged;
-        size_t leftOut = 0;
-        if (!MergePageWrite(*parsed, stored, written, page.url, merged, &leftOut)) {
-            LogExt(L"CVelnorIEExt::set_Templates() -> refused: %s", parsed->valid ? L"the page wrote no template array"
-                                                                              : L"the store holds no template array");
-            return E_INVALIDARG;
+        PageWrite write;
+        write.base = page.known;
+        write.written = written;
+        write.stamp = {page.origin, SecondsSince1970(), m_tabId, page.ordinal};
+        write.isolated = IsolatesPage(page);
+        write.pageUrl = page.url;
+        {
+            // Read, merge and write under the store's lock, so that no other writer comes between.
+            TemplateStore::View store = m_templateStore.Access();
+            if (!store) {
+                LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
+                return S_OK;
+            }
+            const std::wstring stored = store.ReadText();
+            std::shared_ptr<const ParsedTemplates> parsed;
+            if (write.isolated) parsed = ParseTemplatesCached(stored);
+            MergeResult merged;
+            switch (MergePageWrite(write, stored, parsed.get(), &merged)) {
+                case MergeVerdict::kMerged:
+                    break;
+                case MergeVerdict::kWrittenTooDeep:
+                    LogExt(L"CVelnorIEExt::set_Templates() -> refused: nested deeper than %d levels",
+                           static_cast<int>(kMaxJsonDepth));
+                    return E_INVALIDARG;
+                case MergeVerdict::kStoreNotAnArray:
+                    LogExt(L"CVelnorIEExt::set_Templates() -> refused: %s", L"the store holds no template array");
+                    return E_INVALIDARG;
+                case MergeVerdict::kWrittenNotAnArray:
+                    if (write.isolated) {
+                        LogExt(L"CVelnorIEExt::set_Templates() -> refused: %s", L"the page wrote no template array");
+                        return E_INVALIDARG;
+                    }
+                    // The store does not read what script puts there: text that is no template
+                    // array is kept as written, and no page reads templates from it.
+                    merged.text.assign(written.data(), written.size());
+                    break;
+            }
+            if (merged.leftOut)
+                LogExt(L"CVelnorIEExt::set_Templates() -> left out %d templates for other pages",
+                       static_cast<int>(merged.leftOut));
+            RETURN_IF_FAILED(StoreTemplateText(store, merged.text.c_str()));
+            LogExt(L"CVelnorIEExt::set_Templates() -> updated");
+            if (MayChangeOutcomes(merged.text)) LogOutcomes(stored, merged.text);
         }
-        if (leftOut)
-            LogExt(L"CVelnorIEExt::set_Templates() -> left out %d templates for other pages", static_cast<int>(leftOut));
-        RETURN_IF_FAILED(StoreTemplateText(store, merged.c_str()));
-        LogExt(L"CVelnorIEExt::set_Templates() -> updated");
-        if (MayChangeOutcomes(merged.c_str())) LogOutcomes(stored, merged);
+        // The page's array is what it wrote: its next write is a change to that.
+        page.known.assign(written.data(), written.size());
     } catch (...) {
         return ResultFromCaughtException();
     }

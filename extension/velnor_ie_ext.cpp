@@ -35,7 +35,19 @@ HRESULT CVelnorIEExt::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
     return CreateComObject([] { return new CVelnorIEExt(); }, iid, out);
 }
 
-CVelnorIEExt::CVelnorIEExt() {
+namespace {
+
+// An id for this window or tab that no page can know before it sees it: a new GUID's text.
+std::wstring NewTabId() {
+    GUID id = {};
+    wchar_t text[40] = {};
+    if (FAILED(CoCreateGuid(&id)) || !StringFromGUID2(id, text, ARRAYSIZE(text))) return std::wstring();
+    return std::wstring(text + 1, wcslen(text) - 2);   // without the braces
+}
+
+}  // namespace
+
+CVelnorIEExt::CVelnorIEExt() : m_tabId(NewTabId()) {
     LockModule();
     m_templateIsolation = ReadTemplateIsolationSetting();
     if (m_templateIsolation) {
@@ -266,6 +278,15 @@ STDMETHODIMP CVelnorIEExt::CBrowserEventSink::Invoke(DISPID id, REFIID, LCID, WO
             if (count != 2 || !args) break;
             m_owner->OnDocumentComplete(DispatchArgument(args[1]), VariantArgument(args[0]));
             break;
+        case DISPID_FILEDOWNLOAD: {
+            if (count != 2 || !args) break;
+            const VARIANT* active = VariantArgument(args[1]);
+            m_owner->OnFileDownload(V_VT(active) == VT_BOOL && V_BOOL(active) != VARIANT_FALSE);
+            break;
+        }
+        case DISPID_DOWNLOADCOMPLETE:
+            m_owner->OnDownloadComplete();
+            break;
         case DISPID_PROPERTYCHANGE: {
             if (count != 1 || !args) break;
             VARIANT* name = VariantArgument(args[0]);
@@ -333,6 +354,7 @@ void CVelnorIEExt::OnBeforeNavigate(IDispatch* frame, VARIANT* url, VARIANT*, VA
         return;
     }
     ++m_topNavigationsPending;
+    m_navigateStarted = GetTickCount64();
     // Emptied first: should the copy fail, a Basic challenge from the new site must not be
     // answered with the previous site's credentials.
     m_navigateUrl.clear();
@@ -347,7 +369,7 @@ void CVelnorIEExt::OnNavigateComplete(IDispatch* frame, VARIANT*) noexcept {
     if (IsTopLevel(frame)) {
         // The browser shows the new document: navigations superseded by it have ended, and the
         // frames of the document it replaced are gone.
-        m_topNavigationsPending = 0;
+        EndTopNavigations();
         m_framesNavigating.clear();
     } else {
         FrameNavigationEnded(frame);
@@ -357,13 +379,33 @@ void CVelnorIEExt::OnNavigateComplete(IDispatch* frame, VARIANT*) noexcept {
 void CVelnorIEExt::OnNavigateError(IDispatch* frame) noexcept {
     LogExt(L"CVelnorIEExt::OnNavigateError()");
     if (IsTopLevel(frame))
-        m_topNavigationsPending = 0;
+        EndTopNavigations();
     else
         FrameNavigationEnded(frame);
 }
 
-void CVelnorIEExt::OnDocumentComplete(IDispatch*, VARIANT*) noexcept {
+void CVelnorIEExt::EndTopNavigations() {
+    m_topNavigationsPending = 0;
+}
+
+// A navigation that ends in a download (a file, not a document) never completes as a
+// navigation: from here on a challenge is some other request's, not the one the URL named.
+void CVelnorIEExt::OnFileDownload(bool activeDocument) noexcept {
+    if (!activeDocument) EndTopNavigations();
+}
+
+// The browser has stopped downloading: a navigation that was stopped, answered "204 No Content"
+// or turned into a download ends here without NavigateComplete2 or NavigateError. While the
+// browser is still busy it is only some earlier download that ended.
+void CVelnorIEExt::OnDownloadComplete() noexcept {
+    VARIANT_BOOL busy = VARIANT_TRUE;
+    if (!m_webBrowser || FAILED(m_webBrowser->get_Busy(&busy)) || busy == VARIANT_FALSE) EndTopNavigations();
+}
+
+void CVelnorIEExt::OnDocumentComplete(IDispatch* frame, VARIANT*) noexcept {
     LogExt(L"CVelnorIEExt::OnDocumentComplete()");
+    // The top-level document is there: its navigation is over.
+    if (IsTopLevel(frame)) EndTopNavigations();
     READYSTATE state = READYSTATE_UNINITIALIZED;
     const HRESULT hr = m_webBrowser ? m_webBrowser->get_ReadyState(&state) : E_POINTER;
     LogExt(L"CVelnorIEExt::OnDocumentComplete() -> ReadyState=%d", static_cast<int>(state));

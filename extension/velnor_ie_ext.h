@@ -14,6 +14,7 @@
 #pragma once
 
 #include "common/com_ptr.h"
+#include "extension/page_binding.h"
 #include "extension/scriptable_dispatch.h"
 #include "templates/credentials.h"
 #include "templates/patterns.h"
@@ -33,9 +34,11 @@
 #include "VelnorIELib.h"
 
 class PageMirror;
-struct PageContext;
 
 constexpr DWORD kNotConnectedCookie = 0xFEFEFEFE;
+// How long after a top-level navigation began its Basic challenge is answered: a server answers
+// 401 with its first response, and a slow intranet server within a minute.
+constexpr ULONGLONG kBasicAuthWindowMs = 60000;
 
 class CVelnorIEExt final : public ScriptableDispatch,
                            public IObjectWithSite,
@@ -82,6 +85,8 @@ public:
     void OnNavigateComplete(IDispatch* frame, VARIANT* url) noexcept;
     void OnNavigateError(IDispatch* frame) noexcept;
     void OnDocumentComplete(IDispatch* frame, VARIANT* url) noexcept;
+    void OnFileDownload(bool activeDocument) noexcept;
+    void OnDownloadComplete() noexcept;
     void OnPropertyChange(BSTR name) noexcept;
 
     // Publishes `value` as window property `name` of the top-level page and runs the content
@@ -101,8 +106,8 @@ public:
     // Templates and AuthCreds as a page bound to `page` reaches them: under template isolation
     // (unless the page belongs to a trusted portal) only that page's templates and no AuthCreds;
     // otherwise the members above.
-    HRESULT GetTemplatesForPage(const PageContext& page, BSTR* pVal);
-    HRESULT PutTemplatesForPage(const PageContext& page, BSTR newVal);
+    HRESULT GetTemplatesForPage(PageContext& page, BSTR* pVal);
+    HRESULT PutTemplatesForPage(PageContext& page, BSTR newVal);
     HRESULT PutAuthCredsForPage(const PageContext& page, BSTR newVal);
     HRESULT PutDebugTimeForPage(const PageContext& page, LONG newVal);
     HRESULT TestCallForPage(const PageContext& page);
@@ -118,6 +123,9 @@ public:
     const std::wstring& NavigateUrl() const { return m_navigateUrl; }
     int TopNavigationsPending() const { return m_topNavigationsPending; }
     const std::wstring& AuthCreds() const { return m_authCreds; }
+    const std::wstring& TabId() const { return m_tabId; }
+    // As if the top-level navigation under way had begun `milliseconds` earlier.
+    void BackdateNavigation(ULONGLONG milliseconds) { m_navigateStarted -= milliseconds; }
 
 private:
     CVelnorIEExt();
@@ -168,8 +176,8 @@ private:
     // binding) a trusted portal's page. The object itself, reached without a page
     // (new ActiveXObject, an HTA), is no page of the browser.
     bool ReachesWholeStore() const { return !m_templateIsolation; }
-    HRESULT ReadWholeStore(BSTR* pVal);
-    HRESULT WriteWholeStore(BSTR newVal);
+    // No navigation can draw a challenge any more: the next one arms Basic authentication anew.
+    void EndTopNavigations();
     HRESULT WriteDebugTime(LONG newVal);
     HRESULT StoreAuthCreds(BSTR newVal);
 
@@ -193,6 +201,7 @@ private:
     // frames (by COM identity) whose navigation has begun and not ended since then.
     std::wstring m_navigateUrl;
     int m_topNavigationsPending = 0;
+    ULONGLONG m_navigateStarted = 0;    // GetTickCount64 at the last top-level BeforeNavigate2
     std::vector<ComPtr<IUnknown>> m_framesNavigating;
     std::wstring m_authCreds;
     std::vector<UINT_PTR> m_timerIds;   // page and debug timers registered in g_timerMap
@@ -206,4 +215,12 @@ private:
     // store, so that they answer also after their template has been dropped (as handed-over
     // credentials do without isolation).
     std::vector<CredentialRecord> m_storeCredentials;
+
+    // Who writes the store through this object: its id, stamped on what its pages add or change
+    // (store_merge.h), and the pages it has published into, counted by document.
+    std::wstring m_tabId;
+    long long m_pageOrdinal = 0;
+    ComPtr<IUnknown> m_lastPageDocument;
+    // The object reached without a page (new ActiveXObject, an HTA): what it read of the store.
+    PageContext m_unboundPage;
 };

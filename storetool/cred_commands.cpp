@@ -5,6 +5,8 @@
 #include "common/text.h"
 #include "storetool/catalog_source.h"
 #include "storetool/credential_vault.h"
+#include "storetool/issued_launches.h"
+#include "storetool/password_copies.h"
 #include "storetool/sign_on_refusals.h"
 #include "storetool/tool_output.h"
 
@@ -133,8 +135,10 @@ int Set(Arguments arguments) {
         Err("Credential Manager refused the credential (error " + std::to_string(error) + "); nothing was stored\n");
         return 1;
     }
-    // A new password: one the site refused before no longer stands in its way.
+    // A new password: one the site refused before no longer stands in its way, whatever any
+    // record of an earlier sign-on says.
     ClearRefusal(target);
+    ForgetLaunchesOf(target);
     Out("stored credential " + Narrow(target) + " for user " + Narrow(userName) + " (" + PersistName(persist) + ")\n");
     return 0;
 }
@@ -166,12 +170,53 @@ int Delete(const Arguments& arguments) {
     return 0;
 }
 
+// After a password change nobody saw answered: the administrator says which password the site
+// holds.
+int Keep(const Arguments& arguments) {
+    if (arguments.size() != 2) return kWrongUse;
+    const std::wstring& target = arguments[0];
+    const std::wstring& which = arguments[1];
+    if (!CheckTarget(target)) return 1;
+    VaultEntry current;
+    SecretText unused;
+    if (!ReadVaultCredential(target, &current, &unused)) {
+        Err("no credential " + Narrow(target) + " for this user\n");
+        return 1;
+    }
+    unused.Clear();
+    std::string failure;
+    if (which == L"current") {
+        DropPendingPassword(target);
+        Out(Narrow(target) + " keeps its password; the new one of the change was deleted\n");
+        return 0;
+    }
+    if (which == L"new") {
+        if (!AdoptPendingPassword(current, &failure)) {
+            Err(failure + "\n");
+            return 1;
+        }
+        Out(Narrow(target) + " now holds the new password of the change; the one it replaced stays as " +
+            Narrow(target + kPreviousSuffix) + "\n");
+        return 0;
+    }
+    if (which == L"previous") {
+        if (!RestorePreviousPassword(current, &failure)) {
+            Err(failure + "\n");
+            return 1;
+        }
+        Out(Narrow(target) + " holds its previous password again\n");
+        return 0;
+    }
+    return kWrongUse;
+}
+
 int Cred(const Arguments& arguments) {
     if (arguments.empty()) return kWrongUse;
     const Arguments rest(arguments.begin() + 1, arguments.end());
     if (arguments[0] == L"set") return Set(rest);
     if (arguments[0] == L"list") return List(rest);
     if (arguments[0] == L"delete") return Delete(rest);
+    if (arguments[0] == L"keep") return Keep(rest);
     return kWrongUse;
 }
 
@@ -182,10 +227,13 @@ const std::vector<ToolCommand>& CredCommands() {
         {"cred",
          "  cred set TARGET USERNAME  store your credential for a sign-on (the password is asked for)\n"
          "  cred list [PREFIX]     show your sign-on credentials (targets and user names)\n"
-         "  cred delete TARGET     delete one of them\n",
+         "  cred delete TARGET     delete one of them\n"
+         "  cred keep TARGET new|current|previous\n"
+         "                         after a password change: keep the password the site holds\n",
          "usage: VelnorSSOStore cred set TARGET USERNAME [--catalog FILE]\n"
          "       VelnorSSOStore cred list [PREFIX]\n"
-         "       VelnorSSOStore cred delete TARGET\n\n"
+         "       VelnorSSOStore cred delete TARGET\n"
+         "       VelnorSSOStore cred keep TARGET new|current|previous\n\n"
          "Keeps sign-on credentials in your Windows Credential Manager (generic credentials whose\n"
          "targets start with Velnor:). A catalog entry names its target (\"credential\"); a second\n"
          "account for the same entry is the target, \"#\" and a name: Velnor:intranet#alice.\n\n"
@@ -194,7 +242,10 @@ const std::vector<ToolCommand>& CredCommands() {
          "      is never taken from the command line. It stays on this machine unless the catalog\n"
          "      entry of TARGET says \"persist\": \"enterprise\" (then it roams with your profile).\n"
          "list  prints each target with its user name, never a password.\n"
-         "delete removes one credential; exit code 1 when there is none.\n",
+         "delete removes one credential; exit code 1 when there is none.\n"
+         "keep  settles a password change: \"new\" makes the new password (TARGET#pending) the\n"
+         "      credential and keeps the one it replaces as TARGET#previous; \"current\" deletes the\n"
+         "      new one; \"previous\" makes TARGET#previous the credential again.\n",
          Cred},
     };
     return commands;

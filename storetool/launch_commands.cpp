@@ -15,11 +15,15 @@
 #include "common/unique_owner.h"
 #include "storetool/catalog_source.h"
 #include "storetool/credential_vault.h"
+#include "storetool/issued_launches.h"
+#include "storetool/password_copies.h"
 #include "storetool/password_maker.h"
 #include "storetool/sign_on_refusals.h"
 #include "storetool/store_edits.h"
 #include "storetool/tool_output.h"
+#include "templates/patterns.h"
 #include "templates/store_records.h"
+#include "templates/template_check.h"
 #include "templates/template_expiry.h"
 #include "templates/template_store.h"
 #include "templates/template_text.h"
@@ -92,7 +96,7 @@ bool CarriesOnePassword(const SecretText& password) {
 // ---- the store's side of one launch ----
 
 // Where one launch stands in the store: its template still waiting for its page, and its
-// outcome record once a page has done the steps.
+// outcome record once a page of its own site has done the steps.
 struct LaunchState {
     bool templateWaits = false;
     bool answered = false;
@@ -101,24 +105,23 @@ struct LaunchState {
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-// Read in place, so that the stored passwords are not copied.
-LaunchState ReadLaunchState(const TemplateStore& store, const std::wstring& launchId) {
+// Read in place, so that the stored passwords are not copied. Only a record the launch's own site
+// stamped counts: any page can write a record naming this launch.
+LaunchState ReadLaunchState(const TemplateStore& store, const IssuedLaunch& launch) {
     LaunchState state;
     const TemplateStore::View view = store.Access();
     if (!view) return state;
     const std::wstring_view text(view.Text(), view.TextLength());
-    const std::wstring quoted = Quoted(launchId);
+    const std::wstring quoted = Quoted(launch.id);
     for (const auto& [start, length] : ArrayEntrySpans(text)) {
         const std::wstring_view entry = text.substr(start, length);
         if (entry.find(quoted) != std::wstring_view::npos && entry.find(L"\"elements\"") != std::wstring_view::npos)
             state.templateWaits = true;
     }
-    const std::string attempt = WideToUtf8(launchId);
-    for (const SignOnOutcome& outcome : OutcomesOf(ReadStoreRecords(text)))
-        if (outcome.attempt == attempt) {
-            state.answered = true;
-            state.record = outcome;
-        }
+    for (const TrustedOutcome& outcome : TrustedOutcomes(OutcomesOf(ReadStoreRecords(text)), {launch}, SecondsSince1970())) {
+        state.answered = true;
+        state.record = outcome.record;
+    }
     return state;
 }
 
@@ -234,8 +237,22 @@ struct SignOn {
     const CatalogEntry* entry = nullptr;
     VaultEntry credential;
     TemplateStore store;
-    std::wstring launchId;
+    IssuedLaunch launch;
 };
+
+// The origins whose pages may tell a launch's outcome: the site its template runs on (the fixed
+// part of its url) and the site of its launch address.
+std::vector<std::wstring> SitesOf(const CatalogEntry& entry) {
+    std::vector<std::wstring> sites;
+    UrlOrigin origin;
+    const nlohmann::json& value = entry.templateValue;
+    if (value.is_object() && value.contains("url") && value["url"].is_string() &&
+        FixedPartOrigin(Utf8ToWide(value["url"].get<std::string>()), origin))
+        sites.push_back(OriginText(origin));
+    const std::wstring launched = OriginOfUrl(entry.launch);
+    if (!launched.empty() && std::find(sites.begin(), sites.end(), launched) == sites.end()) sites.push_back(launched);
+    return sites;
+}
 
 // Finds the entry and its credential and opens the store; prints what to do and returns false
 // when any is missing.
@@ -278,12 +295,26 @@ bool MayTypePassword(SignOn& signOn, const LaunchOptions& options, const std::st
 // Fills the entry's template with the user name and the secrets (password, and for a change
 // the new password) and adds it to the store. newPassword may be null.
 bool PutSignOn(SignOn& signOn, const SecretText& password, const SecretText* newPassword) {
-    signOn.launchId = NewStoreId();
+    IssuedLaunch& launch = signOn.launch;
+    launch.id = NewStoreId();
+    launch.credential = signOn.credential.target;
+    launch.name = Utf8ToWide(signOn.entry->name);
+    launch.passwordChange = newPassword != nullptr;
+    launch.sites = SitesOf(*signOn.entry);
+    launch.issued = SecondsSince1970();
+    // Its template waits its lifetime, its record may take the longest verify.within to settle,
+    // and then stays as long as records stay.
+    launch.until = launch.issued + signOn.entry->lifetime + static_cast<long long>(kMaxVerifyWithin) + kRecordLifetime;
+    // Kept before anything reaches the store: without it no outcome of this launch would count.
+    if (launch.id.empty() || !RememberLaunch(launch)) {
+        Err("the sign-on could not be prepared: no launch id could be made and kept under HKCU; nothing was changed\n");
+        return false;
+    }
     LaunchFill fill;
     fill.userName = signOn.credential.userName;
-    fill.passwordToken = L"velnor-password-" + signOn.launchId;
-    fill.newPasswordToken = L"velnor-new-password-" + signOn.launchId;
-    fill.launchId = signOn.launchId;
+    fill.passwordToken = L"velnor-password-" + launch.id;
+    fill.newPasswordToken = L"velnor-new-password-" + launch.id;
+    fill.launchId = launch.id;
     fill.credential = signOn.credential.target;
     fill.expires = SecondsSince1970() + signOn.entry->lifetime;
     SecretText resolved;
@@ -292,6 +323,7 @@ bool PutSignOn(SignOn& signOn, const SecretText& password, const SecretText* new
     FillSecrets(resolved, ResolveLaunchTemplate(*signOn.entry, fill), secrets);
     std::string failure;
     if (!RewriteStore(signOn.store, [](std::wstring_view) { return false; }, &resolved, &failure)) {
+        ForgetLaunch(launch.id);
         Err(failure + "; nothing was changed\n");
         return false;
     }
@@ -317,7 +349,8 @@ bool OpenPage(SignOn& signOn, const LaunchOptions& options) {
     if (options.noBrowser) return true;
     std::string failure;
     if (!StartBrowser(options.browser, signOn.entry->launch, &failure)) {
-        RemoveFromStore(signOn.store, signOn.launchId);
+        RemoveFromStore(signOn.store, signOn.launch.id);
+        ForgetLaunch(signOn.launch.id);
         Err(failure + "; the sign-on was taken out of the store again\n");
         return false;
     }
@@ -325,26 +358,25 @@ bool OpenPage(SignOn& signOn, const LaunchOptions& options) {
     return true;
 }
 
-enum class Answer { kRan, kSucceeded, kFailed, kChangeRequired, kNoAnswer, kNotRun, kInterrupted };
+enum class Answer { kRan, kSettled, kNoAnswer, kNotRun, kInterrupted };
 
 // Waits until the site has answered or `seconds` have passed; the template or record of this
-// launch is then taken out of the store, whatever the answer (also on Ctrl+C).
-Answer AwaitAnswer(const SignOn& signOn, long long seconds) {
+// launch is then taken out of the store, whatever the answer (also on Ctrl+C), and the launch
+// forgotten. *record receives the outcome record with kSettled.
+Answer AwaitAnswer(const SignOn& signOn, long long seconds, SignOnOutcome* record) {
     const ConsoleInterrupt interrupt;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     Answer answer = Answer::kNoAnswer;
     for (;;) {
-        const LaunchState state = ReadLaunchState(signOn.store, signOn.launchId);
+        const LaunchState state = ReadLaunchState(signOn.store, signOn.launch);
         const bool timeUp = GetTickCount64() >= deadline;
         if (interrupt.raised()) {
             answer = Answer::kInterrupted;
             break;
         }
         if (state.answered && state.record.outcome != kOutcomeSubmitted) {
-            const std::string& outcome = state.record.outcome;
-            answer = outcome == kOutcomeSucceeded ? Answer::kSucceeded
-                     : outcome == kOutcomeChangeRequired ? Answer::kChangeRequired
-                                                         : Answer::kFailed;
+            *record = state.record;
+            answer = Answer::kSettled;
             break;
         }
         if (!state.templateWaits && !state.answered) {
@@ -359,8 +391,15 @@ Answer AwaitAnswer(const SignOn& signOn, long long seconds) {
     }
     // Not left behind: an unused password should not wait in the store for a page, and a record
     // that was read has told what it had to tell.
-    RemoveFromStore(signOn.store, signOn.launchId);
+    RemoveFromStore(signOn.store, signOn.launch.id);
+    ForgetLaunch(signOn.launch.id);
     return answer;
+}
+
+// How a record was reached, for what the tool says.
+std::string Evidence(const SignOnOutcome& record) {
+    if (record.how == kEvidenceSeen) return "seen on the page";
+    return record.sent ? "guessed after the form was sent" : "guessed";
 }
 
 // What launch and change do first: the options, the entry (of the command's kind), its
@@ -400,26 +439,13 @@ int Launch(Arguments arguments) {
     if (!options.hasWait) return 0;
 
     const std::string target = Narrow(signOn.credential.target);
-    switch (AwaitAnswer(signOn, options.waitSeconds)) {
+    SignOnOutcome record;
+    switch (AwaitAnswer(signOn, options.waitSeconds, &record)) {
         case Answer::kRan:
             Out("the sign-on ran (its template left the store)\n");
             return 0;
-        case Answer::kSucceeded:
-            Out("succeeded: the site took the password\n");
-            return 0;
-        case Answer::kFailed:
-            NoteRefusal(signOn.credential.target);
-            Out("failed: the site refused the password of " + target + ". It is not typed again by itself: set the "
-                "right one with VelnorSSOStore cred set " + target + " " + user + " (or try it once more with --retry)\n");
-            return kExitFailed;
-        case Answer::kChangeRequired: {
-            const CatalogEntry* change = ChangeEntryFor(signOn.catalog.entries, *signOn.entry);
-            Out("change required: the site asks for a new password; " +
-                (change ? "run VelnorSSOStore change " + change->name
-                        : "change it on the site, then VelnorSSOStore cred set " + target + " " + user) +
-                "\n");
-            return kExitChangeRequired;
-        }
+        case Answer::kSettled:
+            break;
         case Answer::kNotRun:
             Out("the sign-on did not run within " + std::to_string(options.waitSeconds) +
                 " seconds; its template was taken out of the store\n");
@@ -432,6 +458,34 @@ int Launch(Arguments arguments) {
                 " seconds of the sign-on that shows whether it took the password\n");
             return kExitNoAnswer;
     }
+    if (record.outcome == kOutcomeSucceeded) {
+        if (record.how == kEvidenceSeen) ForgetPreviousPassword(signOn.credential.target);
+        Out("succeeded (" + Evidence(record) + "): the site took the password\n");
+        return 0;
+    }
+    if (record.outcome == kOutcomeChangeRequired) {
+        const CatalogEntry* change = ChangeEntryFor(signOn.catalog.entries, *signOn.entry);
+        Out("change required (" + Evidence(record) + "): the site asks for a new password; " +
+            (change ? "run VelnorSSOStore change " + change->name
+                    : "change it on the site, then VelnorSSOStore cred set " + target + " " + user) +
+            "\n");
+        return kExitChangeRequired;
+    }
+    if (SiteRefusedPassword(record)) {
+        NoteRefusal(signOn.credential.target);
+        Out("failed (" + Evidence(record) + "): the site refused the password of " + target +
+            ". It is not typed again by itself: set the right one with VelnorSSOStore cred set " + target + " " + user +
+            " (or try it once more with --retry)\n");
+        return kExitFailed;
+    }
+    if (record.outcome == kOutcomeNotSubmitted) {
+        Out("not submitted: the login form was filled but nothing was sent to the site (the form stood again, "
+            "unsent); nothing is said against the password\n");
+        return kExitNoAnswer;
+    }
+    Out("no answer: the page guessed \"" + EscapeControls(record.outcome) + "\", but nothing shows that the site "
+        "answered the password; nothing is said against it\n");
+    return kExitNoAnswer;
 }
 
 int Change(Arguments arguments) {
@@ -465,34 +519,37 @@ int Change(Arguments arguments) {
     Out("prepared the password change " + name + " for user " + user + "; the new password waits as " + Narrow(pending) +
         "\n");
     if (!OpenPage(signOn, options)) {
-        DWORD error = 0;
-        DeleteVaultCredential(pending, &error);
+        DropPendingPassword(target);
         return 1;
     }
-    const Answer answer = AwaitAnswer(signOn, options.hasWait ? options.waitSeconds : kChangeWaitSeconds);
-    DWORD error = 0;
-    if (answer == Answer::kSucceeded) {
-        SecretText newPassword;
-        VaultEntry read;
-        if (!ReadVaultCredential(pending, &read, &newPassword) ||
-            !WriteVaultCredential(target, signOn.credential.userName, newPassword, signOn.credential.persist, &error)) {
-            Out("succeeded on the site, but the new password could not replace the current one in Credential Manager: "
-                "it stays as " + Narrow(pending) + "\n");
+    SignOnOutcome record;
+    const Answer answer = AwaitAnswer(signOn, options.hasWait ? options.waitSeconds : kChangeWaitSeconds, &record);
+    // Only what the site showed decides: a change guessed at (the time passed, the form shown
+    // again) could leave Credential Manager without the password the site holds.
+    const bool seen = answer == Answer::kSettled && record.how == kEvidenceSeen;
+    std::string failure;
+    if (seen && record.outcome == kOutcomeSucceeded) {
+        if (!AdoptPendingPassword(signOn.credential, &failure)) {
+            Out("succeeded on the site, but Credential Manager could not be updated: " + failure + "\n");
             return 1;
         }
-        DeleteVaultCredential(pending, &error);
-        ClearRefusal(target);
-        Out("succeeded: the site took the new password, which replaced the current one in " + Narrow(target) + "\n");
+        Out("succeeded (seen on the page): the site took the new password, which is now " + Narrow(target) +
+            "; the one it replaced stays as " + Narrow(target + kPreviousSuffix) +
+            " until a sign-on with the new one is seen to succeed\n");
         return 0;
     }
-    if (answer == Answer::kFailed || answer == Answer::kChangeRequired) {
-        DeleteVaultCredential(pending, &error);
-        Out("failed: the site did not take the new password; " + Narrow(target) + " keeps the current one\n");
+    if (seen && (record.outcome == kOutcomeFailed || record.outcome == kOutcomeChangeRequired)) {
+        DropPendingPassword(target);
+        Out("failed (seen on the page): the site did not take the new password; " + Narrow(target) +
+            " keeps the current one\n");
         return kExitFailed;
     }
-    Out("no answer from the site: which password it holds now is not known. The current one stays in " + Narrow(target) +
-        ", the new one in " + Narrow(pending) + "; sign on with one of them, then keep the right one with "
-        "VelnorSSOStore cred set " + Narrow(target) + " " + user + "\n");
+    const std::string how = answer == Answer::kSettled
+                                ? "the page only guessed \"" + EscapeControls(record.outcome) + "\""
+                                : "the site showed nothing that says";
+    Out("no answer: " + how + ", so which password the site holds now is not known. Both are kept: the current one in " +
+        Narrow(target) + ", the new one in " + Narrow(pending) + ". Sign in on the site with one of them, then keep the "
+        "one it holds: VelnorSSOStore cred keep " + Narrow(target) + " new (or current)\n");
     return kExitNoAnswer;
 }
 
@@ -514,11 +571,20 @@ int Status(Arguments arguments) {
         const TemplateStore::View view = store.Access();
         if (view) records = ReadStoreRecords(std::wstring_view(view.Text(), view.TextLength()));
     }
+    // Only the records of sign-ons launched here, told by their own sites, are shown as outcomes:
+    // what else pages wrote is counted, never read out as if it were one.
     const std::vector<SignOnOutcome> outcomes = OutcomesOf(records);
-    if (outcomes.empty()) Out("no sign-on outcomes in the store\n");
-    for (const SignOnOutcome& outcome : outcomes)
-        Out(outcome.outcome + "  " + outcome.site + (outcome.name.empty() ? "" : "  " + outcome.name) + "  " +
-            (outcome.credential.empty() ? "" : outcome.credential + "  ") + Age(outcome.at) + "\n");
+    const std::vector<TrustedOutcome> trusted = TrustedOutcomes(outcomes, IssuedLaunches(), SecondsSince1970());
+    if (trusted.empty()) Out("no outcomes of sign-ons launched here in the store\n");
+    for (const TrustedOutcome& outcome : trusted) {
+        const SignOnOutcome& record = outcome.record;
+        const std::string how = record.how.empty() ? "" : " (" + EscapeControls(record.how) + (record.sent ? ", sent" : "") + ")";
+        Out(EscapeControls(record.outcome) + how + "  " + EscapeControls(record.stamp.origin) + "  " +
+            Narrow(outcome.launch.name) + "  " + Narrow(outcome.launch.credential) + "  " + Age(record.stamp.at) + "\n");
+    }
+    if (outcomes.size() > trusted.size())
+        Out(std::to_string(outcomes.size() - trusted.size()) +
+            " other outcome records (not of a sign-on launched here, or not written by its own site) are ignored\n");
     for (const StoreRecord& record : records)
         if (record.kind == RecordKind::kRecorder) Out("recording (VelnorSSOStore record) until its time runs out\n");
     return 0;

@@ -2,6 +2,8 @@
 
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "storetool/issued_launches.h"
+#include "storetool/password_copies.h"
 #include "templates/store_records.h"
 #include "templates/template_expiry.h"
 
@@ -86,13 +88,22 @@ int NoteRefusalsInStore(const TemplateStore& store) {
         outcomes = OutcomesOf(ReadStoreRecords(std::wstring_view(view.Text(), view.TextLength())));
     }
     int noted = 0;
-    for (const SignOnOutcome& outcome : outcomes) {
-        // A change the site refused says nothing against the current password.
-        if (outcome.outcome != kOutcomeFailed || outcome.credential.empty() || outcome.passwordChange) continue;
-        const std::wstring target = Utf8ToWide(outcome.credential);
+    // A record counts only for a sign-on launched here and told by its own site: any page can
+    // write one, naming any credential.
+    for (const TrustedOutcome& outcome : TrustedOutcomes(outcomes, IssuedLaunches(), SecondsSince1970())) {
+        const std::wstring& target = outcome.launch.credential;
         VaultEntry credential;
+        const bool exists = FindCredential(target, &credential);
         // A record about a password that has been replaced since says nothing of the new one.
-        if (FindCredential(target, &credential) && SecondsOf(credential.written) > outcome.at) continue;
+        if (exists && SecondsOf(credential.written) > outcome.record.stamp.at) continue;
+        if (outcome.record.outcome == kOutcomeSucceeded && outcome.record.how == kEvidenceSeen &&
+            !outcome.launch.passwordChange) {
+            ForgetPreviousPassword(target);
+            continue;
+        }
+        // A change the site refused says nothing against the current password, and only a failure
+        // the site answered says anything against a password.
+        if (outcome.launch.passwordChange || !SiteRefusedPassword(outcome.record)) continue;
         RefusalNote note;
         if (ReadNote(target, &note) && SameTime(note.written, credential.written)) continue;
         NoteRefusal(target);

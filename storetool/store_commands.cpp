@@ -122,8 +122,8 @@ int Get(bool pretty) {
     if (pretty && !utf8.empty()) {
         // Any page can write the store. Indenting is recursive, so text nested deeper than any
         // template is shown as it is rather than exhausting the stack.
-        if (NestingDepth(utf8) > kMaxWriteDepth) {
-            Err("the stored text is nested deeper than " + std::to_string(kMaxWriteDepth) + " levels; shown as it is\n");
+        if (NestingDepth(utf8) > kMaxJsonDepth) {
+            Err("the stored text is nested deeper than " + std::to_string(kMaxJsonDepth) + " levels; shown as it is\n");
         } else {
             try {
                 utf8 = WriteTemplateJson(ParseTemplateJson(utf8), true);

@@ -5,24 +5,30 @@
 #include "templates/template_text.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 
 #include <cwchar>
 #include <vector>
 
 std::wstring NewStoreId() {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    wchar_t id[64];
-    _snwprintf(id, ARRAYSIZE(id), L"%lx-%llx", GetCurrentProcessId(), static_cast<unsigned long long>(counter.QuadPart));
-    id[ARRAYSIZE(id) - 1] = L'\0';
+    BYTE bytes[16];
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        return std::wstring();
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    std::wstring id;
+    for (const BYTE b : bytes) {
+        id += kHex[b >> 4];
+        id += kHex[b & 0xF];
+    }
+    SecureZeroMemory(bytes, sizeof(bytes));
     return id;
 }
 
 bool RewriteStore(const TemplateStore& store, const std::function<bool(std::wstring_view entry)>& leaveOut,
                   const SecretText* add, std::string* failure) {
     TemplateStore::View view = store.Access();
-    if (!view) {
-        *failure = "the store could not be written";
+    if (!view || !view.locked()) {
+        *failure = view ? "the store is busy (another program holds its lock)" : "the store could not be written";
         return false;
     }
     const std::wstring_view stored(view.Text(), view.TextLength());

@@ -11,7 +11,9 @@
 #include <string>
 #include <string_view>
 
-// A name for what this process adds to the store, unique within the session.
+// A name for what this process adds to the store (a launch, a recorder) that no page can guess:
+// 128 bits of the system's random number generator (BCryptGenRandom), as hex. Empty when the
+// generator fails.
 std::wstring NewStoreId();
 
 // Writes the store text anew under the store lock: the entries for which `leaveOut` is true go,

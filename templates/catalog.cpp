@@ -334,14 +334,22 @@ const CatalogEntry* ChangeEntryFor(const std::vector<CatalogEntry>& entries, con
     return nullptr;
 }
 
-bool IsPendingTarget(const std::wstring& target) {
-    const size_t suffix = wcslen(kPendingSuffix);
-    return target.size() > suffix &&
-           CompareStringOrdinal(target.c_str() + target.size() - suffix, -1, kPendingSuffix, -1, TRUE) == CSTR_EQUAL;
+namespace {
+
+bool EndsWith(const std::wstring& target, const wchar_t* suffix) {
+    const size_t length = wcslen(suffix);
+    return target.size() > length &&
+           CompareStringOrdinal(target.c_str() + target.size() - length, -1, suffix, -1, TRUE) == CSTR_EQUAL;
 }
 
+}  // namespace
+
+bool IsPendingTarget(const std::wstring& target) { return EndsWith(target, kPendingSuffix); }
+
+bool IsPreviousTarget(const std::wstring& target) { return EndsWith(target, kPreviousSuffix); }
+
 bool IsAccountOf(const std::wstring& target, const std::wstring& entryTarget) {
-    if (IsPendingTarget(target)) return false;
+    if (IsPendingTarget(target) || IsPreviousTarget(target)) return false;
     if (target.size() < entryTarget.size() || CompareStringOrdinal(target.c_str(), static_cast<int>(entryTarget.size()),
                                                                    entryTarget.c_str(), static_cast<int>(entryTarget.size()),
                                                                    TRUE) != CSTR_EQUAL)

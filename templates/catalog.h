@@ -46,6 +46,9 @@ struct CatalogEntry {
 // account's target with this suffix ("Velnor:app#pending", "Velnor:app#bob#pending").
 constexpr wchar_t kPendingSuffix[] = L"#pending";
 bool IsPendingTarget(const std::wstring& target);
+// Where the password a change replaced waits until a sign-on with the new one succeeded.
+constexpr wchar_t kPreviousSuffix[] = L"#previous";
+bool IsPreviousTarget(const std::wstring& target);
 
 // One message per problem of a catalog text given as UTF-8 (its templates checked by the
 // template checker, a catalog that carries a password refused); empty when it is valid.
@@ -83,5 +86,5 @@ std::wstring ResolveLaunchTemplate(const CatalogEntry& entry, const LaunchFill& 
 const CatalogEntry* ChangeEntryFor(const std::vector<CatalogEntry>& entries, const CatalogEntry& login);
 
 // Whether a Credential Manager target is the entry's (its target, or one of its accounts; never
-// a pending new password).
+// a pending new password or a previous one kept after a change).
 bool IsAccountOf(const std::wstring& target, const std::wstring& entryTarget);

@@ -83,6 +83,18 @@ bool ParseOrigin(const std::wstring& url, UrlOrigin& origin) {
     }
 }
 
+std::wstring OriginText(const UrlOrigin& origin) {
+    std::wstring text = origin.scheme + L"://" + origin.host;
+    const bool ownPort = (origin.scheme == L"http" && origin.port == 80) || (origin.scheme == L"https" && origin.port == 443);
+    if (!ownPort && origin.port != 0) text += L":" + std::to_wstring(origin.port);
+    return text;
+}
+
+std::wstring OriginOfUrl(const std::wstring& url) {
+    UrlOrigin origin;
+    return ParseOrigin(url, origin) ? OriginText(origin) : std::wstring();
+}
+
 bool FixedPartOrigin(const std::wstring& pattern, UrlOrigin& origin) {
     const size_t star = pattern.find(L'*');
     return OriginHeldBy(star == std::wstring::npos ? pattern : pattern.substr(0, star), origin);

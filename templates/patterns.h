@@ -31,6 +31,11 @@ struct UrlOrigin {
 // False (origin unchanged) when CreateUri refuses the text or it names no host.
 bool ParseOrigin(const std::wstring& url, UrlOrigin& origin);
 
+// An origin as the web writes it: "scheme://host", with ":port" where it is not the scheme's own.
+std::wstring OriginText(const UrlOrigin& origin);
+// The origin of an address as OriginText writes it; empty when it has none.
+std::wstring OriginOfUrl(const std::wstring& url);
+
 // The origin a pattern's fixed part holds whole: the text before its first "*" starts with
 // "scheme://authority/" (the "/" that ends the authority included). False when it ends sooner
 // ("https://bank.example*", "http*", "*...") or the authority cannot be parsed.

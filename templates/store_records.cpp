@@ -34,11 +34,27 @@ RecordKind RecordKindOf(const json& entry) {
     return RecordKind::kNone;
 }
 
+EntryStamp StampOf(const json& entry) {
+    EntryStamp stamp;
+    if (!entry.is_object() || !entry.contains("stamp") || !entry["stamp"].is_object()) return stamp;
+    const json& value = entry["stamp"];
+    if (!IsStringField(value, "origin") || !HasTime(value, "at")) return stamp;
+    stamp.present = true;
+    stamp.origin = StringField(value, "origin");
+    stamp.at = NumberField(value, "at");
+    stamp.tab = StringField(value, "tab");
+    stamp.page = NumberField(value, "page");
+    return stamp;
+}
+
 bool IsStaleRecord(const json& entry, long long now) {
     switch (RecordKindOf(entry)) {
         case RecordKind::kOutcome:
-        case RecordKind::kDraft:
+        case RecordKind::kDraft: {
+            const EntryStamp stamp = StampOf(entry);
+            if (stamp.present) return stamp.at + kRecordLifetime <= now;
             return !HasTime(entry, "at") || entry["at"].get<double>() + kRecordLifetime <= static_cast<double>(now);
+        }
         case RecordKind::kRecorder:
             return !HasTime(entry, "expires") || entry["expires"].get<double>() <= static_cast<double>(now);
         default:
@@ -121,7 +137,10 @@ std::vector<SignOnOutcome> OutcomesOf(const std::vector<StoreRecord>& records) {
         outcome.passwordChange = StringField(record.value, "kind") == "passwordChange";
         outcome.attempt = StringField(record.value, "attempt");
         outcome.outcome = StringField(record.value, "outcome");
+        outcome.how = StringField(record.value, "how");
+        outcome.sent = record.value.contains("sent") && record.value["sent"] == true;
         outcome.at = NumberField(record.value, "at");
+        outcome.stamp = StampOf(record.value);
         outcomes.push_back(std::move(outcome));
     }
     return outcomes;
@@ -138,9 +157,15 @@ std::vector<std::wstring> OutcomeChanges(std::wstring_view before, std::wstring_
         if (known) continue;
         std::string line = outcome.site;
         if (!outcome.name.empty()) line += " (" + outcome.name + ")";
-        lines.push_back(Utf8ToWide(line + ": " + outcome.outcome));
+        line += ": " + outcome.outcome;
+        if (!outcome.how.empty()) line += ", " + outcome.how;
+        lines.push_back(EscapeControls(Utf8ToWide(line)));
     }
     return lines;
+}
+
+bool SiteRefusedPassword(const SignOnOutcome& outcome) {
+    return outcome.outcome == kOutcomeFailed && (outcome.how == kEvidenceSeen || outcome.sent);
 }
 
 std::wstring RecorderRecordText(const std::string& id, long long expires, const std::string& name) {

@@ -23,8 +23,20 @@ RecordKind RecordKindOf(const nlohmann::json& entry);
 
 constexpr long long kRecordLifetime = 600;
 
-// A record whose time is over: an outcome or draft older than kRecordLifetime, a recorder past
-// its "expires" (or any of them without a time).
+// The extension's stamp on an entry a page added or changed (store_merge.h): the page's origin,
+// when (the extension's clock), the tab and the page's place in it. What a page writes into an
+// entry's "stamp" never stands: the extension writes it anew.
+struct EntryStamp {
+    bool present = false;
+    std::string origin;
+    long long at = 0;
+    std::string tab;
+    long long page = 0;
+};
+EntryStamp StampOf(const nlohmann::json& entry);
+
+// A record whose time is over: an outcome or draft older than kRecordLifetime (by its stamp, else
+// its "at"), a recorder past its "expires" (or any of them without a time).
 bool IsStaleRecord(const nlohmann::json& entry, long long now);
 
 struct StoreRecord {
@@ -45,11 +57,17 @@ bool EditStoreText(std::wstring_view stored, const std::vector<size_t>& leaveOut
 
 // ---- outcome records ----
 
-// Outcomes as they are written: a page sets "submitted", then one of the other three.
+// Outcomes as they are written: a page sets "submitted", then one of the others. "notSubmitted":
+// the login form stood on the page again and no request had left it.
 constexpr char kOutcomeSubmitted[] = "submitted";
 constexpr char kOutcomeSucceeded[] = "succeeded";
 constexpr char kOutcomeFailed[] = "failed";
 constexpr char kOutcomeChangeRequired[] = "changeRequired";
+constexpr char kOutcomeNotSubmitted[] = "notSubmitted";
+// How a page reached it ("how"): a find of the template's verify shown on the page, or a guess
+// from what the page did (the time passed, the login form shown again).
+constexpr char kEvidenceSeen[] = "seen";
+constexpr char kEvidenceGuessed[] = "guessed";
 
 struct SignOnOutcome {
     size_t index = 0;
@@ -59,13 +77,22 @@ struct SignOnOutcome {
     bool passwordChange = false;   // a password change's ("kind"): its failure refuses no password
     std::string attempt;      // the launch's id
     std::string outcome;
-    long long at = 0;         // when the page submitted, seconds since 1970 UTC
+    std::string how;          // kEvidenceSeen or kEvidenceGuessed (empty while submitted)
+    bool sent = false;        // the page saw a request leave for the site after the form was filled
+    long long at = 0;         // when the page submitted, seconds since 1970 UTC (the page's word)
+    EntryStamp stamp;         // who wrote the record last, as the extension says
 };
+
+// Whether a page's word is that the site answered the password itself: a failure find shown, or
+// the login form shown again after a request had left for the site. Only such a failure says
+// anything against a password.
+bool SiteRefusedPassword(const SignOnOutcome& outcome);
 
 std::vector<SignOnOutcome> OutcomesOf(const std::vector<StoreRecord>& records);
 
 // For the log: one line per outcome record of `after` that is new or changed since `before`
-// ("https://host (name): failed"), never a user name or password.
+// ("https://host (name): failed, seen"), never a user name or password; what a page wrote is
+// escaped (EscapeControls).
 std::vector<std::wstring> OutcomeChanges(std::wstring_view before, std::wstring_view after);
 
 // ---- the recorder ----

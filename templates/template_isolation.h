@@ -22,20 +22,15 @@ std::vector<size_t> PageTemplateIndexes(const ParsedTemplates& parsed, const std
 std::wstring TemplatesForPage(const ParsedTemplates& parsed, std::wstring_view text, const std::wstring& pageUrl,
                               std::vector<CredentialRecord>* records = nullptr);
 
-// The share of the store a page's write may add under isolation: templates it was not given (its
-// own, new or changed), in UTF-16 code units, about 3% of the store.
-constexpr size_t kPageWriteAllowance = 16384;
+// Whether an entry is a page's own under isolation: an object whose url reaches the page and
+// no page outside its origin.
+bool PageOwnsEntry(const nlohmann::json& entry, const std::wstring& pageUrl);
 
-// What the store holds after a page at `pageUrl` writes `written` under isolation: the stored
-// templates for that page are replaced by the written ones for that page, at the place of the
-// first of them (or at the end); every other template stays as it stands. A written template
-// whose pattern could match another site's pages ("*", "https://site*") is dropped; so is a copy
-// of a given template written back more than once, a launched one the store no longer holds, a given template whose run state moved away
-// from done (retries up or to -1, the next step back), and what the page adds beyond
-// kPageWriteAllowance. `*leftOut` counts the written entries that are dropped. False (nothing to write) when the store's text or the written text is not a JSON
-// array.
-bool MergePageWrite(const ParsedTemplates& stored, std::wstring_view storedText, std::wstring_view written,
-                    const std::wstring& pageUrl, std::wstring& merged, size_t* leftOut);
+// Whether `written` is `given` with its run state moved only toward done: retries counted down
+// (never to "no limit", -1), or as many retries and the next step not moved back (a failed check
+// starts again at the first step, but only with one retry less). A page that could reset or
+// raise them would make its template run for ever; one given "no limit" runs for ever anyway.
+bool MovesTowardDone(const nlohmann::json& given, const nlohmann::json& written);
 
 // The Basic records of every template of the store, in store order.
 std::vector<CredentialRecord> StoredBasicRecords(const ParsedTemplates& parsed);

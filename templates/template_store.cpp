@@ -94,9 +94,13 @@ HANDLE SessionLock(bool& existed) {
 }  // namespace
 
 TemplateStoreLockScope::TemplateStoreLockScope(HANDLE lock) : m_lock(lock) {
+    // Without a lock object (one that could not be opened) there is nothing to wait for: the
+    // store is used as it was before it had one.
+    m_waited = !m_lock;
     if (!m_lock) return;
     const DWORD wait = WaitForSingleObject(m_lock, kStoreLockWaitMs);
     m_owned = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    m_waited = m_owned;
 }
 
 TemplateStoreLockScope::~TemplateStoreLockScope() {
@@ -162,7 +166,7 @@ std::wstring TemplateStore::View::ReadText() const {
 
 bool TemplateStore::View::WriteText(const wchar_t* text) {
     const size_t length = text ? wcslen(text) : 0;
-    if (length > kMaxTemplateTextLength) return false;
+    if (length > kMaxTemplateTextLength || !locked()) return false;
     BYTE* area = bytes() + kTemplateTextOffset;
     ZeroMemory(area, kTemplateTextBytes);
     if (length) CopyMemory(area, text, length * sizeof(wchar_t));

@@ -5,8 +5,9 @@
 //
 // Every process of the session serialises its accesses with the named mutex
 // "Local\VelnorSSOTemplates.Lock" beside the section, so that a reader never meets a write
-// half done. The wait is bounded (kStoreLockWaitMs): a holder that hangs can slow a browser
-// thread down by that much once, never block it.
+// half done and no write is lost to another made at the same time. The wait is bounded
+// (kStoreLockWaitMs): a holder that hangs can slow a browser thread down by that much once,
+// never block it; a read goes on without the lock then, a write is refused.
 //
 // TemplateStore owns the section and its lock; TemplateStore::View is one operation on it (the
 // lock held, the whole section mapped), given back when the view goes out of scope. No view
@@ -40,10 +41,13 @@ public:
     TemplateStoreLockScope(const TemplateStoreLockScope&) = delete;
     TemplateStoreLockScope& operator=(const TemplateStoreLockScope&) = delete;
     bool owned() const { return m_owned; }
+    // Owned, or there is no lock to wait for.
+    bool serialised() const { return m_waited; }
 
 private:
     HANDLE m_lock;
     bool m_owned = false;
+    bool m_waited = false;
 };
 
 class TemplateStore {
@@ -78,6 +82,9 @@ public:
 
         // False when the section is not open or cannot be mapped; then nothing else may be called.
         explicit operator bool() const { return static_cast<bool>(m_view); }
+        // Whether the store's lock is held: a write without it could undo another process's
+        // write made at the same time, so WriteText refuses then.
+        bool locked() const { return m_lock.serialised(); }
 
         // The text up to its first NUL, never past the section (another program may have
         // filled the area without a terminator).
@@ -85,7 +92,7 @@ public:
         size_t TextLength() const;
         std::wstring ReadText() const;
         // Clears the text area and copies text up to its first NUL. False (and nothing changed)
-        // when the text is longer than kMaxTemplateTextLength.
+        // when the text is longer than kMaxTemplateTextLength, or the lock is not held.
         bool WriteText(const wchar_t* text);
 
         LONG DebugTime() const;

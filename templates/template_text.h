@@ -1,10 +1,9 @@
-// Template text: the one way the DLL and the store tool read and write the JSON of the template
-// format, JavaScript's way of turning a JSON value into a string (as the content script sees
-// the fields), the structure of a text scanned without parsing it, and a store text parsed
-// into its templates with each one's place in the text.
+// Template text: a store text parsed into its templates, with each one's place in the text and
+// what the extension and the store tool need to know of it without parsing it again.
 #pragma once
 
 #include "templates/credentials.h"
+#include "templates/json_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,30 +12,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
-// Parses JSON text; throws nlohmann::json::parse_error (with the byte where it stopped) when it
-// is none, and what the string and container types throw.
-nlohmann::json ParseTemplateJson(const std::string& utf8);
-nlohmann::json ParseTemplateJson(std::wstring_view text);
-// The text of a value: compact, or indented by two (the caller keeps the nesting within
-// kMaxWriteDepth: writing recurses).
-std::string WriteTemplateJson(const nlohmann::json& value, bool indented);
-constexpr size_t kMaxWriteDepth = 200;
-
-// A JSON value as JavaScript's "" + value turns it into a string.
-std::wstring ScriptString(const nlohmann::json& value);
-std::wstring ScriptString(const nlohmann::json& value, int depth);
-// object[name] as "" + object[name] gives it: "undefined" when it is missing.
-std::wstring ScriptField(const nlohmann::json& object, const char* name);
-
-// The deepest nesting of arrays and objects in a text (strings skipped), whether or not it is
-// valid JSON; counted without recursion.
-size_t NestingDepth(std::string_view text);
-
-// The text ranges (start, length) of the entries of a top-level JSON array, each without the
-// white space around it, so that an entry can be copied as it stands. Meant for a text known to
-// be an array.
-std::vector<std::pair<size_t, size_t>> ArrayEntrySpans(std::wstring_view text);
 
 // One template of a store text as it stands there.
 struct StoredTemplate {
@@ -47,6 +22,7 @@ struct StoredTemplate {
     double expires = 0;             // its "expires" (template_expiry.h); 0: never
     bool recorder = false;          // the store tool's recorder record (store_records.h)
     bool launched = false;          // put by the store tool's launch ("launchId")
+    std::wstring stampOrigin;       // the origin of the page that added or changed it (store_merge.h)
 };
 
 struct ParsedTemplates {

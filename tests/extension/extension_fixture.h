@@ -76,6 +76,13 @@ inline bool SetStoreText(const std::wstring& text) {
     return view && view.WriteText(text.c_str());
 }
 
+// The text with every "stamp" member the extension wrote taken out: what the page itself wrote.
+inline std::wstring WithoutStamps(std::wstring text) {
+    for (size_t at; (at = text.find(L",\"stamp\":{")) != std::wstring::npos;)
+        text.erase(at, text.find(L'}', at) - at + 1);
+    return text;
+}
+
 inline LONG DebugTime(const ComPtr<IVelnorIEExt>& object) {
     LONG value = -1;
     EXPECT_EQ(S_OK, object->get_DebugTime(&value));

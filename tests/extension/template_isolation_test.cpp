@@ -6,6 +6,7 @@
 #include <exdispid.h>
 
 #include <ctime>
+#include <memory>
 
 using namespace exttest;
 
@@ -43,6 +44,18 @@ protected:
         return V_VT(published.get()) == VT_DISPATCH ? V_DISPATCH(published.get()) : nullptr;
     }
 
+    // The same tab goes on to a new page at `url`: a document of its own, published as before.
+    IDispatch* Navigate(const std::wstring& url) {
+        pages.push_back(std::make_unique<host::FakeDocument>());
+        host::FakeDocument& next = *pages.back();
+        next.url = url;
+        browser.document = &next;
+        EXPECT_EQ(S_OK, browser.FireDocumentComplete(url));
+        EXPECT_TRUE(testenv::PumpUntil([&] { return Impl(object)->TimerIds().empty(); }));
+        const host::Value& published = next.window.properties[L"VelnorIEExt"];
+        return V_VT(published.get()) == VT_DISPATCH ? V_DISPATCH(published.get()) : nullptr;
+    }
+
     static std::wstring Read(IDispatch* page) {
         unique_variant value;
         EXPECT_EQ(S_OK, GetByName(page, L"Templates", value.get()));
@@ -75,6 +88,7 @@ protected:
 
     host::FakeBrowser browser;
     host::FakeDocument document;
+    std::vector<std::unique_ptr<host::FakeDocument>> pages;
     ComPtr<IVelnorIEExt> object;
     ComPtr<IObjectWithSite> site;
 };
@@ -90,11 +104,13 @@ TEST_F(IsolationTest, APageReadsItsOwnTemplatesAndItsWriteBackLeavesEveryOtherAs
     ASSERT_EQ(S_OK, Write(page, L"Templates", L"[]"));
     EXPECT_EQ(L"[" + kBank + L"," + kNoUrl + L"," + kMail + L"]", Stored()) << "byte for byte";
 
-    // Run state written back takes the place of the page's template.
+    // Run state written back takes the place of the page's template (written as script writes it).
     ASSERT_TRUE(SetStoreText(store));
-    const std::wstring run = L"{\"url\":\"http://site/login*\",\"elements\":[],\"ID\":1,\"maxRetries\":2}";
+    EXPECT_EQ(L"[" + kSite + L"]", Read(page));
+    const std::wstring run = L"{\"url\":\"http://site/login*\",\"elements\":[{\"find\":{\"type\":\"id\",\"value\":"
+                             L"\"user\"},\"actions\":[{\"type\":\"text\",\"value\":\"site-pw\"}]}],\"ID\":1,\"maxRetries\":0}";
     ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + run + L"]"));
-    EXPECT_EQ(L"[" + kBank + L"," + run + L"," + kNoUrl + L"," + kMail + L"]", Stored());
+    EXPECT_EQ(L"[" + kBank + L"," + run + L"," + kNoUrl + L"," + kMail + L"]", Stored()) << "no stamp: nothing new";
 }
 
 TEST_F(IsolationTest, APageCannotPlantOrChangeTemplatesThatReachOtherSites) {
@@ -112,8 +128,9 @@ TEST_F(IsolationTest, APageCannotPlantOrChangeTemplatesThatReachOtherSites) {
     std::wstring written;
     for (const std::wstring& attempt : attempts) written += (written.empty() ? L"" : L",") + attempt;
     ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + written + L"]"));
-    EXPECT_EQ(L"[" + kBank + L"," + kEverySite + L"," + attempts[3] + L"]", Stored())
+    EXPECT_EQ(L"[" + kBank + L"," + kEverySite + L"," + attempts[3] + L"]", WithoutStamps(Stored()))
         << "only the page's own template is written; the template for every site stays as it stands";
+    EXPECT_NE(std::wstring::npos, Stored().find(L"\"stamp\":{\"origin\":\"http://site\",")) << "stamped with its origin";
 }
 
 TEST_F(IsolationTest, BasicAuthenticationAnswersFromTheStoreNotFromWhatAPageHandsOver) {
@@ -154,7 +171,7 @@ TEST_F(IsolationTest, TrustedPortalsAndIsolationOffKeepTheWholeStore) {
     ASSERT_TRUE(SetStoreText(store));
     EXPECT_EQ(store, Read(portal));
     ASSERT_EQ(S_OK, Write(portal, L"Templates", L"[" + kMail + L"]"));
-    EXPECT_EQ(L"[" + kMail + L"]", Stored());
+    EXPECT_EQ(L"[" + kMail + L"]", WithoutStamps(Stored()));
     site->SetSite(nullptr);
 
     testenv::SetSettingDword(L"TemplateIsolation", 0);
@@ -184,15 +201,35 @@ TEST_F(IsolationTest, RecordsGoWhereTheirSiteIsAndOnlyTheStoreToolArmsTheRecorde
     const std::wstring forged = L"{\"url\":\"https://bank.example/*\",\"outcome\":\"succeeded\",\"at\":1}";
     ASSERT_EQ(S_OK, Write(page, L"Templates", L"[" + outcome + L"," + recorder + L"," + draft + L"," + armed + L"," +
                                                   forged + L"]"));
-    EXPECT_EQ(L"[" + outcome + L"," + draft + L"," + recorder + L"," + spent + L"," + bankOutcome + L"]", Stored());
+    EXPECT_EQ(L"[" + outcome + L"," + recorder + L"," + draft + L"," + spent + L"," + bankOutcome + L"]",
+              WithoutStamps(Stored()));
 
-    // A later page of the site settles the outcome in place of the one it was given.
-    site->SetSite(nullptr);
-    IDispatch* next = Open(L"http://site/home");
-    EXPECT_EQ(L"[" + outcome + L"," + recorder + L"]", Read(next)) << "the draft belongs to the login page only";
+    // Another tab of the site may not settle it: what became of the sign-on is told in its own tab.
+    ComPtr<IVelnorIEExt> otherTab = CreateExtension();
     const std::wstring settled = L"{\"url\":\"http://site/*\",\"outcome\":\"failed\",\"at\":5,\"settled\":7}";
+    {
+        host::FakeBrowser otherBrowser;
+        host::FakeDocument otherDocument;
+        otherDocument.url = L"http://site/home";
+        otherBrowser.document = &otherDocument;
+        ComPtr<IObjectWithSite> otherSite;
+        ASSERT_EQ(S_OK, otherTab.As(IID_IObjectWithSite, &otherSite));
+        ASSERT_EQ(S_OK, otherSite->SetSite(otherBrowser.Site()));
+        ASSERT_EQ(S_OK, otherBrowser.FireDocumentComplete(otherDocument.url));
+        ASSERT_TRUE(testenv::PumpUntil([&] { return Impl(otherTab)->TimerIds().empty(); }));
+        IDispatch* other = V_DISPATCH(otherDocument.window.properties[L"VelnorIEExt"].get());
+        EXPECT_EQ(L"[" + outcome + L"," + recorder + L"]", WithoutStamps(Read(other)));
+        ASSERT_EQ(S_OK, Write(other, L"Templates", L"[" + settled + L"," + recorder + L"]"));
+        otherSite->SetSite(nullptr);
+    }
+    EXPECT_NE(std::wstring::npos, Stored().find(L"\"submitted\"")) << "still as its own tab wrote it";
+
+    // The next page of the same tab settles the outcome in place of the one it was given.
+    IDispatch* next = Navigate(L"http://site/home");
+    EXPECT_EQ(L"[" + outcome + L"," + recorder + L"]", WithoutStamps(Read(next))) << "the draft belongs to the login page only";
     ASSERT_EQ(S_OK, Write(next, L"Templates", L"[" + settled + L"," + recorder + L"]"));
-    EXPECT_EQ(L"[" + settled + L"," + draft + L"," + recorder + L"," + spent + L"," + bankOutcome + L"]", Stored());
+    EXPECT_EQ(L"[" + settled + L"," + recorder + L"," + draft + L"," + spent + L"," + bankOutcome + L"]",
+              WithoutStamps(Stored()));
 }
 
 TEST_F(IsolationTest, ALaunchedTemplateAnotherPageUsedIsNotBroughtBack) {

@@ -190,6 +190,7 @@ public:
     HRESULT profferResult = S_OK;           // a failing proffer still scribbles over the cookie
     FakeDocument* document = nullptr;       // what get_Document gives (null: none)
     SHANDLE_PTR window = 0x4242;            // what get_HWND gives: the owner of the browser's own prompts
+    bool busy = false;                      // what get_Busy gives: a navigation or download under way
     std::map<std::wstring, Value> properties;
 
     // What the extension did, in order ("Advise", "Unadvise 7", "ProfferService",
@@ -208,6 +209,8 @@ public:
     HRESULT FireNavigateComplete2(const std::wstring& url, IDispatch* frame = nullptr);
     HRESULT FireNavigateError(const std::wstring& url, IDispatch* frame = nullptr);
     HRESULT FireDocumentComplete(const std::wstring& url, IDispatch* frame = nullptr);
+    HRESULT FireFileDownload(bool activeDocument);
+    HRESULT FireDownloadComplete();
     HRESULT FirePropertyChange(const std::wstring& name);
 
     struct Object;

@@ -105,6 +105,13 @@ HRESULT STDMETHODCALLTYPE Browser_GetProperty(IWebBrowser2* self, BSTR name, VAR
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE Browser_get_Busy(IWebBrowser2* self, VARIANT_BOOL* busy) {
+    Object* object = FromBrowser(self);
+    if (!object->state) return E_FAIL;
+    *busy = object->state->busy ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE Browser_get_HWND(IWebBrowser2* self, SHANDLE_PTR* window) {
     Object* object = FromBrowser(self);
     if (!object->state) return E_FAIL;
@@ -120,7 +127,7 @@ const IWebBrowser2Vtbl g_browserVtbl = [] {
     NI(GoSearch); NI(Navigate); NI(Refresh); NI(Refresh2); NI(Stop); NI(get_Application); NI(get_Parent);
     NI(get_Container); NI(get_TopLevelContainer); NI(get_Type); NI(get_Left); NI(put_Left); NI(get_Top);
     NI(put_Top); NI(get_Width); NI(put_Width); NI(get_Height); NI(put_Height); NI(get_LocationName);
-    NI(get_LocationURL); NI(get_Busy); NI(Quit); NI(ClientToWindow); NI(get_Name); NI(get_HWND); NI(get_FullName);
+    NI(get_LocationURL); NI(Quit); NI(ClientToWindow); NI(get_Name); NI(get_HWND); NI(get_FullName);
     NI(get_Path); NI(get_Visible); NI(put_Visible); NI(get_StatusBar); NI(put_StatusBar); NI(get_StatusText);
     NI(put_StatusText); NI(get_ToolBar); NI(put_ToolBar); NI(get_MenuBar); NI(put_MenuBar); NI(get_FullScreen);
     NI(put_FullScreen); NI(Navigate2); NI(QueryStatusWB); NI(ExecWB); NI(ShowBrowserBar); NI(get_Offline);
@@ -134,6 +141,7 @@ const IWebBrowser2Vtbl g_browserVtbl = [] {
     v.PutProperty = Browser_PutProperty;
     v.GetProperty = Browser_GetProperty;
     v.get_HWND = Browser_get_HWND;
+    v.get_Busy = Browser_get_Busy;
     return v;
 }();
 
@@ -350,6 +358,20 @@ HRESULT FakeBrowser::FireDocumentComplete(const std::wstring& url, IDispatch* fr
     IDispatch* frameObject = frame ? frame : reinterpret_cast<IDispatch*>(&m_object->browser);
     return Fire(DISPID_DOCUMENTCOMPLETE, {Value(frameObject), ByRef(urlValue.get())});
 }
+
+HRESULT FakeBrowser::FireFileDownload(bool activeDocument) {
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    VARIANT cancelArgument, active;
+    VariantInit(&cancelArgument);
+    V_VT(&cancelArgument) = VT_BOOL | VT_BYREF;
+    V_BOOLREF(&cancelArgument) = &cancel;
+    VariantInit(&active);
+    V_VT(&active) = VT_BOOL;
+    V_BOOL(&active) = activeDocument ? VARIANT_TRUE : VARIANT_FALSE;
+    return Fire(DISPID_FILEDOWNLOAD, {Value(active), Value(cancelArgument)});
+}
+
+HRESULT FakeBrowser::FireDownloadComplete() { return Fire(DISPID_DOWNLOADCOMPLETE, {}); }
 
 HRESULT FakeBrowser::FirePropertyChange(const std::wstring& name) {
     return Fire(DISPID_PROPERTYCHANGE, {Value(name)});

@@ -65,16 +65,20 @@ TEST(StoreToolTest, PutAndGetRoundTripAcrossProcessesWhileHoldRuns) {
     EXPECT_NE(std::string::npos, refused.output.find("the template store is not open in this session"));
 }
 
-TEST(StoreToolTest, GetPrettyShowsTextNestedBeyondAnyTemplateAsItIs) {
-    // Any page can write such text; indenting it recursively would exhaust the stack.
+TEST(StoreToolTest, TextNestedBeyondAnyTemplateIsRefusedByPagesAndShownAsItIs) {
+    // No page can write such text (its write is refused before anything walks it), but another
+    // program of the session can; indenting it recursively would exhaust the stack.
     ComPtr<IVelnorIEExt> page = exttest::CreateExtension();
     const std::wstring deep = std::wstring(250000, L'[') + std::wstring(250000, L']');
-    ASSERT_EQ(S_OK, exttest::PutTemplates(page, deep));
+    ASSERT_TRUE(exttest::SetStoreText(L"[]"));
+    EXPECT_EQ(E_INVALIDARG, exttest::PutTemplates(page, deep));
+    EXPECT_EQ(L"[]", exttest::StoreText()) << "byte for byte";
+    ASSERT_TRUE(exttest::SetStoreText(deep));
     const ProgramResult pretty = Tool(L"get --pretty");
     EXPECT_EQ(0, pretty.exitCode);
-    EXPECT_NE(std::string::npos, pretty.output.find("nested deeper than 200 levels; shown as it is"));
+    EXPECT_NE(std::string::npos, pretty.output.find("nested deeper than 64 levels; shown as it is"));
     EXPECT_NE(std::string::npos, pretty.output.find(std::string(250000, '[') + std::string(250000, ']')));
-    ASSERT_EQ(S_OK, exttest::PutTemplates(page, L""));
+    ASSERT_TRUE(exttest::SetStoreText(L""));
 }
 
 TEST(StoreToolTest, ExtensionObjectsAndTheToolShareTheStore) {
