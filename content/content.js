@@ -755,11 +755,18 @@ function RunCheck(pTemplate, sPageUrl) {
 
     var sOutcome = "done";
     var nFirst = pTemplate.startElement;
+    var fVerify = HasVerify(pTemplate);
     var i;
+    if (fVerify) {
+        WatchRequests();
+    }
     for (i = nFirst; i < pTemplate.elements.length; i++) {
         if (i > nFirst && StartsNextPage(pTemplate.elements[i])) {
             AwaitNextPage(pTemplate, i);
             return "kept";
+        }
+        if (fVerify && i == pTemplate.elements.length - 1) {
+            CountingRequests = true;
         }
         sOutcome = RunElementStep(pTemplate, i, pTemplate.startAction);
         if (sOutcome == "delayed") {
@@ -806,11 +813,15 @@ function RunCheck(pTemplate, sPageUrl) {
  *     "verify": <the template's>, "form": [<finds of the password fields it typed into>] }
  * Its url reaches every page of the site, and only that site. The next pages of the site within
  * verify.within seconds of "at" (and the page that submitted, for errors shown in the page)
- * settle it: "changeRequired" or "failed" when such a find is shown, "succeeded" when a success
- * find is shown; "failed" when the login form is shown again with an empty password field; once
- * the time has passed with no failure, "succeeded" (or "failed" where the form still stands).
+ * settle it, and say how ("how"): "seen" when a find of verify is shown ("changeRequired",
+ * "failed", "succeeded"); "guessed" from what the page did otherwise: the login form shown again
+ * with an empty password field is "failed" where a request left for the site ("sent": a next
+ * page loaded, or this page posted by script), "notSubmitted" where none did; once the time has
+ * passed with no failure, "succeeded" (or as for the form shown again, where it still stands).
  * The records tell the program that prepared the sign-on whether the site took the password,
- * so that a refused one is never typed again by itself.
+ * so that a refused one is never typed again by itself, and one the site never saw is never
+ * called refused. The extension stamps each record with the page's origin, time and tab, and lets
+ * only the tab that submitted settle it.
  */
 var OUTCOME_WITHIN = 15;          /* seconds, unless verify.within says otherwise */
 var OUTCOME_LOOK_MS = 500;
@@ -818,6 +829,11 @@ var RECORD_LIFETIME = 600;        /* seconds a record stays; older ones are left
 
 /* Set when the page starts to unload: a page on its way out settles nothing by the clock. */
 var LeavingPage = false;
+/* Set when this page sends a request that can carry a form (a POST by script) from the last step
+   of a template with verify on: the site may have answered the password without a page of its
+   own. Requests before that step (a page's own traffic while the fields are typed) do not count. */
+var RequestSent = false;
+var CountingRequests = false;
 /* The records this page already watches. */
 var WatchedRecords = [];
 
@@ -829,9 +845,16 @@ function IsRecord(pEntry, sField) {
     return pEntry && typeof pEntry == "object" && typeof pEntry[sField] == "string" && pEntry.elements == undefined;
 }
 
+/* When a record was written: the extension's stamp on it, else what the page that wrote it said. */
+function RecordTime(pEntry) {
+    var pStamp = pEntry.stamp;
+    return pStamp && typeof pStamp == "object" && typeof pStamp.at == "number" ? pStamp.at : pEntry.at;
+}
+
 function IsStaleRecord(pEntry, nNow) {
     if (IsRecord(pEntry, "outcome") || IsRecord(pEntry, "draft")) {
-        return !(typeof pEntry.at == "number" && pEntry.at + RECORD_LIFETIME > nNow);
+        var nAt = RecordTime(pEntry);
+        return !(typeof nAt == "number" && nAt + RECORD_LIFETIME > nNow);
     }
     if (IsRecord(pEntry, "recorder")) {
         return !(typeof pEntry.expires == "number" && pEntry.expires > nNow);
@@ -839,43 +862,21 @@ function IsStaleRecord(pEntry, nNow) {
     return false;
 }
 
-/* Whether a store text has a template whose launchId is sQuotedId (an outcome record names the
-   same launch as its "attempt"). */
-function HoldsLaunch(sStored, sQuotedId) {
-    for (var nAt = sStored.indexOf("\"launchId\""); nAt >= 0; nAt = sStored.indexOf("\"launchId\"", nAt + 1)) {
-        var sRest = sStored.substring(nAt + 10, nAt + 10 + sQuotedId.length + 16).replace(/^[ \t\r\n]*:[ \t\r\n]*/, "");
-        if (sRest.substring(0, sQuotedId.length) == sQuotedId) {
-            return true;
-        }
-    }
-    return false;
-}
-
 /*
- * The array as it goes to the store: records past their time left out, and launched templates
- * (launchId) that the store no longer holds. Such a one was used meanwhile by another page (or
- * taken back by the store tool); writing this page's copy back would type its password again,
- * perhaps one the site has just refused. Only then is the store read here.
+ * The array as it goes to the store: records past their time left out. The extension applies a
+ * write as a change to what this page read, so a launched template another tab used meanwhile
+ * stays gone, and what other tabs wrote since stays as they wrote it.
  */
 function EntriesToWrite(pTemplates) {
     var nNow = NowSeconds();
     var pKept = null;
-    var sStored = null;
     for (var i = 0; pTemplates && i < pTemplates.length; i++) {
-        var pEntry = pTemplates[i];
-        var fLeaveOut = IsStaleRecord(pEntry, nNow);
-        if (!fLeaveOut && pEntry && typeof pEntry == "object" && typeof pEntry.launchId == "string") {
-            if (sStored === null) {
-                sStored = "" + window.VelnorIEExt.Templates;
-            }
-            fLeaveOut = !HoldsLaunch(sStored, JsonStringText(pEntry.launchId));
-        }
-        if (fLeaveOut) {
+        if (IsStaleRecord(pTemplates[i], nNow)) {
             if (!pKept) {
                 pKept = pTemplates.slice(0, i);
             }
         } else if (pKept) {
-            pKept[pKept.length] = pEntry;
+            pKept[pKept.length] = pTemplates[i];
         }
     }
     return pKept || pTemplates;
@@ -972,11 +973,19 @@ function JudgeOutcome(pRecord) {
     return null;
 }
 
-function SettleOutcome(pRecord, sOutcome) {
+function SettleOutcome(pRecord, sOutcome, sHow, fSent) {
     pRecord.outcome = sOutcome;
+    pRecord.how = sHow;
+    pRecord.sent = fSent;
     pRecord.settled = Math.floor(NowSeconds());
-    trace("content -> outcome: " + pRecord.url + " " + sOutcome);
+    trace("content -> outcome: " + pRecord.url + " " + sOutcome + ", " + sHow);
     UpdateGlobalTemplates();
+}
+
+/* What the login form standing on a page says: "failed" where the site had the form, else that
+   nothing reached it. */
+function FormAgainOutcome(fSent) {
+    return fSent ? "failed" : "notSubmitted";
 }
 
 /*
@@ -992,31 +1001,36 @@ function WatchOutcome(pRecord, fSamePage) {
         }
     }
     WatchedRecords[WatchedRecords.length] = pRecord;
-    var nDeadline = (pRecord.at + OutcomeWithin(pRecord)) * 1000;
+    var nDeadline = (RecordTime(pRecord) + OutcomeWithin(pRecord)) * 1000;
     var nEmptyLooks = 0;
     function Look() {
         if (LeavingPage || pRecord.outcome != "submitted" || !HoldsTemplate(pRecord)) {
             return;
         }
         var sOutcome = null;
+        var sHow = "guessed";
+        /* A next page of the site came of a request; this page only where it posted by script. */
+        var fSent = !fSamePage || RequestSent;
         try {
             sOutcome = JudgeOutcome(pRecord);
-            if (!sOutcome && ShowsLoginForm(pRecord, false)) {
+            if (sOutcome) {
+                sHow = "seen";
+            } else if (ShowsLoginForm(pRecord, false)) {
                 nEmptyLooks++;
                 if (!fSamePage || nEmptyLooks >= 2) {
-                    sOutcome = "failed";
+                    sOutcome = FormAgainOutcome(fSent);
                 }
             } else {
                 nEmptyLooks = 0;
             }
             if (!sOutcome && new Date().getTime() >= nDeadline) {
-                sOutcome = ShowsLoginForm(pRecord, true) ? "failed" : "succeeded";
+                sOutcome = ShowsLoginForm(pRecord, true) ? FormAgainOutcome(fSent) : "succeeded";
             }
         } catch (e) {
             trace("content -> outcome: " + ErrorText(e));
         }
         if (sOutcome) {
-            SettleOutcome(pRecord, sOutcome);
+            SettleOutcome(pRecord, sOutcome, sHow, fSent);
         } else {
             setTimeout(Look, OUTCOME_LOOK_MS);
         }
@@ -1033,10 +1047,56 @@ function WatchOutcome(pRecord, fSamePage) {
 var OUTCOME_LATE = 30;
 
 function OnOutcomeRecord(pRecord, sPageUrl) {
-    if (pRecord.outcome == "submitted" && typeof pRecord.at == "number" &&
-        NowSeconds() < pRecord.at + OutcomeWithin(pRecord) + OUTCOME_LATE &&
+    if (pRecord.outcome == "submitted" && typeof RecordTime(pRecord) == "number" &&
+        NowSeconds() < RecordTime(pRecord) + OutcomeWithin(pRecord) + OUTCOME_LATE &&
         SiteOf(pRecord.url) == SiteOf(sPageUrl) && SiteOf(sPageUrl) != "") {
         WatchOutcome(pRecord, false);
+    }
+}
+
+/*
+ * Notes a POST this page sends by script from now on (XMLHttpRequest, fetch): pages that sign on
+ * without loading another page send the form that way. Requests that only read (GET) say nothing
+ * of a password. Where the engine does not let its objects be changed, nothing is noted, and only
+ * a next page tells that a request left.
+ */
+var WatchingRequests = false;
+
+function IsPost(sMethod) {
+    return ("" + sMethod).toUpperCase() == "POST";
+}
+
+function WatchRequests() {
+    if (WatchingRequests) {
+        return;
+    }
+    WatchingRequests = true;
+    try {
+        var pRequest = typeof XMLHttpRequest != "undefined" && XMLHttpRequest.prototype;
+        if (pRequest && pRequest.open && pRequest.send) {
+            var fOpen = pRequest.open, fSend = pRequest.send;
+            pRequest.open = function (sMethod) {
+                this.velnorPost = IsPost(sMethod);
+                return fOpen.apply(this, arguments);
+            };
+            pRequest.send = function () {
+                if (this.velnorPost && CountingRequests) {
+                    RequestSent = true;
+                }
+                return fSend.apply(this, arguments);
+            };
+        }
+        if (typeof window.fetch == "function") {
+            var fFetch = window.fetch;
+            window.fetch = function (pInput, pInit) {
+                if (CountingRequests && IsPost(pInit && pInit.method ? pInit.method : (pInput && pInput.method) || "GET")) {
+                    RequestSent = true;
+                }
+                return fFetch.apply(this, arguments);
+            };
+        }
+    } catch (e) {
+        trace("content -> WatchRequests: " + ErrorText(e));
     }
 }
 

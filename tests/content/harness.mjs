@@ -70,9 +70,10 @@ export async function launchBrowser() {
 }
 
 // The template store of one test: what every page reads, what pages wrote back.
-// With `isolation`, a page reads and writes the store as the extension object lets it under
-// TemplateIsolation: only the templates whose url matches the page and whose fixed part holds
-// the page's whole origin (the C++ suite proves the real object does the same, byte for byte).
+// As the extension object does, a page's write is applied as a change to what that page read
+// (mergeWrite). With `isolation`, a page reads and writes the store as the extension object lets
+// it under TemplateIsolation: only the templates whose url matches the page and whose fixed part
+// holds the page's whole origin (the C++ suite proves the real object does both, stamps included).
 export class Store {
   constructor(templates = "", debugTime = 0, { isolation = false } = {}) {
     this.templates = typeof templates === "string" ? templates : JSON.stringify(templates);
@@ -81,31 +82,95 @@ export class Store {
     this.templateWrites = 0;
     this.authCreds = [];   // every text handed over, in order
   }
-  // What a page at `url` reads.
-  readBy(url) {
-    if (!this.isolation || !this.templates) return this.templates;
-    return JSON.stringify(this.parsed.filter((t) => ownTemplate(t, url)));
+  // What a page at `url` reads; `tab` (a page of openPage) remembers it as what it read.
+  readBy(url, tab) {
+    const text = !this.isolation || !this.templates ? this.templates : JSON.stringify(this.parsed.filter((t) => ownTemplate(t, url)));
+    if (tab) tab.known = text;
+    return text;
   }
-  // A page at `url` writes `text`.
-  writeBy(url, text) {
-    if (!this.isolation) {
-      this.templates = text;
-      return;
-    }
-    const stored = this.parsed;
-    const kept = JSON.parse(text).filter((t) => ownTemplate(t, url));
-    const merged = [];
-    let placed = false;
-    for (const t of stored) {
-      if (!ownTemplate(t, url)) merged.push(t);
-      else if (!placed) merged.push(...kept), placed = true;
-    }
-    if (!placed) merged.push(...kept);
-    this.templates = JSON.stringify(merged);
+  // A page at `url` (shown in `tab`) writes `text`.
+  writeBy(url, text, tab) {
+    const own = this.isolation ? (t) => ownTemplate(t, url) : () => true;
+    this.templates = mergeWrite(tab?.known ?? "", text, this.templates, own);
+    if (tab) tab.known = text;
   }
   get parsed() {
     return this.templates ? JSON.parse(this.templates) : [];
   }
+}
+
+// The extension's merge of a page's write, as the store double needs it: entries matched by their
+// text, a template also by its text without run state, an outcome record by its attempt and site;
+// `own` says which entries the page may add, change or remove.
+const RUN_STATE = ["ID", "maxRetries", "retryInterval", "startElement", "startAction"];
+const textOf = (entry) => JSON.stringify(entry);
+const coreOf = (entry) => {
+  if (!entry || typeof entry !== "object" || Array.isArray(entry)) return textOf(entry);
+  const core = { ...entry };
+  for (const field of RUN_STATE) delete core[field];
+  return textOf(core);
+};
+const recordOf = (entry) => entry && typeof entry === "object" && typeof entry.outcome === "string" && entry.elements === undefined
+  ? `${entry.attempt}\n${entry.url}` : null;
+export function mergeWrite(baseText, writtenText, currentText, own = () => true) {
+  const read = (text) => {
+    try {
+      const value = text ? JSON.parse(text) : [];
+      return Array.isArray(value) ? value : null;
+    } catch {
+      return null;
+    }
+  };
+  const written = read(writtenText), current = read(currentText);
+  if (!written || !current) return writtenText;
+  if (baseText === currentText && written.every(own)) return writtenText;
+  const base = read(baseText) ?? [];
+  const change = new Array(written.length).fill(null), matchOf = new Array(written.length).fill(-1);
+  const taken = new Array(base.length).fill(false);
+  for (const [kind, key] of [["same", textOf], ["run", coreOf], ["record", recordOf]]) {
+    written.forEach((entry, i) => {
+      if (change[i] || key(entry) === null) return;
+      const j = base.findIndex((b, index) => !taken[index] && key(b) === key(entry));
+      if (j >= 0) (taken[j] = true), (change[i] = kind), (matchOf[i] = j);
+    });
+  }
+  const used = new Array(current.length).fill(false);
+  const place = base.map((entry) => {
+    let k = current.findIndex((c, index) => !used[index] && textOf(c) === textOf(entry));
+    if (k < 0 && entry?.elements) k = current.findIndex((c, index) => !used[index] && coreOf(c) === coreOf(entry));
+    if (k >= 0) used[k] = true;
+    return k;
+  });
+  const after = current.map(() => []), head = [];
+  const writtenOf = new Array(base.length).fill(-1);
+  let anchor = -1;
+  written.forEach((entry, i) => {
+    if (change[i]) {
+      writtenOf[matchOf[i]] = i;
+      if (place[matchOf[i]] >= 0) anchor = place[matchOf[i]];
+    } else if (own(entry) && !entry?.launchId && typeof entry?.recorder !== "string") {
+      (anchor < 0 ? head : after[anchor]).push(entry);
+    }
+  });
+  const firstOfPage = Math.min(...place.filter((k) => k >= 0), Infinity);
+  const out = [];
+  current.forEach((stored, k) => {
+    if (k === firstOfPage) out.push(...head);
+    const j = place.indexOf(k);
+    if (j < 0) out.push(stored);
+    else if (writtenOf[j] < 0) {
+      const same = textOf(stored) === textOf(base[j]) || base[j]?.elements;
+      if (!(own(base[j]) && same)) out.push(stored);
+    } else {
+      const i = writtenOf[j];
+      if (change[i] === "same") out.push(stored);
+      else if (change[i] === "run") out.push(own(written[i]) ? written[i] : stored);
+      else out.push(own(written[i]) && textOf(stored) === textOf(base[j]) ? written[i] : stored);
+    }
+    out.push(...after[k]);
+  });
+  if (firstOfPage === Infinity) out.push(...head);
+  return JSON.stringify(out);
 }
 
 // The real template store of the x64 build's Wine prefix: held and reached through a real
@@ -139,6 +204,7 @@ export function runTool(args, { input = "" } = {}) {
 }
 
 export class RealStore {
+  static tabs = 0;
   constructor(debugTime = 0) {
     this.debugTime = debugTime;
     this.templateWrites = 0;
@@ -174,11 +240,21 @@ export class RealStore {
   async set(templates) {
     await this.request("put " + JSON.stringify(typeof templates === "string" ? templates : JSON.stringify(templates)));
   }
-  readBy() {
-    return this.text();
+  // Each tab of openPage reaches the store through an extension object of its own, and each page
+  // it shows through a binding of its own: what the page writes is applied as a change to what it
+  // read, and stamped with its origin.
+  async readBy(url, tab) {
+    if (!tab) return this.text();
+    tab.bridgeId ??= `tab${++RealStore.tabs}`;
+    await this.request(`page ${tab.bridgeId} ${url}`);
+    return JSON.parse(await this.request(`get ${tab.bridgeId}`));
   }
-  async writeBy(url, text) {
-    await this.request("put " + JSON.stringify(text));
+  async writeBy(url, text, tab) {
+    await this.request((tab?.bridgeId ? `put ${tab.bridgeId} ` : "put ") + JSON.stringify(text));
+  }
+  // The real store is live through the bridge; a page never reads it again.
+  liveFor() {
+    return null;
   }
   async close() {
     this.child.stdin.end("quit\n");
@@ -248,10 +324,10 @@ export async function openPage(browser, store, { beforeScript } = {}) {
   store.tabs.add(page);
   await page.exposeBinding("__velnorStore", async (source, what, value) => {
     if (what === "templates") {
-      await store.writeBy(source.frame.url(), value);
+      await store.writeBy(source.frame.url(), value, page);
       store.templateWrites++;
       for (const tab of store.tabs) {
-        if (tab === page) continue;
+        if (tab === page || store.liveFor) continue;
         const text = await store.readBy(tab.url());
         await tab.evaluate((t) => window.__velnorLive?.(t), text).catch(() => {});
       }
@@ -261,7 +337,7 @@ export async function openPage(browser, store, { beforeScript } = {}) {
   });
   page.inject = async () => {
     if (beforeScript) await page.evaluate(beforeScript);
-    await page.evaluate(installDouble, { templates: await store.readBy(page.url()), debugTime: store.debugTime });
+    await page.evaluate(installDouble, { templates: await store.readBy(page.url(), page), debugTime: store.debugTime });
     // Runs as the page's global code, like IHTMLWindow2::execScript; a script that does not
     // complete rejects here.
     await page.evaluate(contentScript);

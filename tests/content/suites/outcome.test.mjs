@@ -129,7 +129,7 @@ test("a tab that read a launched template before another tab used it does not wr
   await waitFor(() => outcomeOf(store)?.outcome === "failed", 10000, "the refusal");
   await waitFor(() => !store.parsed.some((entry) => entry.url === own.url), 10000, "the stale tab's write");
   assert.ok(!store.parsed.some((entry) => entry.launchId === "L9"), "the used template did not come back");
-  assert.equal(outcomeOf(store)?.attempt, undefined, "(the stale tab's array had no record to keep)");
+  assert.equal(outcomeOf(store)?.attempt, "L9", "the other tab's record stays: the stale tab's write changes only what it changed");
   await visit(tab, `${env.base}/v/login`);
   assert.equal(site.posts, 1, "the password was sent once");
   await stale.close();
@@ -189,7 +189,7 @@ test("launch reports the site's answer and never types a refused password again"
     const failed = await launchWhileSigningOn(store, ["launch", "outcome-login", "--catalog", catalog, "--no-browser", "--wait", "30"],
                                               `${env.base}/v/login`);
     assert.equal(failed.code, 4, failed.out);
-    assert.match(failed.out, /failed: the site refused the password of Velnor:outcome-login/);
+    assert.match(failed.out, /failed \(guessed after the form was sent\): the site refused the password of Velnor:outcome-login/);
     assert.equal(site.posts, 1);
     assert.ok(!(await store.text()).includes("outcome"), "the record was read and taken out");
 
@@ -209,7 +209,7 @@ test("launch reports the site's answer and never types a refused password again"
     const taken = await launchWhileSigningOn(store, ["launch", "outcome-login", "--catalog", catalog, "--no-browser", "--wait", "30"],
                                              `${env.base}/v/login`);
     assert.equal(taken.code, 0, taken.out);
-    assert.match(taken.out, /succeeded: the site took the password/);
+    assert.match(taken.out, /succeeded \(seen on the page\): the site took the password/);
     assert.equal(site.posts, 2);
 
     // For audit, a line per outcome: the site, the entry and the outcome, nobody's name or password.
@@ -259,14 +259,19 @@ test("a password change keeps the new password only once the site took it", { sk
     assert.equal(changed.code, 0, changed.out);
     assert.notEqual(site.password, "first-pw");
     assert.match(site.password, /^[A-Za-z0-9_-]{20}$/, "made under the entry's policy");
-    assert.doesNotMatch((await runTool(["cred", "list", "Velnor:outcome-change"])).out, /pending/);
-    // The credential now holds what the site holds: the login entry signs on with it.
+    const listed = (await runTool(["cred", "list", "Velnor:outcome-change"])).out;
+    assert.doesNotMatch(listed, /pending/);
+    assert.match(listed, /Velnor:outcome-change#previous/, "the replaced password is kept until a sign-on proves the new one");
+    // The credential now holds what the site holds: the login entry signs on with it, seen, and
+    // then the previous copy goes.
     const login = await launchWhileSigningOn(store, ["launch", "outcome-change-login", "--catalog", catalog, "--no-browser", "--wait", "30"],
                                              `${env.base}/v/login`);
     assert.equal(login.code, 0, login.out);
+    assert.doesNotMatch((await runTool(["cred", "list", "Velnor:outcome-change"])).out, /previous/);
   } finally {
     await runTool(["cred", "delete", "Velnor:outcome-change"]);
     await runTool(["cred", "delete", "Velnor:outcome-change#pending"]);
+    await runTool(["cred", "delete", "Velnor:outcome-change#previous"]);
     await store.close();
   }
 });

@@ -41,7 +41,7 @@ test("recorded on five kinds of login page, each entry then signs on there uncha
   const store = await RealStore.open();
   const pages = [];   // every text a page wrote to the store while recording
   const writeBy = store.writeBy.bind(store);
-  store.writeBy = (url, text) => (pages.push(text), writeBy(url, text));
+  store.writeBy = (url, text, tab) => (pages.push(text), writeBy(url, text, tab));
   const cases = [
     {
       name: "rec-plain", url: `${env.base}/login.html`,
