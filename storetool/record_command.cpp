@@ -9,6 +9,7 @@
 #include "storetool/store_edits.h"
 #include "storetool/tool_output.h"
 #include "templates/catalog.h"
+#include "templates/patterns.h"
 #include "templates/recorded_entry.h"
 #include "templates/store_records.h"
 #include "templates/template_expiry.h"
@@ -16,6 +17,8 @@
 #include "templates/template_text.h"
 
 #include <windows.h>
+
+#include <algorithm>
 
 using nlohmann::json;
 
@@ -27,17 +30,37 @@ constexpr long long kMaxRecordSeconds = 3600;
 constexpr DWORD kSettleMs = 1500;
 constexpr int kExitNothingSeen = 3;
 
-std::vector<json> DraftsOf(const TemplateStore& store, const std::string& id) {
-    std::vector<json> drafts;
+// A draft as the tool may use it: stamped by the extension with the origin of the page that
+// wrote it, and naming a page of that origin (a page can write any "page" it likes).
+struct Draft {
+    std::wstring origin;
+    long long at = 0;   // the extension's clock
+    json value;
+    bool ownPage = true;   // it names a page of the origin that wrote it
+};
+
+std::vector<Draft> DraftsOf(const TemplateStore& store, const std::string& id) {
+    std::vector<Draft> drafts;
     const TemplateStore::View view = store.Access();
     if (!view) return drafts;
-    for (StoreRecord& record : ReadStoreRecords(std::wstring_view(view.Text(), view.TextLength())))
-        if (record.kind == RecordKind::kDraft && record.value["draft"] == id) drafts.push_back(std::move(record.value));
-    // The order they were written in; the store keeps the order pages wrote them.
-    std::stable_sort(drafts.begin(), drafts.end(), [](const json& a, const json& b) {
-        return a.value("at", 0.0) < b.value("at", 0.0);
-    });
+    for (StoreRecord& record : ReadStoreRecords(std::wstring_view(view.Text(), view.TextLength()))) {
+        if (record.kind != RecordKind::kDraft || record.value["draft"] != id) continue;
+        const EntryStamp stamp = StampOf(record.value);
+        if (!stamp.present || stamp.origin.empty()) continue;
+        const std::wstring origin = Utf8ToWide(stamp.origin);
+        const bool ownPage = OriginOfUrl(Utf8ToWide(record.value.value("page", std::string()))) == origin;
+        drafts.push_back({origin, stamp.at, std::move(record.value), ownPage});
+    }
+    // The order they were written in, by the extension's clock (never the page's word).
+    std::stable_sort(drafts.begin(), drafts.end(), [](const Draft& a, const Draft& b) { return a.at < b.at; });
     return drafts;
+}
+
+std::vector<json> ValuesOf(const std::vector<Draft>& drafts, const std::wstring& origin) {
+    std::vector<json> values;
+    for (const Draft& draft : drafts)
+        if (draft.origin == origin && draft.ownPage) values.push_back(draft.value);
+    return values;
 }
 
 bool HoldsPasswordField(const std::vector<json>& drafts) {
@@ -47,36 +70,99 @@ bool HoldsPasswordField(const std::vector<json>& drafts) {
 }
 
 std::string FindText(const json& find) {
-    return find.value("type", std::string()) + " \"" + find.value("value", std::string()) + "\"";
+    return EscapeControls(find.value("type", std::string()) + " \"" + find.value("value", std::string()) + "\"");
 }
 
 void PrintDrafts(const std::vector<json>& drafts) {
     for (const json& draft : drafts) {
-        Out("  " + draft.value("page", std::string()) + (draft.value("frame", false) ? " (in a frame)" : "") + "\n");
+        Out("  " + EscapeControls(draft.value("page", std::string())) + (draft.value("frame", false) ? " (in a frame)" : "") +
+            "\n");
         for (const char* field : {"user", "password", "submit"})
             if (draft.contains(field)) Out(std::string("    ") + field + ": " + FindText(draft[field]) + "\n");
     }
 }
 
-// Waits for the drafts of recorder `id` until a password field has been seen (and the page's
-// other frames have had their moment), the time runs out or Ctrl+C; then takes the recorder and
-// its drafts out of the store, whatever ended the wait.
-std::vector<json> AwaitDrafts(const TemplateStore& store, const std::wstring& id, long long seconds, bool* stopped) {
+// A text of several lines as it may be shown: each line escaped, the line ends kept.
+std::string EscapeLines(const std::string& text) {
+    std::string out;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        out += EscapeControls(text.substr(at, end - at));
+        if (end < text.size()) out += '\n';
+        at = end + 1;
+    }
+    return out;
+}
+
+// What an administrator should know of an origin before trusting a catalog entry to it: http
+// lets the network read every password typed there, and a host with letters outside ASCII can
+// look like another one.
+std::vector<std::string> OriginWarnings(const std::wstring& origin) {
+    std::vector<std::string> warnings;
+    if (origin.compare(0, 7, L"http://") == 0)
+        warnings.push_back(Narrow(origin) + " is not https: anyone on the network can read what is typed there");
+    const bool foreign = std::any_of(origin.begin(), origin.end(), [](wchar_t c) { return c > 0x7E; }) ||
+                         origin.find(L"xn--") != std::wstring::npos;
+    if (foreign)
+        warnings.push_back(Narrow(origin) + " has letters outside ASCII in its host: make sure it is the site you mean, "
+                           "not one that only looks like it");
+    return warnings;
+}
+
+struct Recording {
+    std::wstring origin;      // the one origin recorded (given, or confirmed)
+    std::vector<json> drafts;
+    bool stopped = false;
+};
+
+// Waits for the drafts of recorder `id` until a password field has been seen on the origin being
+// recorded (and the page's other frames have had their moment), the time runs out or Ctrl+C;
+// then takes the recorder and its drafts out of the store, whatever ended the wait. Without a
+// given origin, the first one whose page shows a password field is asked about.
+Recording AwaitDrafts(const TemplateStore& store, const std::wstring& id, long long seconds, const std::wstring& given,
+                      bool yes) {
     const std::string idText = Narrow(id);
     const ConsoleInterrupt interrupt;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    Recording recording;
+    recording.origin = given;
+    std::vector<std::wstring> declined;
     ULONGLONG settled = 0;
     while (!interrupt.raised() && GetTickCount64() < deadline) {
-        if (HoldsPasswordField(DraftsOf(store, idText))) {
+        const std::vector<Draft> drafts = DraftsOf(store, idText);
+        if (recording.origin.empty()) {
+            for (const Draft& draft : drafts) {
+                if (!draft.ownPage || !draft.value.contains("password") ||
+                    std::find(declined.begin(), declined.end(), draft.origin) != declined.end())
+                    continue;
+                for (const std::string& warning : OriginWarnings(draft.origin)) Err("warning: " + warning + "\n");
+                if (yes || Ask("a login form was seen on " + Narrow(draft.origin) + ": record this site?")) {
+                    recording.origin = draft.origin;
+                } else {
+                    declined.push_back(draft.origin);
+                }
+                break;
+            }
+        }
+        if (!recording.origin.empty() && HoldsPasswordField(ValuesOf(drafts, recording.origin))) {
             if (!settled) settled = GetTickCount64() + kSettleMs;
             else if (GetTickCount64() >= settled) break;
         }
         Sleep(250);
     }
-    std::vector<json> drafts = DraftsOf(store, idText);
+    const std::vector<Draft> drafts = DraftsOf(store, idText);
     RemoveFromStore(store, id);
-    *stopped = interrupt.raised();
-    return drafts;
+    std::vector<std::wstring> others;
+    for (const Draft& draft : drafts)
+        if ((draft.origin != recording.origin || !draft.ownPage) &&
+            std::find(others.begin(), others.end(), draft.origin) == others.end())
+            others.push_back(draft.origin);
+    for (const std::wstring& other : others)
+        Out("ignored: drafts written by pages of " + EscapeControls(Narrow(other)) +
+            (other == recording.origin ? " that name a page of another site\n" : ", which is not the site recorded\n"));
+    recording.drafts = ValuesOf(drafts, recording.origin);
+    recording.stopped = interrupt.raised();
+    return recording;
 }
 
 // The entry indented as one entry of a catalog array.
@@ -138,17 +224,28 @@ bool AddToCatalog(const std::wstring& path, const nlohmann::ordered_json& entry)
 }
 
 int Record(Arguments arguments) {
-    std::wstring nameText, into;
+    std::wstring nameText, into, originText;
     long long seconds = kDefaultRecordSeconds;
     bool wrong = false, badWait = false;
     const bool named = TakeOption(arguments, L"--name", &nameText, &wrong);
     TakeSeconds(arguments, L"--wait", kMaxRecordSeconds, &seconds, &wrong, &badWait);
     const bool hasInto = TakeOption(arguments, L"--into", &into, &wrong);
+    const bool hasOrigin = TakeOption(arguments, L"--origin", &originText, &wrong);
+    const bool yes = TakeSwitch(arguments, L"--yes");
     if (badWait) return 2;
     if (wrong || !arguments.empty() || (named && nameText.empty()) || (hasInto && into.empty())) return kWrongUse;
     if (named && nameText.find(kAccountSeparator) != std::wstring::npos) {
         Err("NAME must not contain \"#\" (it names the entry's credential, Velnor:NAME)\n");
         return 2;
+    }
+    std::wstring origin;
+    if (hasOrigin) {
+        origin = OriginOfUrl(originText);
+        if (origin.empty()) {
+            Err("--origin must name a site, for example https://intranet.example.com\n");
+            return 2;
+        }
+        for (const std::string& warning : OriginWarnings(origin)) Err("warning: " + warning + "\n");
     }
     const TemplateStore store(TemplateStore::Mode::kExistingOnly);
     if (!store.is_open()) {
@@ -157,6 +254,10 @@ int Record(Arguments arguments) {
     }
 
     const std::wstring id = NewStoreId();
+    if (id.empty()) {
+        Err("nothing was recorded: the system's random number generator failed\n");
+        return 1;
+    }
     SecretText recorder;
     const std::wstring recorderText = RecorderRecordText(Narrow(id), SecondsSince1970() + seconds, Narrow(nameText));
     recorder.Append(recorderText.data(), recorderText.size());
@@ -169,11 +270,10 @@ int Record(Arguments arguments) {
         "Where it asks for the user name first, type it and go on to the password page. You need not\n"
         "sign in: nothing you type is recorded, only where the fields are.\n");
 
-    bool stopped = false;
-    const std::vector<json> drafts = AwaitDrafts(store, id, seconds, &stopped);
-
+    const Recording recording = AwaitDrafts(store, id, seconds, origin, yes);
+    const std::vector<json>& drafts = recording.drafts;
     if (!drafts.empty()) {
-        Out("seen:\n");
+        Out("seen on " + Narrow(recording.origin) + ":\n");
         PrintDrafts(drafts);
     }
     const std::string name = named ? Narrow(nameText)
@@ -182,17 +282,23 @@ int Record(Arguments arguments) {
     std::string why;
     if (!EntryFromDrafts(drafts, name, &recorded, &why)) {
         Out("nothing recorded: " + why +
-            (stopped ? " before recording was stopped\n" : " within " + std::to_string(seconds) + " seconds\n"));
+            (recording.origin.empty() ? std::string() : " on " + Narrow(recording.origin)) +
+            (recording.stopped ? " before recording was stopped\n" : " within " + std::to_string(seconds) + " seconds\n"));
         return kExitNothingSeen;
     }
     for (const std::string& note : recorded.notes) Out("note: " + note + "\n");
     const std::string entryText = recorded.entry.dump(2);
-    Out("catalog entry:\n" + entryText + "\n");
+    Out("catalog entry for " + Narrow(recording.origin) + ":\n" + EscapeLines(entryText) + "\n");
     const std::vector<std::string> problems = CheckCatalogText("[" + entryText + "]");
     for (const std::string& problem : problems) Err("the recorded entry is not valid: " + problem + "\n");
     if (!problems.empty()) return 1;
     const std::string target = recorded.entry["credential"].get<std::string>();
     if (hasInto) {
+        // Every user of the catalog will sign on with it: the administrator says so first.
+        if (!yes && !Ask("add it to " + Narrow(into) + "?")) {
+            Out("not added to " + Narrow(into) + "\n");
+            return 1;
+        }
         if (!AddToCatalog(into, recorded.entry)) return 1;
         Out("added to " + Narrow(into) + "\n");
     }
@@ -206,9 +312,10 @@ int Record(Arguments arguments) {
 const std::vector<ToolCommand>& RecordCommands() {
     static const std::vector<ToolCommand> commands = {
         {"record",
-         "  record [--name NAME] [--wait SECONDS] [--into CATALOG]\n"
+         "  record [--name NAME] [--origin SITE] [--wait SECONDS] [--into CATALOG [--yes]]\n"
          "                         record a sign-on on the site's login page: its catalog entry\n",
-         "usage: VelnorSSOStore record [--name NAME] [--wait SECONDS] [--into CATALOG]\n\n"
+         "usage: VelnorSSOStore record [--name NAME] [--origin SITE] [--wait SECONDS] [--into CATALOG]\n"
+         "                              [--yes]\n\n"
          "Records where a site's login fields are, on the login page itself: while it runs (120\n"
          "seconds unless --wait says otherwise), every page Internet Explorer shows with a login\n"
          "form writes a draft of where its user name field, password field and submit control are\n"
@@ -218,6 +325,10 @@ const std::vector<ToolCommand>& RecordCommands() {
          "printed, checked, and with --into added to that catalog file (made when there is none;\n"
          "an entry of the same name there is refused). The store must be held, as for launch.\n"
          "The recorder is taken out of the store when recording ends, also on Ctrl+C.\n"
+         "One site is recorded: SITE (https://host[:port]) with --origin, else the first site that\n"
+         "shows a login form, once you confirm it. Drafts of every other site are ignored: any page\n"
+         "can write one. Before the entry is added to CATALOG you are asked; --yes answers yes to\n"
+         "both questions (for scripts, with --origin).\n"
          "Exit code 0 recorded, 1 not (nothing changed), 2 wrong use, 3 no login form was seen.\n",
          [](const Arguments& a) { return Record(a); }},
     };

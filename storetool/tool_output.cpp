@@ -41,6 +41,28 @@ bool ReadTextFile(const wchar_t* path, std::string& bytes) {
     return true;
 }
 
+bool Ask(const std::string& question) {
+    Err(question + " [y/N] ");
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring answer;
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode)) {
+        wchar_t buffer[64];
+        DWORD read = 0;
+        if (ReadConsoleW(input, buffer, ARRAYSIZE(buffer), &read, nullptr)) answer.assign(buffer, read);
+    } else {
+        // One byte at a time, so that what follows the line stays for the next question.
+        for (char byte = 0;;) {
+            DWORD read = 0;
+            if (!::ReadFile(input, &byte, 1, &read, nullptr) || read == 0 || byte == '\n') break;
+            answer += static_cast<wchar_t>(static_cast<unsigned char>(byte));
+        }
+        Err("\n");
+    }
+    while (!answer.empty() && (answer.back() == L'\r' || answer.back() == L'\n' || answer.back() == L' ')) answer.pop_back();
+    return _wcsicmp(answer.c_str(), L"y") == 0 || _wcsicmp(answer.c_str(), L"yes") == 0;
+}
+
 bool IsHelpSwitch(const wchar_t* argument) {
     return wcscmp(argument, L"--help") == 0 || wcscmp(argument, L"-h") == 0 || wcscmp(argument, L"/?") == 0;
 }

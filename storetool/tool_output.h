@@ -15,6 +15,10 @@ inline std::string Narrow(const std::wstring& text) { return Narrow(text.c_str()
 // The bytes of a file without a UTF-8 byte-order mark; false when it cannot be read.
 bool ReadTextFile(const wchar_t* path, std::string& bytes);
 
+// Asks a yes-or-no question on standard error and reads the answer, one line of standard input
+// (typed at the console, or given by a script through a pipe). True only for "y" or "yes".
+bool Ask(const std::string& question);
+
 // Whether an argument asks for a command's help.
 bool IsHelpSwitch(const wchar_t* argument);
 

@@ -11,7 +11,8 @@ import { env } from "./common.mjs";
 
 // Records one sign-on: `walk` takes the tab through the login as an administrator would.
 async function record(store, name, catalog, url, { walk, beforeScript } = {}) {
-  const recording = runTool(["record", "--name", name, "--wait", "60", "--into", windowsPath(catalog)]);
+  const recording = runTool(["record", "--name", name, "--wait", "60", "--into", windowsPath(catalog), "--origin", env.base,
+                             "--yes"]);
   await waitFor(async () => (await store.text()).includes('"recorder"'), 30000, "the recorder in the store");
   const tab = await openPage(env.browser, store, { beforeScript });
   await visit(tab, url);
@@ -119,7 +120,8 @@ test("recorded on five kinds of login page, each entry then signs on there uncha
               "no draft holds a typed value");
     // A name already in the catalog is refused; nothing is added twice.
     const before = readFileSync(catalog, "utf8");
-    const again = runTool(["record", "--name", "rec-plain", "--wait", "60", "--into", windowsPath(catalog)]);
+    const again = runTool(["record", "--name", "rec-plain", "--wait", "60", "--into", windowsPath(catalog)],
+                          { input: "y\ny\n" });
     await waitFor(async () => (await store.text()).includes('"recorder"'), 30000, "the recorder in the store");
     const tab = await openPage(env.browser, store);
     await visit(tab, `${env.base}/login.html`);
@@ -142,6 +144,46 @@ test("the recorder leaves the store when its time runs out, having seen no login
     assert.equal(result.code, 3, result.out);
     assert.match(result.out, /nothing recorded: no page showed a login form with a password field within 2 seconds/);
     assert.equal(await store.text(), before, "the store as it was");
+  } finally {
+    await store.close();
+  }
+});
+
+test("a page of another site cannot take over a recording: its drafts are ignored, whatever they say", { skip: wineMissing }, async () => {
+  const folder = mkdtempSync(join(tmpdir(), "velnor-record-"));
+  const catalog = join(folder, "catalog.json");
+  const store = await RealStore.open();
+  const other = env.base.replace("127.0.0.1", "localhost");
+  try {
+    const recording = runTool(["record", "--name", "rec-guarded", "--wait", "60", "--into", windowsPath(catalog),
+                               "--origin", env.base, "--yes"]);
+    await waitFor(async () => (await store.text()).includes('"recorder"'), 30000, "the recorder in the store");
+    // A page of another origin drafts a form of its choosing, dated far ahead, naming a page of
+    // the site being recorded; a page of the site names one of another site.
+    const forge = (page, pageUrl) => page.evaluate(([pageUrl]) => {
+      const entries = JSON.parse(window.VelnorIEExt.Templates);
+      const recorder = entries.find((entry) => typeof entry.recorder === "string").recorder;
+      entries.push({ draft: recorder, url: pageUrl + "*", page: pageUrl, at: 99999999999, key: "0:forged",
+                     user: { type: "id", value: "pass" }, password: { type: "id", value: "user" },
+                     submit: { type: "id", value: "go" }, stamp: { origin: new URL(pageUrl).origin, at: 99999999999 } });
+      window.VelnorIEExt.Templates = JSON.stringify(entries);
+    }, [pageUrl]);
+    const hostile = await openPage(env.browser, store);
+    await visit(hostile, `${other}/late.html`);
+    await forge(hostile, `${env.base}/login.html`);
+    const site = await openPage(env.browser, store);
+    await visit(site, `${env.base}/frames.html`);
+    await forge(site, "http://intranet.example.com/login");
+    const tab = await openPage(env.browser, store);
+    await visit(tab, `${env.base}/login.html`);
+    const result = await recording;
+    for (const page of [hostile, site, tab]) await page.close();
+    assert.equal(result.code, 0, result.out);
+    assert.ok(result.out.includes(`ignored: drafts written by pages of ${other}, which is not the site recorded`), result.out);
+    assert.ok(result.out.includes(`ignored: drafts written by pages of ${env.base} that name a page of another site`), result.out);
+    const entry = JSON.parse(readFileSync(catalog, "utf8")).find((e) => e.name === "rec-guarded");
+    assert.equal(entry.launch, `${env.base}/login.html`);
+    assert.deepEqual(entry.template.elements.map((step) => step.find?.value), ["user", "pass", "go"]);
   } finally {
     await store.close();
   }
