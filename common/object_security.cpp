@@ -3,6 +3,7 @@
 #include "common/process_context.h"
 #include "common/unique_owner.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <vector>
@@ -93,4 +94,42 @@ std::wstring SessionObjectSddl() {
 std::wstring LogMutexSddl() {
     const ProcessContext& context = CurrentProcessContext();
     return LogMutexSddl(context.appContainer, CurrentUserSid(), context.appContainerSid);
+}
+
+namespace {
+
+// The owner this process gives the objects it makes: the token's default owner (the user, or the
+// Administrators for an elevated administrator; Wine uses a group of the user's).
+std::wstring DefaultOwnerSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+    unique_handle owned(token);
+    BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size)) return std::wstring();
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, &text)) return std::wstring();
+    unique_localmem ownedText(text);
+    return std::wstring(text);
+}
+
+}  // namespace
+
+bool IsOwnedByUserOrSystem(HANDLE object) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return false;
+    unique_localmem ownedDescriptor(descriptor);
+    LPWSTR text = nullptr;
+    if (!owner || !ConvertSidToStringSidW(owner, &text)) return false;
+    unique_localmem ownedText(text);
+    const std::wstring sid(text);
+    return sid == CurrentUserSid() || sid == DefaultOwnerSid() || sid == L"S-1-5-18" || sid == L"S-1-5-32-544";
+}
+
+std::wstring PrivateObjectSddl(const std::wstring& userSid) {
+    if (userSid.empty()) return std::wstring();
+    return L"D:P(A;;GA;;;" + userSid + L")(A;;GA;;;SY)";
 }

@@ -74,3 +74,12 @@ std::wstring StoreAppContainerSid();
 
 // The SDDL of the current process's user SID, or empty.
 std::wstring CurrentUserSid();
+
+// Whether a named object this process did not make belongs to this user (or to the owner this
+// process gives what it makes), to the system or to the administrators, who can read this
+// user's memory anyway. Whoever makes a named object first sets its security: another user of
+// the same session (a program started with runas) could make it before us with a DACL of its own.
+bool IsOwnedByUserOrSystem(HANDLE object);
+
+// An object only this user (and the system) may use: all access for them, nothing for anyone else.
+std::wstring PrivateObjectSddl(const std::wstring& userSid);

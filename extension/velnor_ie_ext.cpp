@@ -353,6 +353,9 @@ void CVelnorIEExt::OnBeforeNavigate(IDispatch* frame, VARIANT* url, VARIANT*, VA
         LogExt(L"CVelnorIEExt::OnBeforeNavigate() -> frame: selects no credentials");
         return;
     }
+    // One the browser never reported as ended and that began longer ago than any challenge is
+    // answered can draw none any more: it no longer makes the new one ambiguous.
+    if (m_topNavigationsPending > 0 && GetTickCount64() - m_navigateStarted > kBasicAuthWindowMs) EndTopNavigations();
     ++m_topNavigationsPending;
     m_navigateStarted = GetTickCount64();
     // Emptied first: should the copy fail, a Basic challenge from the new site must not be

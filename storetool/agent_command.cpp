@@ -1,6 +1,7 @@
 // The agent: keeps the template store open for the whole logon session, so that what "launch"
 // prepares survives while no browser runs. One per session, without a console window, until
 // logoff; "agent --install" starts it for every user at logon (HKLM Run).
+#include "common/object_security.h"
 #include "common/text.h"
 #include "common/unique_owner.h"
 #include "storetool/commands.h"
@@ -26,8 +27,31 @@ std::wstring OwnPath() {
     return path;
 }
 
-bool AgentRuns() {
-    return static_cast<bool>(unique_handle(OpenMutexW(SYNCHRONIZE, FALSE, kAgentMutexName)));
+// The agent's named objects are the user's alone, checked as the store's are: another user of
+// the session who made them first could make "agent" believe one runs while nothing holds the
+// store, or stop the agent. Such an object is refused, naming it.
+const char kSquatted[] = " belongs to another user of this session; the agent is not used. Sign that user out "
+                         "(or restart this session) so that the name is free\n";
+
+enum class AgentPresence { kNone, kRuns, kSquatted };
+
+AgentPresence FindAgent() {
+    unique_handle mutex(OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, kAgentMutexName));
+    if (!mutex) return GetLastError() == ERROR_ACCESS_DENIED ? AgentPresence::kSquatted : AgentPresence::kNone;
+    return IsOwnedByUserOrSystem(mutex.get()) ? AgentPresence::kRuns : AgentPresence::kSquatted;
+}
+
+bool AgentRuns() { return FindAgent() == AgentPresence::kRuns; }
+
+// A named object of the agent's, made only for this user, or opened when it is this user's.
+HANDLE CreateAgentObject(const wchar_t* name, bool event, bool* existed, bool* squatted) {
+    ObjectSecurity security;
+    security.FromSddl(PrivateObjectSddl(CurrentUserSid()));
+    HANDLE object = event ? CreateEventW(security.attributes(), TRUE, FALSE, name)
+                          : CreateMutexW(security.attributes(), FALSE, name);
+    *existed = object && GetLastError() == ERROR_ALREADY_EXISTS;
+    *squatted = (!object && GetLastError() == ERROR_ACCESS_DENIED) || (*existed && !IsOwnedByUserOrSystem(object));
+    return object;
 }
 
 LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -40,11 +64,20 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 // The agent itself, started detached from any console.
 int RunAgent() {
     // Created before anything else: it is what makes a second agent of the session give way.
-    unique_handle instance(CreateMutexW(nullptr, FALSE, kAgentMutexName));
-    if (!instance || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    bool existed = false, squatted = false;
+    unique_handle instance(CreateAgentObject(kAgentMutexName, false, &existed, &squatted));
+    if (squatted) {
+        Err(Narrow(kAgentMutexName) + kSquatted);
+        return 1;
+    }
+    if (!instance || existed) return 0;
+    unique_handle stop(CreateAgentObject(kAgentStopName, true, &existed, &squatted));
+    if (squatted || existed) {
+        Err(Narrow(kAgentStopName) + kSquatted);
+        return 1;
+    }
     const TemplateStore store(TemplateStore::Mode::kCreateOrOpen);
     if (!store.is_open()) return 1;
-    unique_handle stop(CreateEventW(nullptr, TRUE, FALSE, kAgentStopName));
     FreeConsole();
 
     // A hidden top-level window, for the end-of-session messages; where there is no desktop to
@@ -81,9 +114,15 @@ int RunAgent() {
 // Starts the agent detached (no console, so closing the window it was started from does not end
 // it) and waits until it holds the store.
 int StartAgent() {
-    if (AgentRuns()) {
-        Out("the agent already runs in this session\n");
-        return 0;
+    switch (FindAgent()) {
+        case AgentPresence::kRuns:
+            Out("the agent already runs in this session\n");
+            return 0;
+        case AgentPresence::kSquatted:
+            Err(Narrow(kAgentMutexName) + kSquatted);
+            return 1;
+        case AgentPresence::kNone:
+            break;
     }
     const std::wstring path = OwnPath();
     std::wstring commandLine = L"\"" + path + L"\" agent --run";
@@ -110,7 +149,11 @@ int StartAgent() {
                 Out("the agent already runs in this session\n");
                 return 0;
             }
-            Err("the agent could not open the template store\n");
+            if (FindAgent() == AgentPresence::kSquatted) {
+                Err(Narrow(kAgentMutexName) + kSquatted);
+                return 1;
+            }
+            Err("the agent could not start: its stop event or the template store could not be made\n");
             return 1;
         }
     }
@@ -119,10 +162,14 @@ int StartAgent() {
 }
 
 int StopAgent() {
-    unique_handle stop(OpenEventW(EVENT_MODIFY_STATE, FALSE, kAgentStopName));
+    unique_handle stop(OpenEventW(EVENT_MODIFY_STATE | READ_CONTROL, FALSE, kAgentStopName));
     if (!stop) {
         Out("no agent runs in this session\n");
         return 0;
+    }
+    if (!IsOwnedByUserOrSystem(stop.get())) {
+        Err(Narrow(kAgentStopName) + kSquatted);
+        return 1;
     }
     SetEvent(stop.get());
     for (int i = 0; i < 100 && AgentRuns(); ++i) Sleep(50);

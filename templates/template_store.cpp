@@ -26,39 +26,6 @@ const StorePlace& Place() {
 // agent preparing sign-ons) can all write them, whichever made them first. A descriptor that
 // cannot be built leaves the default security.
 
-// The owner this process gives the objects it makes: the token's default owner (the user, or the
-// Administrators for an elevated administrator; Wine uses a group of the user's).
-std::wstring DefaultOwnerSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
-    unique_handle owned(token);
-    BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
-    DWORD size = 0;
-    if (!GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size)) return std::wstring();
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, &text)) return std::wstring();
-    unique_localmem ownedText(text);
-    return std::wstring(text);
-}
-
-// Whoever makes a named object first sets its security: another user of the same session (a
-// program started with runas) could make the store before us with a DACL that lets it read every
-// password. An object we did not make must belong to this user (or be owned as this process owns
-// what it makes), or to the system or the administrators, who can read this user's memory anyway.
-bool OwnedByUserOrSystem(HANDLE object) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS)
-        return false;
-    unique_localmem ownedDescriptor(descriptor);
-    LPWSTR text = nullptr;
-    if (!owner || !ConvertSidToStringSidW(owner, &text)) return false;
-    unique_localmem ownedText(text);
-    const std::wstring sid(text);
-    return sid == CurrentUserSid() || sid == DefaultOwnerSid() || sid == L"S-1-5-18" || sid == L"S-1-5-32-544";
-}
-
 HANDLE CreateSection(const std::wstring& name, bool& existed) {
     ObjectSecurity security;
     security.FromSddl(Place().sectionSddl);
@@ -110,7 +77,7 @@ TemplateStoreLockScope::~TemplateStoreLockScope() {
 TemplateStore::TemplateStore(Mode mode) {
     bool lockExisted = false;
     m_lock.reset(SessionLock(lockExisted));
-    if (m_lock && lockExisted && !OwnedByUserOrSystem(m_lock.get())) {
+    if (m_lock && lockExisted && !IsOwnedByUserOrSystem(m_lock.get())) {
         m_lock.reset();
         m_refusal = L"its lock belongs to another user";
         return;
@@ -120,7 +87,7 @@ TemplateStore::TemplateStore(Mode mode) {
         const bool create = mode == Mode::kCreateOrOpen && Place().createsSessionObjects;
         bool existed = true;
         m_section.reset(create ? CreateSection(Place().sectionName, existed) : OpenExistingSection());
-        if (m_section && existed && !OwnedByUserOrSystem(m_section.get())) {
+        if (m_section && existed && !IsOwnedByUserOrSystem(m_section.get())) {
             m_section.reset();
             m_lock.reset();
             m_refusal = L"the section belongs to another user";

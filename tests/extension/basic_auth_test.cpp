@@ -4,6 +4,10 @@
 #include "templates/credentials.h"
 #include "templates/patterns.h"
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 using namespace exttest;
 
 namespace {
@@ -131,6 +135,34 @@ TEST_F(AuthenticateTest, TheLogNeverHoldsUserNamesOrPasswords) {
     EXPECT_EQ(1u, Count(messages, "CVelnorIEExt::Authenticate('http://site/login', 1)"));
     EXPECT_EQ(1u, Count(messages, "CVelnorIEExt::Authenticate() -> 'http://site/*'"));
     EXPECT_EQ(1u, Count(messages, "CVelnorIEExt::Authenticate() -> return creds , "));
+}
+
+// The browser reports no NavigateComplete2 for a navigation that ends in a download, is stopped
+// or is answered "204 No Content": the credentials must not stay armed for whatever the page
+// requests next (new Image().src = "https://elsewhere/401").
+TEST_F(AuthenticateTest, CredentialsAreArmedOnlyWhileTheirNavigationIsUnderWay) {
+    HandOver(L"https://intranet.example/*\rjdoe\rpw");
+    const std::wstring url = L"https://intranet.example/files/x.zip";
+    const std::vector<std::pair<const char*, std::function<void()>>> endings = {
+        {"a file download", [&] { ASSERT_EQ(S_OK, browser.FireFileDownload(false)); }},
+        {"a stopped navigation", [&] { browser.busy = false; ASSERT_EQ(S_OK, browser.FireDownloadComplete()); }},
+        {"the document complete", [&] { ASSERT_EQ(S_OK, browser.FireDocumentComplete(url)); }},
+        {"a minute passed", [&] { Impl(object)->BackdateNavigation(kBasicAuthWindowMs + 1); }},
+    };
+    for (const auto& [what, end] : endings) {
+        ASSERT_EQ(S_OK, browser.FireBeforeNavigate2(url));
+        EXPECT_TRUE(Challenge().answered) << what;
+        end();
+        EXPECT_FALSE(Challenge().answered) << "after " << what;
+    }
+    // A document that is downloaded as a page, or an earlier download that ends while the browser
+    // is still busy with the navigation, ends nothing.
+    ASSERT_EQ(S_OK, browser.FireBeforeNavigate2(url));
+    ASSERT_EQ(S_OK, browser.FireFileDownload(true));
+    browser.busy = true;
+    ASSERT_EQ(S_OK, browser.FireDownloadComplete());
+    EXPECT_EQ(L"jdoe", Challenge().user);
+    ASSERT_EQ(S_OK, browser.FireNavigateComplete2(url));
 }
 
 }  // namespace

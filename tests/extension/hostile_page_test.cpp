@@ -236,6 +236,26 @@ TEST_P(HostilePageTest, TheObjectWithoutAPageReachesNothingUnderIsolation) {
     EXPECT_EQ(isolation ? store : L"[" + kEvil + L"]", StoreText());
 }
 
+TEST_P(HostilePageTest, WhatAnOriginAddsStaysWithinItsShareAcrossAllItsWrites) {
+    if (!isolation) GTEST_SKIP() << "without isolation a page may write the whole store";
+    IDispatch* page = Open(L"https://evil.test/login");
+    ASSERT_TRUE(SetStoreText(L"[" + kBank + L"]"));
+    // Each write reads back what the page added before and adds about 16,000 characters more.
+    for (int round = 0; round < 10; ++round) {
+        std::wstring text = ReadTemplates(page);
+        std::wstring more;
+        for (int i = 0; i < 120; ++i)
+            more += L",{\"url\":\"https://evil.test/*\",\"elements\":[],\"pad\":\"" + std::to_wstring(round * 1000 + i) +
+                    std::wstring(100, L'x') + L"\"}";
+        text = text.size() > 2 ? text.substr(0, text.size() - 1) + more + L"]" : L"[" + more.substr(1) + L"]";
+        ASSERT_EQ(S_OK, PutText(page, L"Templates", text));
+    }
+    const std::wstring after = StoreText();
+    EXPECT_LE(after.size(), kBank.size() + 2 + kPageWriteAllowance + 200) << "the share holds across writes";
+    EXPECT_GT(after.size(), kPageWriteAllowance / 2);
+    EXPECT_EQ(0u, after.find(L"[" + kBank + L",")) << "nothing else is displaced";
+}
+
 // ---- DebugTime and TestCall ----
 
 TEST_P(HostilePageTest, APageCannotSwitchTracingOnUnderIsolation) {

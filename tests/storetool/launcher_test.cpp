@@ -1,9 +1,14 @@
 // Preparing sign-ons with the built VelnorSSOStore.exe: credentials in Wine's Credential
 // Manager, the catalog and its check, launch against the real session store (held by "hold" or
 // the agent), and the agent itself.
+#include "common/com_ptr.h"
+#include "common/object_security.h"
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "extension/page_binding.h"
+#include "extension/velnor_ie_ext.h"
 #include "support/test_environment.h"
+#include "templates/patterns.h"
 #include "templates/template_store.h"
 
 #include <gtest/gtest.h>
@@ -558,6 +563,97 @@ TEST_F(LaunchTest, WaitTellsWhetherTheTemplateRanAndTakesAnUnusedOneOutAgain) {
     DWORD code = 99;
     GetExitCodeProcess(waiting.get(), &code);
     EXPECT_EQ(0u, code);
+}
+
+// A page at `url` as Internet Explorer publishes it, in a tab of its own: what it writes is
+// stamped with its origin by the extension.
+class Page {
+public:
+    explicit Page(const std::wstring& url) {
+        EXPECT_EQ(S_OK, CVelnorIEExt::CreateInstance(nullptr, IID_IVelnorIEExt, m_tab.put_void()));
+        PageContext page;
+        page.url = url;
+        page.origin = OriginOfUrl(url);
+        page.ordinal = 1;
+        EXPECT_EQ(S_OK, CPageBinding::Create(static_cast<CVelnorIEExt*>(m_tab.get()), std::move(page), m_page.put()));
+    }
+    std::wstring Read() {
+        unique_bstr text;
+        EXPECT_EQ(S_OK, m_page->get_Templates(text.put()));
+        return text ? std::wstring(text.get(), SysStringLen(text.get())) : std::wstring();
+    }
+    // Adds `entry` to what the page read and writes that back.
+    void Add(const std::wstring& entry) {
+        std::wstring text = Read();
+        text = text.size() > 2 ? text.substr(0, text.size() - 1) + L"," + entry + L"]" : L"[" + entry + L"]";
+        unique_bstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+        EXPECT_EQ(S_OK, m_page->put_Templates(value.get()));
+    }
+
+private:
+    ComPtr<IVelnorIEExt> m_tab, m_page;
+};
+
+TEST_F(LaunchTest, OnlyAnOutcomeItsOwnSiteToldOfItsOwnLaunchSaysAnythingAgainstAPassword) {
+    ASSERT_EQ(0, Launch(L"app --no-browser").exitCode);
+    const std::wstring stored = StoreText();
+    const size_t at = stored.find(L"\"launchId\":\"");
+    ASSERT_NE(std::wstring::npos, at);
+    const std::wstring attempt = stored.substr(at + 12, 32);
+    EXPECT_EQ(std::wstring::npos, attempt.find_first_not_of(L"0123456789abcdef")) << "128 random bits: " << testenv::Narrow(attempt);
+    const std::wstring refused = L"{\"url\":\"https://intranet.example/*\",\"outcome\":\"failed\",\"how\":\"seen\",\"attempt\":\"" +
+                                 attempt + L"\",\"name\":\"app\",\"credential\":\"Velnor:test-app\",\"at\":" +
+                                 std::to_wstring(time(nullptr) + 315360000) + L"}";
+
+    // Any page can name the launch and the credential: one of another site says nothing.
+    Page(L"https://evil.test/x").Add(refused);
+    ProgramResult status = Tool(L"status");
+    EXPECT_NE(std::string::npos, status.output.find("no outcomes of sign-ons launched here")) << status.output;
+    EXPECT_NE(std::string::npos, status.output.find("1 other outcome records")) << status.output;
+    EXPECT_EQ(0, Launch(L"app --no-browser").exitCode) << "no refusal noted";
+
+    // Its own site's page is heard: the refusal is noted, and cred set lifts it whatever the
+    // record still says.
+    Page(L"https://intranet.example/login?from=velnor").Add(refused);
+    status = Tool(L"status");
+    EXPECT_NE(std::string::npos, status.output.find("failed (seen)  https://intranet.example  app  Velnor:test-app"))
+        << status.output;
+    const ProgramResult again = Launch(L"app --no-browser");
+    EXPECT_EQ(1, again.exitCode);
+    EXPECT_NE(std::string::npos, again.output.find("not typed again by itself")) << again.output;
+    ASSERT_EQ(0, ToolWithInput(L"cred set Velnor:test-app alice", "new-pw\n").exitCode);
+    EXPECT_NE(std::wstring::npos, StoreText().find(L"\"failed\"")) << "the record is still there";
+    EXPECT_EQ(0, Launch(L"app --no-browser").exitCode);
+}
+
+TEST(StoreToolAgentTest, AnAgentObjectAnotherUserMadeFirstIsRefusedByName) {
+    ObjectSecurity everyone;
+    ASSERT_TRUE(everyone.FromSddl(L"O:WDD:(A;;GA;;;WD)"));
+    {
+        unique_handle squat(CreateMutexW(everyone.attributes(), FALSE, L"Local\\VelnorSSOAgent"));
+        ASSERT_TRUE(squat);
+        for (const wchar_t* command : {L"agent", L"agent --run"}) {
+            const ProgramResult result = Tool(command);
+            EXPECT_EQ(1, result.exitCode) << result.output;
+            EXPECT_NE(std::string::npos, result.output.find("Local\\VelnorSSOAgent belongs to another user of this session"))
+                << result.output;
+        }
+    }
+    unique_handle squat(CreateEventW(everyone.attributes(), TRUE, FALSE, L"Local\\VelnorSSOAgent.Stop"));
+    ASSERT_TRUE(squat);
+    const ProgramResult stop = Tool(L"agent --stop");
+    EXPECT_EQ(1, stop.exitCode);
+    EXPECT_NE(std::string::npos, stop.output.find("Local\\VelnorSSOAgent.Stop belongs to another user")) << stop.output;
+}
+
+TEST(StoreToolCatalogTest, NestingDeeperThanAnyCatalogIsRefusedWithoutWalkingIt) {
+    const std::string deep = "[{\"name\":\"x\",\"template\":" + std::string(20000, '[') + std::string(20000, ']') + "}]";
+    const std::wstring file = SaveFile("deep.json", deep);
+    for (const wchar_t* command : {L"check --catalog ", L"check "}) {
+        const ProgramResult result = Tool(command + Quoted(file));
+        EXPECT_EQ(1, result.exitCode) << result.output;
+        EXPECT_NE(std::string::npos, result.output.find("nested deeper than 64 levels")) << result.output;
+    }
 }
 
 TEST(StoreToolLaunchTest, WithoutAHolderNothingIsPreparedAndItSaysWhatToStart) {

@@ -1,5 +1,6 @@
 // Records beside the templates in the store: what the store tool writes around them, the
 // outcomes the log is told of, and the catalog entry a recorder's drafts make.
+#include "storetool/issued_launches.h"
 #include "storetool/password_maker.h"
 #include "templates/catalog.h"
 #include "templates/recorded_entry.h"
@@ -45,6 +46,47 @@ TEST(StoreRecordsTest, EditsKeepTemplatesByteForByteAndLeaveStaleRecordsOut) {
     SecretText untouched;
     EXPECT_FALSE(EditStoreText(L"[{\"url\":", {}, {}, now, untouched));
     EXPECT_TRUE(untouched.empty());
+}
+
+TEST(StoreRecordsTest, WhatAPageWroteReachesTheLogOnOneLineItCannotForge) {
+    const std::wstring forged = L"[{\"url\":\"https://a/*\",\"name\":\"x\\r\\n01.01.26 [IEXPLORE.EXE] https://intranet.example.com"
+                                L" (intranet): failed\\u202e\",\"outcome\":\"submitted\",\"attempt\":\"1\"}]";
+    const std::vector<std::wstring> lines = OutcomeChanges(L"[]", forged);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(std::wstring::npos, lines[0].find_first_of(L"\r\n\u202e"));
+    EXPECT_EQ(L"https://a (x\\r\\n01.01.26 [IEXPLORE.EXE] https://intranet.example.com (intranet): failed\\u202e): submitted",
+              lines[0]);
+}
+
+// Only a record of one of the tool's own launches, stamped by that launch's own site, counts.
+TEST(StoreRecordsTest, TheToolTrustsOnlyItsOwnLaunchesToldByTheirOwnSites) {
+    const long long now = SecondsSince1970();
+    IssuedLaunch launch;
+    launch.id = L"0123abcd";
+    launch.credential = L"Velnor:intranet";
+    launch.sites = {L"https://intranet.example.com"};
+    launch.issued = now - 30;
+    auto record = [&](const std::string& attempt, const std::string& origin, long long at) {
+        SignOnOutcome outcome;
+        outcome.attempt = attempt;
+        outcome.outcome = kOutcomeFailed;
+        outcome.stamp = {true, origin, at, "tab", 1};
+        return outcome;
+    };
+    const std::vector<SignOnOutcome> records = {
+        record("0123abcd", "https://intranet.example.com", now),           // its own site: counts
+        record("0123abcd", "https://evil.test", now),                      // another site
+        record("0123abcd", "https://intranet.example.com", now + 3600),     // dated ahead
+        record("0123abcd", "https://intranet.example.com", now - 3600),     // before the launch
+        record("ffff", "https://intranet.example.com", now),               // not launched here
+    };
+    const std::vector<TrustedOutcome> trusted = TrustedOutcomes(records, {launch}, now);
+    ASSERT_EQ(1u, trusted.size());
+    EXPECT_EQ("https://intranet.example.com", trusted[0].record.stamp.origin);
+    EXPECT_EQ(now, trusted[0].record.stamp.at);
+    SignOnOutcome unstamped = record("0123abcd", "", now);
+    unstamped.stamp.present = false;
+    EXPECT_TRUE(TrustedOutcomes({unstamped}, {launch}, now).empty());
 }
 
 TEST(StoreRecordsTest, TheLogHearsOfEachOutcomeSetOnceWithoutWhoSignedOn) {
