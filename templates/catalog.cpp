@@ -110,6 +110,9 @@ private:
         if (entry.contains("kind") && !(entry["kind"].is_string() && (entry["kind"] == "login" || change)))
             Problem("kind must be \"login\" or \"passwordChange\"");
         if (entry.contains("policy")) Policy(entry["policy"], change);
+        if (entry.contains("passwordrules")) Rules(entry["passwordrules"], change);
+        if (change && entry.contains("policy") && entry.contains("passwordrules"))
+            Problem("policy and passwordrules are both given: give the rules of new passwords in one of them");
         m_change = change;
         if (entry.contains("persist") &&
             !(entry["persist"].is_string() && (entry["persist"] == "local" || entry["persist"] == "enterprise")))
@@ -150,9 +153,17 @@ private:
             return Problem("policy: length must be a whole number from " + std::to_string(kMinPolicyLength) + " to " +
                            std::to_string(kMaxPolicyLength) + ", lower, upper and digits true or false, symbols a "
                            "text of printable ASCII characters other than space (or true or false)");
-        const int classes = rules.lower + rules.upper + rules.digits + !rules.symbols.empty();
-        if (classes == 0) Problem("policy: no characters to make a password of");
-        else if (classes > rules.length) Problem("policy: length is too short for a character of every class");
+        const std::string problem = PasswordRulesProblem(RulesOfPolicy(rules));
+        if (!problem.empty()) Problem("policy: " + problem);
+    }
+
+    void Rules(const json& text, bool change) {
+        if (!change) return Problem("passwordrules belongs to a passwordChange entry");
+        if (!text.is_string() || text.get<std::string>().empty())
+            return Problem("passwordrules must be a non-empty text such as \"minlength: 12; required: lower; required: digit;\"");
+        PasswordRules rules;
+        std::string problem;
+        if (!ReadPasswordRules(text.get<std::string>(), &rules, &problem)) Problem("passwordrules: " + problem);
     }
 
     // A password change types the current password and the new one, and must learn whether the
@@ -307,7 +318,15 @@ std::vector<CatalogEntry> ReadCatalog(const std::string& utf8) {
         entry.enterprise = value.contains("persist") && value["persist"] == "enterprise";
         if (value.contains("lifetime")) entry.lifetime = value["lifetime"].get<long long>();
         entry.passwordChange = value.contains("kind") && value["kind"] == "passwordChange";
-        if (value.contains("policy")) ReadPolicy(value["policy"], &entry.policy);
+        if (value.contains("policy")) {
+            PasswordPolicy policy;
+            ReadPolicy(value["policy"], &policy);
+            entry.policy = RulesOfPolicy(policy);
+        }
+        if (value.contains("passwordrules")) {
+            std::string problem;
+            ReadPasswordRules(value["passwordrules"].get<std::string>(), &entry.policy, &problem);
+        }
         entry.templateValue = value.at("template");
         entries.push_back(std::move(entry));
     }

@@ -106,7 +106,7 @@ TEST(PasswordChangeTest, TheCatalogChecksTheEntryAndNewPasswordsKeepItsPolicy) {
     EXPECT_TRUE(CheckCatalogText(change).empty());
     const std::vector<CatalogEntry> entries = ReadCatalog(change);
     ASSERT_TRUE(entries[0].passwordChange);
-    EXPECT_EQ(12, entries[0].policy.length);
+    EXPECT_EQ(12, PasswordLength(entries[0].policy));
 
     std::string noVerify = change;
     noVerify.erase(noVerify.find("\"verify\""), noVerify.find("\"elements\"") - noVerify.find("\"verify\""));
