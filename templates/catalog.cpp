@@ -166,10 +166,9 @@ private:
         if (!ReadPasswordRules(text.get<std::string>(), &rules, &problem)) Problem("passwordrules: " + problem);
     }
 
-    // A password change types the current password and the new one, and must learn whether the
-    // site took it: only then does the new one replace the current one.
+    // A password change types the current password and the new one (what the site must say about
+    // it, verify, is the template checker's: the launched template carries "kind").
     void ChangeTemplate(const json& t) {
-        if (!t.contains("verify")) Problem("template: a passwordChange entry needs verify (how the site says it took the new password)");
         bool typesNew = false;
         if (t.contains("elements") && t["elements"].is_array())
             for (const json& step : t["elements"])
@@ -195,7 +194,7 @@ private:
             }
         }
         // The template as one launch gives it, checked as any template file is.
-        const std::string resolved = "[" + WideToUtf8(ResolveLaunchTemplate(SampleOf(t), SampleFill())) + "]";
+        const std::string resolved = "[" + WideToUtf8(ResolveLaunchTemplate(SampleOf(t, m_change), SampleFill())) + "]";
         for (const std::string& problem : CheckTemplateText(resolved)) {
             // "template 1 (url): ..." names the one template of this entry.
             const size_t colon = problem.find(": ");
@@ -229,9 +228,10 @@ private:
             Problem(path + " types a literal value into a password field: write \"valueFrom\": \"password\" instead");
     }
 
-    static CatalogEntry SampleOf(const json& t) {
+    static CatalogEntry SampleOf(const json& t, bool change) {
         CatalogEntry sample;
         sample.templateValue = t;
+        sample.passwordChange = change;
         return sample;
     }
 
