@@ -110,6 +110,9 @@ private:
         if (entry.contains("kind") && !(entry["kind"].is_string() && (entry["kind"] == "login" || change)))
             Problem("kind must be \"login\" or \"passwordChange\"");
         if (entry.contains("policy")) Policy(entry["policy"], change);
+        if (entry.contains("passwordrules")) Rules(entry["passwordrules"], change);
+        if (change && entry.contains("policy") && entry.contains("passwordrules"))
+            Problem("policy and passwordrules are both given: give the rules of new passwords in one of them");
         m_change = change;
         if (entry.contains("persist") &&
             !(entry["persist"].is_string() && (entry["persist"] == "local" || entry["persist"] == "enterprise")))
@@ -150,15 +153,22 @@ private:
             return Problem("policy: length must be a whole number from " + std::to_string(kMinPolicyLength) + " to " +
                            std::to_string(kMaxPolicyLength) + ", lower, upper and digits true or false, symbols a "
                            "text of printable ASCII characters other than space (or true or false)");
-        const int classes = rules.lower + rules.upper + rules.digits + !rules.symbols.empty();
-        if (classes == 0) Problem("policy: no characters to make a password of");
-        else if (classes > rules.length) Problem("policy: length is too short for a character of every class");
+        const std::string problem = PasswordRulesProblem(RulesOfPolicy(rules));
+        if (!problem.empty()) Problem("policy: " + problem);
     }
 
-    // A password change types the current password and the new one, and must learn whether the
-    // site took it: only then does the new one replace the current one.
+    void Rules(const json& text, bool change) {
+        if (!change) return Problem("passwordrules belongs to a passwordChange entry");
+        if (!text.is_string() || text.get<std::string>().empty())
+            return Problem("passwordrules must be a non-empty text such as \"minlength: 12; required: lower; required: digit;\"");
+        PasswordRules rules;
+        std::string problem;
+        if (!ReadPasswordRules(text.get<std::string>(), &rules, &problem)) Problem("passwordrules: " + problem);
+    }
+
+    // A password change types the current password and the new one (what the site must say about
+    // it, verify, is the template checker's: the launched template carries "kind").
     void ChangeTemplate(const json& t) {
-        if (!t.contains("verify")) Problem("template: a passwordChange entry needs verify (how the site says it took the new password)");
         bool typesNew = false;
         if (t.contains("elements") && t["elements"].is_array())
             for (const json& step : t["elements"])
@@ -184,7 +194,7 @@ private:
             }
         }
         // The template as one launch gives it, checked as any template file is.
-        const std::string resolved = "[" + WideToUtf8(ResolveLaunchTemplate(SampleOf(t), SampleFill())) + "]";
+        const std::string resolved = "[" + WideToUtf8(ResolveLaunchTemplate(SampleOf(t, m_change), SampleFill())) + "]";
         for (const std::string& problem : CheckTemplateText(resolved)) {
             // "template 1 (url): ..." names the one template of this entry.
             const size_t colon = problem.find(": ");
@@ -218,9 +228,10 @@ private:
             Problem(path + " types a literal value into a password field: write \"valueFrom\": \"password\" instead");
     }
 
-    static CatalogEntry SampleOf(const json& t) {
+    static CatalogEntry SampleOf(const json& t, bool change) {
         CatalogEntry sample;
         sample.templateValue = t;
+        sample.passwordChange = change;
         return sample;
     }
 
@@ -307,7 +318,15 @@ std::vector<CatalogEntry> ReadCatalog(const std::string& utf8) {
         entry.enterprise = value.contains("persist") && value["persist"] == "enterprise";
         if (value.contains("lifetime")) entry.lifetime = value["lifetime"].get<long long>();
         entry.passwordChange = value.contains("kind") && value["kind"] == "passwordChange";
-        if (value.contains("policy")) ReadPolicy(value["policy"], &entry.policy);
+        if (value.contains("policy")) {
+            PasswordPolicy policy;
+            ReadPolicy(value["policy"], &policy);
+            entry.policy = RulesOfPolicy(policy);
+        }
+        if (value.contains("passwordrules")) {
+            std::string problem;
+            ReadPasswordRules(value["passwordrules"].get<std::string>(), &entry.policy, &problem);
+        }
         entry.templateValue = value.at("template");
         entries.push_back(std::move(entry));
     }

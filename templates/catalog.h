@@ -5,6 +5,8 @@
 // one-shot template that goes into the store.
 #pragma once
 
+#include "templates/password_rules.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -21,16 +23,6 @@ constexpr long long kDefaultLaunchLifetime = 120;
 constexpr long long kMinLaunchLifetime = 10;
 constexpr long long kMaxLaunchLifetime = 86400;
 
-// How "change" makes a new password: its length and the characters it draws from, at least one
-// of each class that is on ("policy" of a password change entry).
-struct PasswordPolicy {
-    int length = 16;
-    bool lower = true, upper = true, digits = true;
-    std::string symbols = "!#%+-=?@_";   // printable ASCII; empty: none
-};
-constexpr int kMinPolicyLength = 8;
-constexpr int kMaxPolicyLength = 128;
-
 struct CatalogEntry {
     std::string name;            // UTF-8, as in the file
     std::wstring launch;         // the address the browser opens
@@ -38,7 +30,9 @@ struct CatalogEntry {
     bool enterprise = false;     // "persist": "enterprise": the credential roams with the profile
     long long lifetime = kDefaultLaunchLifetime;   // seconds until the launched template expires
     bool passwordChange = false; // "kind": "passwordChange": the entry changes the password
-    PasswordPolicy policy;       // of a password change
+    // How "change" makes new passwords: the entry's "policy" or "passwordrules", else the
+    // default policy.
+    PasswordRules policy = RulesOfPolicy(PasswordPolicy());
     nlohmann::json templateValue;
 };
 

@@ -70,6 +70,7 @@ public:
         Number(t, "ID", 1, true, "an integer of 1 or more");
         Number(t, "expires", 0, false, "a number of seconds since 1970 UTC");
         if (t.contains("verify")) Verify(t["verify"]);
+        if (t.contains("kind") && t["kind"] == "passwordChange") ChangeVerify(t);
         if (!t.contains("elements")) return Problem("elements is required");
         if (!t["elements"].is_array()) return Problem("elements must be an array");
         for (size_t i = 0; i < t["elements"].size(); ++i) Step(t["elements"][i], "elements[" + std::to_string(i) + "]");
@@ -114,6 +115,19 @@ private:
                                            verify["within"].get<double>() <= kMaxVerifyWithin))
             Problem("verify.within must be a number of seconds above 0, at most " +
                     std::to_string(static_cast<int>(kMaxVerifyWithin)));
+    }
+
+    // A password change settles only on what the site says, either way: without both lists, a
+    // page that says neither (a login page, an error page, a second factor) would be taken for
+    // one of them, and the password the site holds lost.
+    void ChangeVerify(const json& t) {
+        if (t.contains("verify") && !t["verify"].is_object()) return;   // said above
+        const json verify = t.value("verify", json::object());
+        for (const char* list : {"success", "failure"}) {
+            if (verify.contains(list) && !(verify[list].is_array() && verify[list].empty())) continue;
+            Problem(std::string("a password change needs verify.") + list + ", at least one find that shows the site " +
+                    (list == std::string("success") ? "took" : "refused") + " the new password");
+        }
     }
 
     void Step(const json& step, const std::string& path) {

@@ -5,6 +5,7 @@
 #include "templates/catalog.h"
 #include "templates/recorded_entry.h"
 #include "templates/store_records.h"
+#include "templates/template_check.h"
 #include "templates/template_expiry.h"
 
 #include <nlohmann/json.hpp>
@@ -142,13 +143,14 @@ TEST(RecordedEntryTest, OneOrTwoPagesOfDraftsMakeACatalogEntryTheCheckerTakes) {
 TEST(PasswordChangeTest, TheCatalogChecksTheEntryAndNewPasswordsKeepItsPolicy) {
     const std::string change = R"([{"name":"pw","kind":"passwordChange","launch":"https://a.example/pw","credential":"Velnor:a",
         "policy":{"length":12,"symbols":"#-"},
-        "template":{"url":"https://a.example/pw*","verify":{"success":[{"type":"text","value":"changed"}]},"elements":[
+        "template":{"url":"https://a.example/pw*","verify":{"success":[{"type":"text","value":"changed"}],
+          "failure":[{"type":"text","value":"wrong"}]},"elements":[
           {"find":{"type":"id","value":"old"},"actions":[{"type":"text","valueFrom":"password"}]},
           {"find":{"type":"id","value":"new"},"actions":[{"type":"text","valueFrom":"newPassword"}]}]}}])";
     EXPECT_TRUE(CheckCatalogText(change).empty());
     const std::vector<CatalogEntry> entries = ReadCatalog(change);
     ASSERT_TRUE(entries[0].passwordChange);
-    EXPECT_EQ(12, entries[0].policy.length);
+    EXPECT_EQ(12, PasswordLength(entries[0].policy));
 
     std::string noVerify = change;
     noVerify.erase(noVerify.find("\"verify\""), noVerify.find("\"elements\"") - noVerify.find("\"verify\""));
@@ -175,6 +177,37 @@ TEST(PasswordChangeTest, TheCatalogChecksTheEntryAndNewPasswordsKeepItsPolicy) {
     }
     EXPECT_TRUE(IsPendingTarget(L"Velnor:a#bob#PENDING"));
     EXPECT_FALSE(IsAccountOf(L"Velnor:a#pending", L"Velnor:a")) << "a pending password is no account to sign on with";
+}
+
+TEST(PasswordChangeTest, TheCatalogWantsBothVerifyListsAndOneRuleSet) {
+    const auto entry = [](const std::string& fields, const std::string& verify) {
+        return R"([{"name":"pw","kind":"passwordChange","launch":"https://a.example/pw","credential":"Velnor:a",)" + fields +
+               R"("template":{"url":"https://a.example/pw*","verify":)" + verify +
+               R"(,"elements":[{"actions":[{"type":"text","valueFrom":"newPassword"}]}]}}])";
+    };
+    const std::string both = R"({"success":[{"type":"id","value":"ok"}],"failure":[{"type":"id","value":"no"}]})";
+    const std::string rules = R"("passwordrules":"minlength: 20; required: digit; allowed: [-_]",)";
+    ASSERT_TRUE(CheckCatalogText(entry(rules, both)).empty());
+    EXPECT_EQ(20, PasswordLength(ReadCatalog(entry(rules, both))[0].policy)) << "the catalog's rules reach the maker";
+
+    const std::string needs = "entry 1 (pw): template: a password change needs verify.";
+    const std::pair<std::string, std::vector<std::string>> refused[] = {
+        {entry("", R"({"success":[{"type":"id","value":"ok"}]})"), {needs + "failure, at least one find that shows the site refused"}},
+        {entry("", R"({"success":[],"failure":[{"type":"id","value":"no"}]})"), {needs + "success, at least one find that shows the site took"}},
+        {entry("", "{}"), {needs + "success", needs + "failure"}},
+        {entry(R"("passwordrules":"required: unicode",)", both), {"entry 1 (pw): passwordrules: the class unicode cannot be honoured"}},
+        {entry(rules + R"("policy":{"length":12},)", both), {"entry 1 (pw): policy and passwordrules are both given"}},
+        {entry(R"("policy":{"lower":false,"upper":false,"digits":false,"symbols":false},)", both),
+         {"entry 1 (pw): policy: no characters to make a password of"}},
+    };
+    for (const auto& [text, messages] : refused) {
+        const std::vector<std::string> problems = CheckCatalogText(text);
+        ASSERT_EQ(messages.size(), problems.size()) << text;
+        for (size_t i = 0; i < problems.size(); ++i) EXPECT_EQ(0u, problems[i].find(messages[i])) << problems[i];
+    }
+    // A template text that says it is a password change is held to the same (check and put).
+    EXPECT_EQ(1u, CheckTemplateText(R"([{"url":"u","kind":"passwordChange","elements":[],)"
+                                    R"("verify":{"success":[{"type":"id","value":"ok"}]}}])").size());
 }
 
 }  // namespace

@@ -44,3 +44,13 @@ test("the mistakes administrators make are refused", () => {
   ];
   for (const text of bad) assert.equal(validate(text), false, JSON.stringify(text));
 });
+
+test("a password change settles only on what the site says: both success and failure finds", () => {
+  const find = { type: "text", value: "changed" };
+  const change = (verify) => good({ kind: "passwordChange", ...(verify === undefined ? {} : { verify }) });
+  assert.ok(validate(change({ success: [find], failure: [find] })), JSON.stringify(validate.errors));
+  for (const verify of [undefined, {}, { success: [find] }, { failure: [find] }, { success: [], failure: [find] }]) {
+    assert.equal(validate(change(verify)), false, JSON.stringify(verify));
+  }
+  assert.ok(validate(good({ verify: { success: [find] } })), "a sign-on may name only one of them");
+});
