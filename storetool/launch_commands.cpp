@@ -501,7 +501,8 @@ int Change(Arguments arguments) {
         SecretText password, newPassword;
         if (!ReadPassword(signOn, &password)) return 1;
         if (!MakePassword(signOn.entry->policy, &newPassword)) {
-            Err("no new password could be made (the system's random number generator failed); nothing was changed\n");
+            Err("no new password could be made (the system's random number generator failed, or no draw met the entry's "
+                "rules); nothing was changed\n");
             return 1;
         }
         // Kept before the site sees it: whatever happens next, the new password is not lost.
@@ -632,12 +633,15 @@ const std::vector<ToolCommand>& LaunchCommands() {
          "usage: VelnorSSOStore change NAME [--account USERNAME] [--no-browser | --browser COMMAND]\n"
          "                              [--wait SECONDS] [--retry] [--catalog FILE]\n\n"
          "Runs the catalog entry NAME, whose \"kind\" is \"passwordChange\": makes a new password\n"
-         "under the entry's \"policy\" (length and character classes), keeps it as the pending\n"
-         "credential TARGET#pending, and puts the entry's template, which types the current and the\n"
-         "new password, into the store; then opens the page and waits (120 seconds unless --wait\n"
-         "says otherwise) for the site's answer. Succeeded: the new password replaces the current\n"
-         "one. Failed: the pending one is deleted, the current one stays. No answer: both are kept,\n"
-         "and you learn on the site which one holds.\n"
+         "under the entry's \"policy\" or \"passwordrules\", keeps it as the pending credential\n"
+         "TARGET#pending, and puts the entry's template, which types the current and the new\n"
+         "password, into the store; then opens the page and waits (120 seconds unless --wait says\n"
+         "otherwise) for the site's answer, as the page shows it (a find of the entry's verify):\n"
+         "Succeeded: the new password becomes the credential, the one it replaces stays as\n"
+         "TARGET#previous until a sign-on with the new one is seen to succeed. Failed: the pending\n"
+         "one is deleted, the current one stays. Anything else (the time ran out, the form came\n"
+         "again, a page only guessed) is no answer: both are kept; sign in on the site to learn\n"
+         "which one it holds, then keep it with VelnorSSOStore cred keep TARGET new|current.\n"
          "Exit code 0 changed, 1 not started (nothing changed), 2 wrong use, 3 no answer, 4 failed.\n",
          [](const Arguments& a) { return Change(a); }},
     };
