@@ -34,19 +34,25 @@ bool ObjectSecurity::FromSddl(const std::wstring& sddl) {
     return true;
 }
 
+// The process token's user never changes while the process runs, and every tab asks for it when
+// it opens the store (the owner checks): the token is read once, not four system calls a tab.
 std::wstring CurrentUserSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
-    unique_handle owned(token);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    if (size == 0) return std::wstring();
-    std::vector<BYTE> buffer(size);
-    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::wstring();
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return std::wstring();
-    unique_localmem owner(text);
-    return std::wstring(text);
+    static const std::wstring sid = [] {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+        unique_handle owned(token);
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        if (size == 0) return std::wstring();
+        std::vector<BYTE> buffer(size);
+        if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::wstring();
+        LPWSTR text = nullptr;
+        if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+            return std::wstring();
+        unique_localmem owner(text);
+        return std::wstring(text);
+    }();
+    return sid;
 }
 
 std::wstring StoreSectionSddl(const std::wstring& userSid, const std::wstring& containerSid) {

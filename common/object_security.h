@@ -72,5 +72,5 @@ std::wstring LogMutexSddl();
 // else Internet Explorer's (empty where it cannot be derived).
 std::wstring StoreAppContainerSid();
 
-// The SDDL of the current process's user SID, or empty.
+// The SDDL of the current process's user SID, or empty; read from the token once per process.
 std::wstring CurrentUserSid();

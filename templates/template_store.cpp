@@ -27,18 +27,22 @@ const StorePlace& Place() {
 // cannot be built leaves the default security.
 
 // The owner this process gives the objects it makes: the token's default owner (the user, or the
-// Administrators for an elevated administrator; Wine uses a group of the user's).
+// Administrators for an elevated administrator; Wine uses a group of the user's). Read once, like
+// the user's SID: every tab's store open asks for it.
 std::wstring DefaultOwnerSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
-    unique_handle owned(token);
-    BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
-    DWORD size = 0;
-    if (!GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size)) return std::wstring();
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, &text)) return std::wstring();
-    unique_localmem ownedText(text);
-    return std::wstring(text);
+    static const std::wstring sid = [] {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+        unique_handle owned(token);
+        BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
+        DWORD size = 0;
+        if (!GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size)) return std::wstring();
+        LPWSTR text = nullptr;
+        if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, &text)) return std::wstring();
+        unique_localmem ownedText(text);
+        return std::wstring(text);
+    }();
+    return sid;
 }
 
 // Whoever makes a named object first sets its security: another user of the same session (a
