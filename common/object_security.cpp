@@ -35,19 +35,25 @@ bool ObjectSecurity::FromSddl(const std::wstring& sddl) {
     return true;
 }
 
+// The process token's user never changes while the process runs, and every tab asks for it when
+// it opens the store (the owner checks): the token is read once, not four system calls a tab.
 std::wstring CurrentUserSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
-    unique_handle owned(token);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    if (size == 0) return std::wstring();
-    std::vector<BYTE> buffer(size);
-    if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::wstring();
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return std::wstring();
-    unique_localmem owner(text);
-    return std::wstring(text);
+    static const std::wstring sid = [] {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+        unique_handle owned(token);
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        if (size == 0) return std::wstring();
+        std::vector<BYTE> buffer(size);
+        if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::wstring();
+        LPWSTR text = nullptr;
+        if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+            return std::wstring();
+        unique_localmem owner(text);
+        return std::wstring(text);
+    }();
+    return sid;
 }
 
 std::wstring StoreSectionSddl(const std::wstring& userSid, const std::wstring& containerSid) {
@@ -99,18 +105,22 @@ std::wstring LogMutexSddl() {
 namespace {
 
 // The owner this process gives the objects it makes: the token's default owner (the user, or the
-// Administrators for an elevated administrator; Wine uses a group of the user's).
+// Administrators for an elevated administrator; Wine uses a group of the user's). Read once, like
+// the user's SID: every tab's store open asks for it.
 std::wstring DefaultOwnerSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
-    unique_handle owned(token);
-    BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
-    DWORD size = 0;
-    if (!GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size)) return std::wstring();
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, &text)) return std::wstring();
-    unique_localmem ownedText(text);
-    return std::wstring(text);
+    static const std::wstring sid = [] {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+        unique_handle owned(token);
+        BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_OWNER)];
+        DWORD size = 0;
+        if (!GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size)) return std::wstring();
+        LPWSTR text = nullptr;
+        if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, &text)) return std::wstring();
+        unique_localmem ownedText(text);
+        return std::wstring(text);
+    }();
+    return sid;
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ std::wstring LogMutexSddl();
 // else Internet Explorer's (empty where it cannot be derived).
 std::wstring StoreAppContainerSid();
 
-// The SDDL of the current process's user SID, or empty.
+// The SDDL of the current process's user SID, or empty; read from the token once per process.
 std::wstring CurrentUserSid();
 
 // Whether a named object this process did not make belongs to this user (or to the owner this

@@ -5,7 +5,6 @@
 
 #include "common/hresult.h"
 #include "common/module.h"
-#include "common/text.h"
 #include "common/unique_owner.h"
 #include "extension/page_binding.h"
 #include "extension/timer_map.h"
@@ -16,7 +15,7 @@
 #include <dispex.h>
 #include <mshtml.h>
 
-#include <vector>
+#include <cstring>
 
 const wchar_t kContentScriptType[] = L"SCRIPT";
 
@@ -32,20 +31,43 @@ std::wstring TextOf(BSTR text) {
     return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
 }
 
-}  // namespace
-
-bool LoadScriptResource(HMODULE module, const wchar_t* type, WORD id, std::string& text) {
+// The resource's bytes in the module's image, up to its size or its first zero byte; null when the
+// resource is missing or empty.
+const char* ScriptResourceBytes(HMODULE module, const wchar_t* type, WORD id, size_t* length) {
+    *length = 0;
     HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), type);
-    if (!resource) return false;
+    if (!resource) return nullptr;
     const DWORD size = SizeofResource(module, resource);
     HGLOBAL loaded = LoadResource(module, resource);
-    if (!loaded || size == 0) return false;
+    if (!loaded || size == 0) return nullptr;
     const char* bytes = static_cast<const char*>(LockResource(loaded));
-    if (!bytes) return false;
-    std::vector<char> buffer(bytes, bytes + size);
+    if (!bytes) return nullptr;
+    const void* zero = memchr(bytes, '\0', size);
+    *length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : size;
+    return bytes;
+}
+
+}  // namespace
+
+// Every page pays this: under Wine each large block is mapped anew and faulted in page by page,
+// and a narrow copy, its buffer and a wide copy before the BSTR cost the attempt more than
+// everything else it does.
+unique_bstr LoadScriptText(HMODULE module) {
     size_t length = 0;
-    while (length < size && buffer[length] != '\0') ++length;
-    text.append(buffer.data(), length);
+    const char* bytes = ScriptResourceBytes(module, kContentScriptType, kContentScriptId, &length);
+    if (!bytes || length == 0) return unique_bstr(SysAllocStringLen(L"", 0));
+    const int units = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, static_cast<int>(length), nullptr, 0);
+    if (units <= 0) return unique_bstr(SysAllocStringLen(L"", 0));
+    unique_bstr text(SysAllocStringLen(nullptr, static_cast<UINT>(units)));
+    if (text) MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, static_cast<int>(length), text.get(), units);
+    return text;
+}
+
+bool LoadScriptResource(HMODULE module, const wchar_t* type, WORD id, std::string& text) {
+    size_t length = 0;
+    const char* bytes = ScriptResourceBytes(module, type, id, &length);
+    if (!bytes) return false;
+    text.append(bytes, length);
     return true;
 }
 
@@ -194,12 +216,9 @@ bool CVelnorIEExt::PublishAndRun(const wchar_t* name, VARIANT* value) {
     LogExt(L"CVelnorIEExt::AddExternalObject() -> Invoke: %X", static_cast<unsigned>(hr));
     if (FAILED(hr)) return false;
 
-    std::string narrowScript;
-    LoadScriptResource(g_moduleInstance, kContentScriptType, kContentScriptId, narrowScript);
+    unique_bstr script = LoadScriptText(g_moduleInstance);
     V_VT(&result) = kNoResult;
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
-    const std::wstring wideScript = AnsiToWide(narrowScript);
-    unique_bstr script = MakeBstr(wideScript.data(), wideScript.size());
     if (!script) return false;
     hr = window->execScript(script.get(), language.get(), &result);
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),

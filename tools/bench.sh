@@ -18,10 +18,14 @@ for arch in $arches; do
   $run "$here/build/$arch/bin/xpath_bench.exe"
   echo "== reading Templates with and without template isolation, $arch"
   $run "$here/build/$arch/bin/isolation_bench.exe"
+  echo "== what each tab pays: load, navigation, leaving, Basic authentication, $arch (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  $run "$here/build/$arch/bin/tab_cost.exe"
 done
 echo "== content script (legacy JScript engine, $arches)"
 for arch in $arches; do
   bash "$here/tests/legacy/run_legacy.sh" $arch "$here/build/$arch/bin" "$here/build/$arch/wineprefix" "$here" --bench
+  echo "== what every page pays for the content script (legacy JScript engine, IE7 mode, $arch; load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  bash "$here/tests/legacy/run_legacy.sh" $arch "$here/build/$arch/bin" "$here/build/$arch/wineprefix" "$here" --page-cost
 done
-echo "== content script (Chromium)"
+echo "== content script (Chromium; load average $(cut -d' ' -f1-3 /proc/loadavg))"
 (cd "$here/tests/content" && npm run bench --silent)

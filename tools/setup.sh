@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, as root.
-#   tools/setup.sh build   cross toolchain, widl, wine, wixl (enough to build and verify the package)
+#   tools/setup.sh build   cross toolchain, widl, wine, wixl, acorn for Node.js (the shipped content
+#                          script is made with it): enough to build and verify the package
 #   tools/setup.sh test    the above plus googletest, nlohmann-json, chromium and the npm packages
 # Each step checks first and installs only what is missing.
 #
@@ -24,7 +25,7 @@ pause=${VELNOR_APT_PAUSE:-15}
 
 wine32_pkgs=(wine32:i386)
 need_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 libwine-dev cmake make
-           nlohmann-json3-dev wixl msitools lld)
+           nlohmann-json3-dev wixl msitools lld node-acorn)
 [ "$mode" = test ] && need_pkgs+=(googletest chromium xvfb xauth)
 # Node.js comes with the machine (with its own npm); Debian's is the fallback.
 if [ "$mode" = test ] && ! command -v npm >/dev/null; then need_pkgs+=(nodejs npm); fi

@@ -1,8 +1,9 @@
 // Runs the content script in headless Chromium the way the extension runs it in Internet
 // Explorer: after each page load, window.VelnorIEExt is published and content/content.js is
-// run in the top-level window. window.VelnorIEExt is a test double of the extension object:
-// a Templates text shared by all pages of a test (the template store), a write-only AuthCreds,
-// DebugTime, and GetElementByXPath on the top-level document only.
+// run in the top-level window, as the DLL ships it (tools/ship-script.mjs). window.VelnorIEExt
+// is a test double of the extension object: a Templates text shared by all pages of a test (the
+// template store), a write-only AuthCreds, DebugTime, and GetElementByXPath on the top-level
+// document only.
 import { spawn } from "node:child_process";
 import { createServer } from "node:http";
 import { readFileSync, existsSync } from "node:fs";
@@ -10,10 +11,12 @@ import { dirname, join, extname } from "node:path";
 import { createInterface } from "node:readline";
 import { fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
+import { acornPath, shippedText } from "../../tools/ship-script.mjs";
 
 const here = dirname(fileURLToPath(import.meta.url));
 export const contentScriptPath = join(here, "..", "..", "content", "content.js");
-export const contentScript = readFileSync(contentScriptPath, "latin1");
+// What the DLL carries and every page runs: the source as the build's own step ships it.
+export const contentScript = shippedText(readFileSync(contentScriptPath, "latin1"), await import(acornPath));
 
 const types = { ".html": "text/html; charset=utf-8", ".js": "text/javascript" };
 

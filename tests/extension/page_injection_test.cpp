@@ -14,9 +14,9 @@ using host::FakeDocument;
 
 namespace {
 
-// The content script file as it is in the source tree, widened byte by byte.
+// The content script as the build ships it (made from content/content.js), widened byte by byte.
 std::wstring ContentScriptFile() {
-    std::wstring path = L"Z:" + testenv::Widen(VELNOR_SOURCE_DIR "/content/content.js");
+    std::wstring path = L"Z:" + testenv::Widen(VELNOR_SHIPPED_SCRIPT);
     for (wchar_t& c : path)
         if (c == L'/') c = L'\\';
     const std::string bytes = testenv::ReadFileBytes(path);

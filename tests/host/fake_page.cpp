@@ -45,8 +45,9 @@ HOST_IUNKNOWN(Window, WindowObject, window, IHTMLWindow2)
 HRESULT STDMETHODCALLTYPE Window_execScript(IHTMLWindow2* self, BSTR code, BSTR language, VARIANT* result) {
     FakeWindow* state = FromWindow(self)->state;
     if (!state) return E_FAIL;
-    state->scripts.push_back({std::wstring(code ? code : L"", code ? SysStringLen(code) : 0),
-                              std::wstring(language ? language : L"")});
+    if (state->keepScripts)
+        state->scripts.push_back({std::wstring(code ? code : L"", code ? SysStringLen(code) : 0),
+                                  std::wstring(language ? language : L"")});
     if (!state->answerPlan.empty()) {
         const bool answer = state->answerPlan.front();
         state->answerPlan.erase(state->answerPlan.begin());
