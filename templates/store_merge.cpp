@@ -26,6 +26,40 @@ bool IsRunStateName(std::wstring_view name) {
 
 size_t HashOf(std::wstring_view text) { return std::hash<std::wstring_view>()(text); }
 
+constexpr std::wstring_view kStampName = L"\"stamp\"";
+
+bool IsObjectText(std::wstring_view text) { return !text.empty() && text.front() == L'{'; }
+
+// The entry with `stamp` as its "stamp" (in place of whatever stands there), or with no "stamp"
+// at all when `stamp` is empty.
+std::wstring Stamped(std::wstring_view entry, const std::wstring& stamp) {
+    const std::vector<JsonMember> members = ObjectMembers(entry);
+    for (size_t m = 0; m < members.size(); ++m) {
+        const JsonMember& member = members[m];
+        if (member.name != kStampName) continue;
+        if (!stamp.empty()) {
+            const size_t valueStart = member.end - member.value.size();
+            return std::wstring(entry.substr(0, valueStart)) + stamp + std::wstring(entry.substr(member.end));
+        }
+        // Taken out with the comma that joins it to its neighbour.
+        const size_t from = m > 0 ? members[m - 1].end : member.start;
+        const size_t to = m > 0 ? member.end : (m + 1 < members.size() ? members[m + 1].start : member.end);
+        return std::wstring(entry.substr(0, from)) + std::wstring(entry.substr(to));
+    }
+    if (stamp.empty()) return std::wstring(entry);
+    size_t close = entry.size();
+    while (close > 0 && entry[close - 1] != L'}') --close;
+    if (close == 0) return std::wstring(entry);
+    --close;
+    size_t last = close;
+    while (last > 0 && (entry[last - 1] == L' ' || entry[last - 1] == L'\t' || entry[last - 1] == L'\n' ||
+                        entry[last - 1] == L'\r'))
+        --last;
+    const bool empty = last > 0 && entry[last - 1] == L'{';
+    return std::wstring(entry.substr(0, last)) + (empty ? L"" : L",") + L"\"stamp\":" + stamp +
+           std::wstring(entry.substr(last));
+}
+
 // One entry of a text, with what is learnt of it only when it is needed: most entries of a
 // write are matched by their text alone and never parsed.
 struct Entry {
@@ -38,6 +72,8 @@ struct Entry {
     json value;
     bool hasParsedCore = false;
     std::string parsedCore;
+    bool hasPlain = false;
+    std::wstring plain;
 };
 
 class Entries {
@@ -62,7 +98,8 @@ public:
     const Entry& operator[](size_t i) const { return m_entries[i]; }
 
     // The entry's text without white space between tokens and, for an object, without its run
-    // state: equal for a template written back by a page and the same template as stored.
+    // state and its stamp: equal for a template written back by a page and the same template as
+    // stored (a page never has the stamps the extension put on what it wrote).
     const std::wstring& Core(size_t i) {
         Entry& entry = m_entries[i];
         if (entry.hasCore) return entry.core;
@@ -73,7 +110,7 @@ public:
         }
         entry.core = L"{";
         for (const JsonMember& member : ObjectMembers(entry.text)) {
-            if (IsRunStateName(member.name)) continue;
+            if (IsRunStateName(member.name) || member.name == kStampName) continue;
             entry.core += CompactJsonText(member.name);
             entry.core += L':';
             entry.core += CompactJsonText(member.value);
@@ -81,6 +118,24 @@ public:
         }
         entry.core += L'}';
         return entry.core;
+    }
+
+    // The entry's text without white space between tokens and without its stamp: equal for two
+    // versions of an entry that differ in nothing but who wrote them.
+    const std::wstring& Plain(size_t i) {
+        Entry& entry = m_entries[i];
+        if (entry.hasPlain) return entry.plain;
+        entry.hasPlain = true;
+        entry.plain = CompactJsonText(entry.text.front() == L'{' ? std::wstring_view(Stamped(entry.text, std::wstring()))
+                                                               : entry.text);
+        return entry.plain;
+    }
+
+    // The value of the entry's "stamp" as it stands (empty: none).
+    std::wstring StampOfText(size_t i) const {
+        for (const JsonMember& member : ObjectMembers(m_entries[i].text))
+            if (member.name == kStampName) return std::wstring(member.value);
+        return std::wstring();
     }
 
     // The entry parsed, or null when the library's reader refuses it.
@@ -107,7 +162,7 @@ public:
         if (const json* value = Value(i)) {
             json core = *value;
             if (core.is_object())
-                for (const char* field : {"ID", "maxRetries", "retryInterval", "startElement", "startAction"})
+                for (const char* field : {"ID", "maxRetries", "retryInterval", "startElement", "startAction", "stamp"})
                     core.erase(field);
             entry.parsedCore = core.dump();
         }
@@ -185,38 +240,6 @@ std::optional<std::string> RecordKey(Entries& list, size_t i) {
 // How a written entry stands to what the page read.
 enum class Change { kSame, kRunState, kRecordUpdate, kAdded };
 
-bool IsObjectText(std::wstring_view text) { return !text.empty() && text.front() == L'{'; }
-
-// The entry with `stamp` as its "stamp" (in place of whatever stands there), or with no "stamp"
-// at all when `stamp` is empty.
-std::wstring Stamped(std::wstring_view entry, const std::wstring& stamp) {
-    const std::vector<JsonMember> members = ObjectMembers(entry);
-    for (size_t m = 0; m < members.size(); ++m) {
-        const JsonMember& member = members[m];
-        if (member.name != L"\"stamp\"") continue;
-        if (!stamp.empty()) {
-            const size_t valueStart = member.end - member.value.size();
-            return std::wstring(entry.substr(0, valueStart)) + stamp + std::wstring(entry.substr(member.end));
-        }
-        // Taken out with the comma that joins it to its neighbour.
-        const size_t from = m > 0 ? members[m - 1].end : member.start;
-        const size_t to = m > 0 ? member.end : (m + 1 < members.size() ? members[m + 1].start : member.end);
-        return std::wstring(entry.substr(0, from)) + std::wstring(entry.substr(to));
-    }
-    if (stamp.empty()) return std::wstring(entry);
-    size_t close = entry.size();
-    while (close > 0 && entry[close - 1] != L'}') --close;
-    if (close == 0) return std::wstring(entry);
-    --close;
-    size_t last = close;
-    while (last > 0 && (entry[last - 1] == L' ' || entry[last - 1] == L'\t' || entry[last - 1] == L'\n' ||
-                        entry[last - 1] == L'\r'))
-        --last;
-    const bool empty = last > 0 && entry[last - 1] == L'{';
-    return std::wstring(entry.substr(0, last)) + (empty ? L"" : L",") + L"\"stamp\":" + stamp +
-           std::wstring(entry.substr(last));
-}
-
 class Merge {
 public:
     Merge(const PageWrite& write, const ParsedTemplates* parsedCurrent)
@@ -285,7 +308,9 @@ public:
         MatchByCore(m_base, m_current);
         for (size_t j = 0; j < m_base.size(); ++j) {
             m_baseInCurrent[j] = m_base[j].match;
-            if (m_base[j].match != kNone && m_current[m_base[j].match].text != m_base[j].text)
+            // Another writer changed it since (beyond who wrote it: the page's own text lacks the
+            // stamp the store carries).
+            if (m_base[j].match != kNone && m_current.Plain(m_base[j].match) != m_base.Plain(j))
                 m_currentVariant[m_base[j].match] = true;
             m_base[j].match = written[j];
         }
@@ -334,9 +359,11 @@ public:
         if (!value) return false;
         // What is no object carries no stamp and is nobody's template or record.
         if (!value->is_object()) return !m_write.isolated;
+        // Without isolation a page may write anything a program may: no rule of the store tool's
+        // own records is safe from it anyway, and the tool acts on none it did not write.
+        if (!m_write.isolated) return true;
         // Only the store tool arms a recorder or launches a sign-on.
         if (RecordKindOf(*value) == RecordKind::kRecorder || value->contains("launchId")) return false;
-        if (!m_write.isolated) return true;
         if (!PageOwnsEntry(*value, m_write.pageUrl)) return false;
         // A copy of a template the page was given would run it once more.
         const std::string& core = m_written.ParsedCore(i);
@@ -367,13 +394,24 @@ public:
                     const json* value = m_written.Value(i);
                     applied = !m_write.isolated ||
                               (given && value && PageOwnsEntry(*given, m_write.pageUrl) && MovesTowardDone(*given, *value));
-                    if (applied && m_write.isolated && given &&
-                        Utf8ToWide(StampOf(*given).origin) == m_write.stamp.origin && StampOf(*given).present)
-                        applied = withinShare(m_written[i].text.size());
+                    // The stamp stays the one the store holds for it: the page's copy has none, or
+                    // one it may have made up.
+                    const int k = m_baseInCurrent[static_cast<size_t>(j)];
+                    const std::wstring carried = k != kNone ? m_current.StampOfText(static_cast<size_t>(k))
+                                                            : m_base.StampOfText(static_cast<size_t>(j));
+                    std::wstring text = Stamped(m_written[i].text, carried);
+                    if (text != m_written[i].text) m_text[i] = std::move(text);
+                    const std::wstring_view result = m_text[i].empty() ? m_written[i].text : std::wstring_view(m_text[i]);
+                    // What the page's origin added counts against its share in every version.
+                    const json* stored = k != kNone ? m_current.Value(static_cast<size_t>(k)) : nullptr;
+                    if (applied && m_write.isolated && stored && Utf8ToWide(StampOf(*stored).origin) == m_write.stamp.origin)
+                        applied = withinShare(result.size());
                     break;
                 }
                 case Change::kRecordUpdate: {
-                    const json* given = m_base.Value(static_cast<size_t>(j));
+                    // Who submitted it is the store's word, not the page's copy of it.
+                    const int k = m_baseInCurrent[static_cast<size_t>(j)];
+                    const json* given = k != kNone ? m_current.Value(static_cast<size_t>(k)) : nullptr;
                     applied = given && MaySettle(*given) && (!m_write.isolated || PageOwns(m_written, i));
                     if (applied) {
                         m_text[i] = Stamped(m_written[i].text, m_stamp);

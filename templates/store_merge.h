@@ -29,9 +29,9 @@
 // templates: it can add or change only entries whose url its own origin holds, its removals
 // reach only those, the run state of a template moves only toward done, and what its origin has
 // added (across all its writes, by every page of the origin) takes at most kPageWriteAllowance
-// code units of the store. In both modes a page cannot add the store tool's recorder or a
-// launched template, and it settles an outcome record only from the tab and origin that
-// submitted it (a password change's only there or on the next page).
+// code units of the store, and it cannot add the store tool's recorder or a launched template. In
+// both modes a page settles an outcome record only from the tab and origin that submitted it (a
+// password change's only there or on the next page).
 #pragma once
 
 #include "templates/template_text.h"

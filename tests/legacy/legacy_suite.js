@@ -77,8 +77,16 @@ function LegacyOpen(sMode, sStoreText, pSpecs, pOptions) {
     LegacyClock.now = 0;
     LegacyClock.queue = [];
     LegacyExtension.DebugTime = pOptions.debugTime === undefined ? 600 : pOptions.debugTime;
-    LegacyExtension.Templates = sStoreText;
+    LegacyReplaceStore(sStoreText);
     return LegacyPageNow;
+}
+
+/* The store replaced as a program of the session replaces it. Through the object, a write is a
+   change to what the object read: what it read goes first, then the text is written whole. */
+function LegacyReplaceStore(sText) {
+    var sRead = LegacyExtension.Templates;
+    LegacyExtension.Templates = "";
+    LegacyExtension.Templates = sText;
 }
 
 function LegacyTemplate(pElements, pExtra) {
@@ -614,5 +622,5 @@ for (var LegacyDepth = 0; LegacyDepth < LegacyDepths.length; LegacyDepth++) {
 LegacyEqual(VelnorSSOJson.ParseJsonText("[\"a\u2028b\u2029\"]")[0], "a\u2028b\u2029", "line separators in a string");
 
 LegacyExtension.DebugTime = 0;
-LegacyExtension.Templates = "";
+LegacyReplaceStore("");
 WScript.Echo("legacy suite finished: " + LegacyPassed + " passed, " + LegacyFailed + " failed");
