@@ -3,6 +3,7 @@
 // logoff; "agent --install" starts it for every user at logon (HKLM Run).
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "storetool/agent_policy.h"
 #include "storetool/commands.h"
 #include "storetool/sign_on_refusals.h"
 #include "storetool/tool_output.h"
@@ -39,6 +40,7 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 // The agent itself, started detached from any console.
 int RunAgent() {
+    if (AgentTurnedOffByPolicy()) return 0;
     // Created before anything else: it is what makes a second agent of the session give way.
     unique_handle instance(CreateMutexW(nullptr, FALSE, kAgentMutexName));
     if (!instance || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
