@@ -90,6 +90,11 @@ struct localmem_traits {
     static type invalid() noexcept { return nullptr; }
     static void close(type p) noexcept { LocalFree(p); }
 };
+struct event_source_traits {
+    using type = HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { DeregisterEventSource(h); }
+};
 
 using unique_handle = unique_owner<handle_traits>;          // null means none
 using unique_file = unique_owner<file_handle_traits>;       // INVALID_HANDLE_VALUE means none
@@ -99,6 +104,7 @@ using unique_hmodule = unique_owner<hmodule_traits>;
 using unique_bstr = unique_owner<bstr_traits>;
 using unique_cotaskmem = unique_owner<cotaskmem_traits>;
 using unique_localmem = unique_owner<localmem_traits>;
+using unique_event_source = unique_owner<event_source_traits>;   // RegisterEventSourceW's handle
 
 // A BSTR holding a copy of `length` characters at `text` (embedded nulls kept); empty when out
 // of memory.

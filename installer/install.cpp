@@ -19,9 +19,12 @@
 // nothing and registers nothing. Exit code 0 only when everything, the twin's part included, was
 // done.
 #include "common/process_launch.h"
+#include "common/product_version.h"
 #include "common/unique_owner.h"
 #include "common/wide_format.h"
+#include "installer/audit_source.h"
 #include "installer/install_names.h"
+#include "logging/audit_events.h"
 #include "logging/log_writer.h"
 #include "logging/settings.h"
 #include "server/exports.h"
@@ -51,7 +54,7 @@ bool WriteUninstallEntry(const std::wstring& target) {
     bool written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString", command.c_str());
     written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName", L"Zorvanti MSIE Extension") && written;
     written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher", L"Zorvanti") && written;
-    written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion", L"1.0.0.1") && written;
+    written = RegSetKeyStr(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion", kProductVersion) && written;
     return written;
 }
 
@@ -154,6 +157,13 @@ DWORD ElevatedRun(const std::wstring& moduleFolder, const std::wstring& installF
     std::wstring failure = kFailedMessage;
     const auto finish = [&](bool succeeded) {
         LogDll(succeeded ? L"DllInstallExt() -> installed" : L"DllInstallExt() -> failed");
+        // One event per installation: the twin's outcome is its parent's to report.
+        if (!StartedAsTwin()) {
+            if (succeeded)
+                ReportAuditEvent(MSG_INSTALLED, {kProductVersion, installFolder});
+            else
+                ReportAuditEvent(MSG_INSTALL_FAILED, {kProductVersion, installFolder, failure});
+        }
         ShowOutcome(quiet, succeeded, failure);
         return succeeded ? kInstallSucceeded : kInstallFailed;
     };
@@ -199,7 +209,11 @@ DWORD ElevatedRun(const std::wstring& moduleFolder, const std::wstring& installF
         LogDll(L"DllInstallExt() -> registration failed");
         return finish(false);
     }
-    if (!wow64Process) return finish(WriteUninstallEntry(files[0].target));
+    if (!wow64Process) {
+        // The native build's copy carries the message table for both: the source names it.
+        if (!RegisterAuditSource(files[0].target)) LogDll(L"DllInstallExt() -> event source not registered");
+        return finish(WriteUninstallEntry(files[0].target));
+    }
     if (!StartTwinInstall(files[1].target, quiet)) {
         LogDll(L"DllInstallExt() -> the 64-bit twin failed");
         failure = kIncompleteMessage;

@@ -9,7 +9,9 @@
 // give it to every entry point alike.
 #include "common/process_launch.h"
 #include "common/wide_format.h"
+#include "installer/audit_source.h"
 #include "installer/install_names.h"
+#include "logging/audit_events.h"
 #include "logging/log_writer.h"
 #include "server/exports.h"
 
@@ -51,6 +53,12 @@ extern "C" void CALLBACK DllUninstallExt(HWND, HINSTANCE, LPSTR commandLine, int
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
             RemoveInstallFolder(installFolder);
             if (succeeded) outcome = kInstallSucceeded;
+            // The native build's run is the whole uninstall (a 32-bit copy's run under WOW64 is
+            // one step of it): it reports, then takes the source out that it registered.
+            if (!IsWow64()) {
+                ReportAuditEvent(succeeded ? MSG_UNINSTALLED : MSG_UNINSTALL_FAILED, {installFolder});
+                UnregisterAuditSource();
+            }
         }
     } catch (...) {
         // Out of memory: nothing more can be done.

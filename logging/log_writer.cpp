@@ -58,8 +58,8 @@ std::wstring ProcessName() {
     return state.processName;
 }
 
-// Append-only access: the system puts every write at the end of the file, so even a writer
-// that gave up waiting for the mutex can never overwrite another process's line. Delete sharing
+// Append-only access: on Windows the file system puts every write at the end of the file. Read
+// access is there only because byte-range locks need it (AppendLock). Delete sharing
 // lets a rotation (which opens the file for deletion to move it) and an append meet: without it,
 // a writer that did not get the mutex in time lost its line when it came upon a move under way,
 // and its still open file would keep a rotation from moving the file. A sharing violation (a
@@ -71,13 +71,52 @@ unique_file OpenLogFile(const std::wstring& path) {
     constexpr ULONGLONG kRetryMs = 250;
     const ULONGLONG start = GetTickCount64();
     for (int attempt = 1;; ++attempt) {
-        unique_file file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+        unique_file file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file || GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() - start > kRetryMs) return file;
         Sleep(attempt < 5 ? 0 : 1);
     }
 }
+
+// A lock on one byte far beyond the end of any log, held while a line is sized and appended. The
+// mutex serialises writers only while each gets it within 100 ms; one that did not still writes,
+// and an append on its own is atomic only where the file system makes it so (Wine finds the end
+// and then writes there, so two such writers put their lines at the same offset: one line lost,
+// or two torn). The byte-range lock is the file's own and spans processes; it is held for one
+// write only, so waiting for it costs microseconds, and it is given up after a bounded time like
+// the mutex (the line is then written all the same). Closing the handle releases it too.
+class AppendLock {
+public:
+    explicit AppendLock(HANDLE file) : m_file(file) {
+        constexpr ULONGLONG kGiveUpMs = 250;
+        const ULONGLONG start = GetTickCount64();
+        for (int attempt = 1;; ++attempt) {
+            OVERLAPPED at = Region();
+            if (LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+                m_locked = true;
+                return;
+            }
+            if (GetTickCount64() - start > kGiveUpMs) return;
+            Sleep(attempt < 5 ? 0 : 1);
+        }
+    }
+    ~AppendLock() {
+        OVERLAPPED at = Region();
+        if (m_locked) UnlockFileEx(m_file, 0, 1, 0, &at);
+    }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+private:
+    static OVERLAPPED Region() {
+        OVERLAPPED at = {};
+        at.OffsetHigh = 0x7FFFFFFF;   // no log grows there, and readers never read there
+        return at;
+    }
+    HANDLE m_file;
+    bool m_locked = false;
+};
 
 // Every missing folder of an absolute path ending in a backslash; failures show at the open.
 void CreateFolderPath(const std::wstring& folder) {
@@ -175,12 +214,18 @@ void WriteLog(const char* bytes, DWORD count) {
 
     unique_file file = OpenLogFile(path);
     if (file) {
-        const DWORD sizeBefore = GetFileSize(file.get(), nullptr);
-        SetFilePointer(file.get(), 0, nullptr, FILE_END);
-        DWORD written = 0;
-        WriteFile(file.get(), bytes, count, &written, nullptr);
+        DWORD sizeBefore;
+        {
+            AppendLock append(file.get());
+            sizeBefore = GetFileSize(file.get(), nullptr);
+            SetFilePointer(file.get(), 0, nullptr, FILE_END);
+            DWORD written = 0;
+            WriteFile(file.get(), bytes, count, &written, nullptr);
+        }
         file.reset();
-        // INVALID_FILE_SIZE counts as full, so rotation is tried.
+        // INVALID_FILE_SIZE counts as full, so rotation is tried. A writer without the mutex that
+        // measured a file the holder has since moved may move the fresh one after it: its lines
+        // then stand in a short ".bak" of their own, none lost.
         if (sizeBefore >= kLogRotateSize) RotateLog(path.c_str(), folder.c_str());
     }
 

@@ -9,6 +9,7 @@
 #include <climits>
 
 const wchar_t kSettingsKey[] = L"SOFTWARE\\Pellor";
+const wchar_t kPolicySettingsKey[] = L"SOFTWARE\\Policies\\Zorvanti\\VelnorIE";
 
 namespace {
 
@@ -43,6 +44,106 @@ int ParseDecimal(const std::wstring& text) {
 
 }  // namespace
 
+namespace {
+
+bool QueryOpenKey(HKEY key, const wchar_t* valueName, DWORD* type, DWORD* size, BYTE** data) {
+    DWORD valueType = 0;
+    DWORD valueSize = 0;
+    if (RegQueryValueExW(key, valueName, nullptr, &valueType, nullptr, &valueSize) != ERROR_SUCCESS) return false;
+    // One spare zero unit so that callers never read past the data, whatever it holds.
+    unique_localmem buffer(LocalAlloc(LPTR, valueSize + sizeof(wchar_t)));
+    if (!buffer) return false;
+    DWORD readSize = valueSize;
+    if (RegQueryValueExW(key, valueName, nullptr, &valueType, static_cast<BYTE*>(buffer.get()), &readSize) !=
+        ERROR_SUCCESS)
+        return false;
+    if (type) *type = valueType;
+    if (size) *size = readSize;
+    if (data) *data = static_cast<BYTE*>(buffer.release());
+    return true;
+}
+
+// A REG_DWORD of exactly 4 bytes, or decimal REG_SZ text; false for anything else.
+bool IntOfData(DWORD type, DWORD size, const BYTE* raw, int* value) {
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD dword;
+        CopyMemory(&dword, raw, sizeof(dword));
+        *value = static_cast<int>(dword);
+        return true;
+    }
+    if (type != REG_SZ) return false;
+    try {
+        *value = ParseDecimal(TextOfData(raw, size));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ReadKeyInt(HKEY root, const wchar_t* subKey, const wchar_t* valueName, int* value) {
+    DWORD type = 0, size = 0;
+    BYTE* raw = nullptr;
+    if (!RegQueryKeyValue(root, subKey, valueName, &type, &size, &raw)) return false;
+    unique_localmem data(raw);
+    return IntOfData(type, size, raw, value);
+}
+
+// The product key's value: as RegQueryKeyValue reads it in the caller's own view, or, given a
+// view, from that view's key, only opened (an inventory of both views creates nothing).
+bool QueryProductValue(const wchar_t* valueName, REGSAM view, DWORD* type, DWORD* size, BYTE** data) {
+    if (view == 0) return RegQueryKeyValue(HKEY_LOCAL_MACHINE, kSettingsKey, valueName, type, size, data);
+    unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return false;
+    return QueryOpenKey(key.get(), valueName, type, size, data);
+}
+
+// The policy's integer, else the product key's, else the default.
+int ReadIntSetting(const wchar_t* valueName, int defaultValue, SettingOrigin* origin, REGSAM view) {
+    int value = defaultValue;
+    SettingOrigin from = SettingOrigin::Default;
+    DWORD type = 0, size = 0;
+    BYTE* raw = nullptr;
+    if (ReadPolicyInt(HKEY_LOCAL_MACHINE, valueName, &value)) {
+        from = SettingOrigin::Policy;
+    } else if (QueryProductValue(valueName, view, &type, &size, &raw)) {
+        unique_localmem data(raw);
+        if (IntOfData(type, size, raw, &value))
+            from = SettingOrigin::ProductKey;
+        else
+            value = defaultValue;
+    }
+    if (origin) *origin = from;
+    return value;
+}
+
+// Every non-empty string of a REG_MULTI_SZ or REG_SZ; false for another type.
+bool StringsOfData(DWORD type, DWORD size, const BYTE* raw, std::vector<std::wstring>* strings) {
+    if (type != REG_MULTI_SZ && type != REG_SZ) return false;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(raw);
+    const size_t units = size / sizeof(wchar_t);
+    try {
+        for (size_t start = 0; start < units;) {
+            size_t end = start;
+            while (end < units && text[end] != L'\0') ++end;
+            if (end > start) strings->emplace_back(text + start, end - start);
+            start = end + 1;
+        }
+    } catch (...) {
+        strings->clear();
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* SettingOriginName(SettingOrigin origin) {
+    switch (origin) {
+    case SettingOrigin::Policy: return "policy";
+    case SettingOrigin::ProductKey: return "product key";
+    default: return "default";
+    }
+}
+
 bool RegQueryKeyValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName,
                       DWORD* type, DWORD* size, BYTE** data) {
     unique_hkey key;
@@ -53,22 +154,22 @@ bool RegQueryKeyValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName
             ? RegOpenKeyExW(root, subKey, 0, KEY_READ, key.put())
             : RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_READ, nullptr, key.put(), nullptr);
     if (opened != ERROR_SUCCESS) return false;
-    DWORD valueType = 0;
-    DWORD valueSize = 0;
-    if (RegQueryValueExW(key.get(), valueName, nullptr, &valueType, nullptr, &valueSize) !=
-        ERROR_SUCCESS)
+    return QueryOpenKey(key.get(), valueName, type, size, data);
+}
+
+bool QueryPolicyValue(HKEY root, const wchar_t* valueName, DWORD* type, DWORD* size, BYTE** data) {
+    unique_hkey key;
+    if (RegOpenKeyExW(root, kPolicySettingsKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
         return false;
-    // One spare zero unit so that callers never read past the data, whatever it holds.
-    unique_localmem buffer(LocalAlloc(LPTR, valueSize + sizeof(wchar_t)));
-    if (!buffer) return false;
-    DWORD readSize = valueSize;
-    if (RegQueryValueExW(key.get(), valueName, nullptr, &valueType,
-                         static_cast<BYTE*>(buffer.get()), &readSize) != ERROR_SUCCESS)
-        return false;
-    if (type) *type = valueType;
-    if (size) *size = readSize;
-    if (data) *data = static_cast<BYTE*>(buffer.release());
-    return true;
+    return QueryOpenKey(key.get(), valueName, type, size, data);
+}
+
+bool ReadPolicyInt(HKEY root, const wchar_t* valueName, int* value) {
+    DWORD type = 0, size = 0;
+    BYTE* raw = nullptr;
+    if (!QueryPolicyValue(root, valueName, &type, &size, &raw)) return false;
+    unique_localmem data(raw);
+    return IntOfData(type, size, raw, value);
 }
 
 std::wstring RegGetKeyStr(HKEY root, const wchar_t* subKey, const wchar_t* valueName,
@@ -87,21 +188,8 @@ std::wstring RegGetKeyStr(HKEY root, const wchar_t* subKey, const wchar_t* value
 }
 
 int RegGetKeyInt(HKEY root, const wchar_t* subKey, const wchar_t* valueName, int defaultValue) {
-    DWORD type = 0, size = 0;
-    BYTE* raw = nullptr;
-    if (!RegQueryKeyValue(root, subKey, valueName, &type, &size, &raw)) return defaultValue;
-    unique_localmem data(raw);
-    if (type == REG_DWORD && size == sizeof(DWORD)) {
-        DWORD value;
-        CopyMemory(&value, raw, sizeof(value));
-        return static_cast<int>(value);
-    }
-    if (type != REG_SZ) return defaultValue;
-    try {
-        return ParseDecimal(TextOfData(raw, size));
-    } catch (...) {
-        return defaultValue;
-    }
+    int value = defaultValue;
+    return ReadKeyInt(root, subKey, valueName, &value) ? value : defaultValue;
 }
 
 bool RegSetKeyStr(HKEY root, const wchar_t* subKey, const wchar_t* valueName, const wchar_t* text) {
@@ -154,32 +242,28 @@ std::wstring WriteableFolderForProtectedTabs() {
     return folder;
 }
 
-int ReadLogLevelSetting() {
-    return RegGetKeyInt(HKEY_LOCAL_MACHINE, kSettingsKey, L"LogLevel", 0);
+int ReadLogLevelSetting(SettingOrigin* origin, REGSAM view) {
+    return ReadIntSetting(L"LogLevel", 0, origin, view);
 }
 
-bool ReadTemplateIsolationSetting() {
-    return RegGetKeyInt(HKEY_LOCAL_MACHINE, kSettingsKey, L"TemplateIsolation", 0) == 1;
+bool ReadTemplateIsolationSetting(SettingOrigin* origin, REGSAM view) {
+    return ReadIntSetting(L"TemplateIsolation", 0, origin, view) == 1;
 }
 
-std::vector<std::wstring> ReadTrustedPortalsSetting() {
+std::vector<std::wstring> ReadTrustedPortalsSetting(SettingOrigin* origin, REGSAM view) {
     std::vector<std::wstring> portals;
+    if (origin) *origin = SettingOrigin::Default;
     DWORD type = 0, size = 0;
     BYTE* raw = nullptr;
-    if (!RegQueryKeyValue(HKEY_LOCAL_MACHINE, kSettingsKey, L"TrustedPortals", &type, &size, &raw)) return portals;
-    unique_localmem data(raw);
-    if (type != REG_MULTI_SZ && type != REG_SZ) return portals;
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(raw);
-    const size_t units = size / sizeof(wchar_t);
-    try {
-        for (size_t start = 0; start < units;) {
-            size_t end = start;
-            while (end < units && text[end] != L'\0') ++end;
-            if (end > start) portals.emplace_back(text + start, end - start);
-            start = end + 1;
+    if (QueryPolicyValue(HKEY_LOCAL_MACHINE, L"TrustedPortals", &type, &size, &raw)) {
+        unique_localmem data(raw);
+        if (StringsOfData(type, size, raw, &portals)) {
+            if (origin) *origin = SettingOrigin::Policy;
+            return portals;
         }
-    } catch (...) {
-        portals.clear();
     }
+    if (!QueryProductValue(L"TrustedPortals", view, &type, &size, &raw)) return portals;
+    unique_localmem data(raw);
+    if (StringsOfData(type, size, raw, &portals) && origin) *origin = SettingOrigin::ProductKey;
     return portals;
 }

@@ -4,6 +4,7 @@
 #include "common/object_security.h"
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "storetool/agent_policy.h"
 #include "storetool/commands.h"
 #include "storetool/sign_on_refusals.h"
 #include "storetool/tool_output.h"
@@ -63,6 +64,7 @@ LRESULT CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 // The agent itself, started detached from any console.
 int RunAgent() {
+    if (AgentTurnedOffByPolicy()) return 0;
     // Created before anything else: it is what makes a second agent of the session give way.
     bool existed = false, squatted = false;
     unique_handle instance(CreateAgentObject(kAgentMutexName, false, &existed, &squatted));

@@ -4,6 +4,7 @@
 
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "logging/settings.h"
 #include "storetool/credential_vault.h"
 #include "storetool/tool_output.h"
 
@@ -13,20 +14,13 @@
 namespace {
 
 bool ReadPolicyValue(HKEY root, std::wstring* value) {
-    // The 64-bit view from either build: Group Policy writes there, and WOW64 would otherwise
-    // send the 32-bit build to a key nobody writes.
-    unique_hkey key;
-    if (RegOpenKeyExW(root, kPolicyKey, 0, KEY_QUERY_VALUE | (root == HKEY_LOCAL_MACHINE ? KEY_WOW64_64KEY : 0),
-                      key.put()) != ERROR_SUCCESS)
-        return false;
     DWORD type = 0, bytes = 0;
-    if (RegQueryValueExW(key.get(), kCatalogValue, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return false;
+    BYTE* raw = nullptr;
+    if (!QueryPolicyValue(root, kCatalogValue, &type, &bytes, &raw)) return false;
+    unique_localmem data(raw);
     if ((type != REG_SZ && type != REG_EXPAND_SZ) || bytes < sizeof(wchar_t) || bytes > 65536) return false;
-    std::wstring text(bytes / sizeof(wchar_t), L'\0');
-    if (RegQueryValueExW(key.get(), kCatalogValue, nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &bytes) !=
-        ERROR_SUCCESS)
-        return false;
-    text.resize(wcsnlen(text.c_str(), text.size()));
+    const wchar_t* units = reinterpret_cast<const wchar_t*>(raw);
+    std::wstring text(units, wcsnlen(units, bytes / sizeof(wchar_t)));
     if (type == REG_EXPAND_SZ) {
         wchar_t expanded[32768];
         const DWORD length = ExpandEnvironmentStringsW(text.c_str(), expanded, ARRAYSIZE(expanded));

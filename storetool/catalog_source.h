@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-constexpr wchar_t kPolicyKey[] = L"Software\\Policies\\Zorvanti\\VelnorIE";
 constexpr wchar_t kCatalogValue[] = L"Catalog";
 
 // Takes "--NAME VALUE" out of the arguments. False when the option is absent; *wrong is set when

@@ -26,6 +26,7 @@ const std::vector<ToolCommand>& CatalogCommands();
 const std::vector<ToolCommand>& LaunchCommands();
 const std::vector<ToolCommand>& AgentCommands();
 const std::vector<ToolCommand>& RecordCommands();
+const std::vector<ToolCommand>& VersionCommands();   // "--version" (version_command.cpp)
 
 // The message for a store that nobody holds, naming what to start.
 extern const char kNotHeld[];

@@ -19,4 +19,9 @@ cp "$here"/installer/msi/*.wxs "$here"/installer/msi/*.wxi "$stage/"
 # condition also holds while the product is removed, so that the value goes with it (Wine's
 # msiexec leaves a component alone whose condition is false then, whatever was installed).
 msibuild "$stage/package.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'AGENT = 1 OR REMOVE ~= \"ALL\"' WHERE \`Component\` = 'Agent'"
+# wixl writes an "expandable" RegistryValue as a plain string: the event source's message file is
+# REG_EXPAND_SZ (its documented type, and what the rundll32 installation writes), so the row says so.
+msibuild "$stage/package.msi" -q "UPDATE \`Registry\` SET \`Value\` = '#%[INSTALLDIR]VelnorIEx64.dll' WHERE \`Name\` = 'EventMessageFile'"
+# Likewise the add-on enabled for all users through the Add-on List policy: only with ENABLEADDON=1.
+msibuild "$stage/package.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'ENABLEADDON = 1 OR REMOVE ~= \"ALL\"' WHERE \`Component\` = 'AddonPolicy'"
 mv "$stage/package.msi" "$out"

@@ -9,8 +9,9 @@ set -uo pipefail
 
 # System DLLs of Windows 7 SP1 the product may import (names compared without letter case);
 # urlmon.dll for CreateUri, which Internet Explorer 7 brought and every Windows 7 has; bcrypt.dll
-# (Windows Vista and later) for the store tool's BCryptGenRandom.
-allowed_dlls='kernel32.dll user32.dll advapi32.dll ole32.dll oleaut32.dll shell32.dll shlwapi.dll msvcrt.dll urlmon.dll bcrypt.dll'
+# (Windows Vista and later) for the store tool's BCryptGenRandom; version.dll (every Windows) for
+# the file versions the store tool's --version reads.
+allowed_dlls='kernel32.dll user32.dll advapi32.dll ole32.dll oleaut32.dll shell32.dll shlwapi.dll msvcrt.dll urlmon.dll bcrypt.dll version.dll'
 
 # Functions of those DLLs that Windows 7 does not have (Windows 8 and later).
 denied_functions='

@@ -6,8 +6,8 @@
 #
 # dist/ holds stripped DLLs and tools (they load into every tab of every browser process), the
 # debug information of each beside it in a file of its own (NAME.debug, found by a debugger
-# through the debug link in NAME), the Windows Installer package VelnorIE.msi, and SHA256SUMS
-# of every file.
+# through the debug link in NAME), the Windows Installer package VelnorIE.msi, the Group Policy
+# templates (PolicyDefinitions/VelnorIE.admx, en-US/VelnorIE.adml), and SHA256SUMS of every file.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/tools/setup.sh" build
@@ -40,6 +40,10 @@ ship x86 i686-w64-mingw32 "$here/build/dist-x86/bin/VelnorIEx32.dll"
 ship x86 i686-w64-mingw32 "$here/build/dist-x86/bin/VelnorSSOStore.exe"
 ship x64 x86_64-w64-mingw32 "$here/build/dist-x64/bin/VelnorIEx64.dll"
 ship x64 x86_64-w64-mingw32 "$here/build/dist-x64/bin/VelnorSSOStore.exe"
+# The Group Policy administrative templates, as the central store takes them.
+mkdir -p "$stage/PolicyDefinitions/en-US"
+cp "$here/installer/policy/VelnorIE.admx" "$stage/PolicyDefinitions/"
+cp "$here/installer/policy/en-US/VelnorIE.adml" "$stage/PolicyDefinitions/en-US/"
 # The Windows Installer package, of the stripped DLLs (for deployment with msiexec /qn).
 "$here/tools/build-msi.sh" "$stage/x86/VelnorIEx32.dll" "$stage/x64/VelnorIEx64.dll" "$version" "$stage/VelnorIE.msi"
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort | xargs sha256sum >SHA256SUMS)

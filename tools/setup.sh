@@ -25,7 +25,7 @@ pause=${VELNOR_APT_PAUSE:-15}
 
 wine32_pkgs=(wine32:i386)
 need_pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 libwine-dev cmake make
-           nlohmann-json3-dev wixl msitools lld node-acorn)
+           nlohmann-json3-dev wixl msitools lld node-acorn libxml2-utils)
 [ "$mode" = test ] && need_pkgs+=(googletest chromium xvfb xauth)
 # Node.js comes with the machine (with its own npm); Debian's is the fallback.
 if [ "$mode" = test ] && ! command -v npm >/dev/null; then need_pkgs+=(nodejs npm); fi

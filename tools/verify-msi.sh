@@ -16,6 +16,8 @@
 #      then leaves nothing, not the rundll32 installation's entry either;
 #   5. msiexec /i AGENT=1: the store tool's agent started at every user's logon; msiexec /x
 #      removes it.
+#   6. msiexec /i ENABLEADDON=1: the Add-on List policy's values for the class (none without it),
+#      and the event source; msiexec /x removes both.
 #   tools/verify-msi.sh MSI DLL32 DLL64 PACKAGE_CHECK_32 PACKAGE_CHECK_64
 # Exits non-zero when anything is not as it should be.
 set -uo pipefail
@@ -150,12 +152,34 @@ msiexec /i 'C:\VelnorIE.msi' AGENT=1 /qn
 expect "the package installs with its agent" "$?" 0
 wineserver -w
 expect "the agent starts at every user's logon" "$(run_value)" "\"$INSTALL_DIR\VelnorSSOStore.exe\" agent --run"
+addon_value() { reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Ext\CLSID' "$CLSID" 64; }
+expect "without ENABLEADDON=1 the Add-on List is left alone" "$(addon_value)" ""
 if [ -f "$installed/VelnorSSOStore.exe" ]; then ok "the store tool is installed"; else bad "no store tool in $INSTALL_DIR"; fi
 msiexec /x 'C:\VelnorIE.msi' /qn
 expect "the package uninstalls" "$?" 0
 wineserver -w
 expect "the agent's Run value goes with it" "$(run_value)" ""
 if [ -e "$installed" ]; then bad "install folder left: $(ls "$installed" | tr '\n' ' ')"; else ok "no install folder left"; fi
+
+echo "== msiexec /i VelnorIE.msi ENABLEADDON=1 /qn: the add-on enabled for all users, then msiexec /x"
+msiexec /i 'C:\VelnorIE.msi' ENABLEADDON=1 /qn
+expect "the package installs" "$?" 0
+wineserver -w
+expect "the Add-on List names the class, enabled" "$(addon_value)" 1
+expect "the Add-on List policy is on" \
+  "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\Ext' ListBox_Support_CLSID 64)" 0x1
+expect "the event source names the 64-bit DLL's message table" \
+  "$(reg_value "$EVENT_SOURCE_KEY" EventMessageFile 64)" \
+  "$INSTALL_DIR\VelnorIEx64.dll"
+msiexec /x 'C:\VelnorIE.msi' /qn
+expect "the package uninstalls" "$?" 0
+wineserver -w
+expect "the Add-on List values go with it" "$(addon_value)" ""
+if reg_key_exists "$EVENT_SOURCE_KEY" 64; then
+  bad "the event source is left"
+else
+  ok "the event source goes with it"
+fi
 
 if [ $failures -ne 0 ]; then echo "WINDOWS INSTALLER PACKAGE CHECK FAILED ($failures)"; exit 1; fi
 echo "Windows Installer package verified"

@@ -29,6 +29,7 @@ for file in x86/VelnorIEx32.dll x64/VelnorIEx64.dll x86/VelnorSSOStore.exe x64/V
   fi
 done
 
+"$here/tools/check-policy-templates.sh" "$dist/PolicyDefinitions" || failures=$((failures + 1))
 "$here/tools/check-imports.sh" "$dist/x86/VelnorIEx32.dll" "$dist/x64/VelnorIEx64.dll" "$dist/x86/VelnorSSOStore.exe" "$dist/x64/VelnorSSOStore.exe" || failures=$((failures + 1))
 
 prefix=$(mktemp -d /tmp/velnor-verify.XXXXXX)

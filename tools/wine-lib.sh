@@ -39,3 +39,13 @@ UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\VelnorIE
 INSTALL_DIR='C:\Program Files\Zorvanti'
 # The 64-bit rundll32.exe by its full path, as the uninstall entry names it.
 SYSTEM_RUNDLL32='C:\windows\system32\rundll32.exe'
+
+# The audit events in a trace of WINEDEBUG=+eventlog (file $1), one a line: "event TYPE ID" and
+# each insertion string as Wine prints it (L"...", backslashes doubled). Wine's ReportEventW keeps
+# nothing, but traces each call and, on the eventlog channel, each string.
+EVENT_SOURCE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VelnorIE'
+reported_events() {
+  tr -d '\r' <"$1" | sed -nE \
+    -e 's/.*:ReportEventW \([^,]*,(0x[0-9a-f]{4}),0x[0-9a-f]{4},(0x[0-9a-f]{8}),.*/event \1 \2/p' \
+    -e 's/.*:eventlog:ReportEventW (L".*")$/  \1/p'
+}

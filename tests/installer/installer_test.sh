@@ -187,11 +187,16 @@ if [ "$arch" = x86 ]; then
   hardening_checks VelnorIEx32.dll 'C:\windows\syswow64\rundll32.exe' 2
 else
   echo "== the 64-bit build on its own"
-  run_install VelnorIEx64.dll ""
+  WINEDEBUG=+eventlog run_install VelnorIEx64.dll "" 2>"$work/install-trace.txt"
   if cmp -s "$installed/VelnorIEx64.dll" "$pkg/VelnorIEx64.dll"; then ok "VelnorIEx64.dll installed, byte-identical"; else bad "VelnorIEx64.dll not installed"; fi
   expect "registered from the installed copy" "$(reg_value "HKCR\\CLSID\\$CLSID\\InprocServer32" "" 64)" "$INSTALL_DIR\\VelnorIEx64.dll"
   expect_category 64
   expect "one message box, with the product's text and caption" "$(cat "$dialogs")" "$message"
+  expect "the event source names the installed copy's message table" \
+    "$(reg_value "$EVENT_SOURCE_KEY" EventMessageFile 64)" "$INSTALL_DIR\VelnorIEx64.dll"
+  expect "and its three event types" "$(reg_value "$EVENT_SOURCE_KEY" TypesSupported 64)" 0x7
+  expect "one audit event: installed, with the version and the folder" \
+    "$(reported_events "$work/install-trace.txt" | tr '\n' ' ')" 'event 0x0004 0x400003e8   L"1.0.0.1"   L"C:\\Program Files\\Zorvanti" '
   cp "$pkg/VelnorIEx64.dll" "$work/original.dll"
   hardening_checks VelnorIEx64.dll rundll32.exe 1
 fi
@@ -201,8 +206,11 @@ command=$(reg_value "$UNINSTALL_KEY" UninstallString 64)
 expect "the entry runs the 64-bit copy, through rundll32.exe by its full path" "$command" "\"$SYSTEM_RUNDLL32\" \"$INSTALL_DIR\\VelnorIEx64.dll\",DllUninstallExt"
 for dll in VelnorIEx32.dll VelnorIEx64.dll; do printf 'the user'"'"'s own file' >"$temp/$dll.bak"; done
 : >"$dialogs"
-wine 'C:\package_check.exe' run-uninstall
+WINEDEBUG=+eventlog wine 'C:\package_check.exe' run-uninstall 2>"$work/uninstall-trace.txt"
 expect "the uninstall reports success in its exit code" "$?" 0
+expect "one audit event: removed, with the folder" \
+  "$(reported_events "$work/uninstall-trace.txt" | tr '\n' ' ')" 'event 0x0004 0x400003ea   L"C:\\Program Files\\Zorvanti" '
+if reg_key_exists "$EVENT_SOURCE_KEY" 64; then bad "the event source is left"; else ok "the event source is removed"; fi
 sleep 1
 if reg_key_exists "$UNINSTALL_KEY" 64; then bad "uninstall entry still there"; else ok "uninstall entry gone"; fi
 # The uninstalling copy is loaded by the uninstall's own process, so it can only be renamed: it

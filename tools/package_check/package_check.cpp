@@ -108,6 +108,7 @@ const ProductKey kProductKeys[] = {
     {L"Software\\Classes\\TypeLib\\{8B6E2F07-C3D1-4A5E-9F28-6D0A4B7C3E91}", true},
     {L"Software\\Classes\\Interface\\{4E8B2D17-9C3A-4F65-B1D8-7A2C5E9F0B36}", false},
     {L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\{5D3A8C21-7E4B-4F19-A6D2-3B9E0C7F1A54}", false},
+    {L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VelnorIE", true},
 };
 
 // "view path [value]=type:data" for the key, its values and everything under it.
