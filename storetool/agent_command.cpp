@@ -16,8 +16,6 @@ namespace {
 
 constexpr wchar_t kAgentMutexName[] = L"Local\\VelnorSSOAgent";
 constexpr wchar_t kAgentStopName[] = L"Local\\VelnorSSOAgent.Stop";
-constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr wchar_t kRunValue[] = L"VelnorSSOAgent";
 constexpr wchar_t kWindowClass[] = L"VelnorSSOAgentWindow";
 constexpr DWORD kRefusalLookMs = 5000;
 
@@ -183,24 +181,24 @@ int Install() {
     const std::wstring path = OwnPath();
     const std::wstring command = L"\"" + path + L"\" agent --run";
     unique_hkey key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
     if (status == ERROR_SUCCESS)
-        status = RegSetValueExW(key.get(), kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+        status = RegSetValueExW(key.get(), kAgentRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                                 static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
     if (status != ERROR_SUCCESS) {
         Err("the agent could not be registered (error " + std::to_string(status) +
             (status == ERROR_ACCESS_DENIED ? ": run this as an administrator" : "") + ")\n");
         return 1;
     }
-    Out("the agent starts at every user's logon: HKLM\\" + Narrow(kRunKey) + " " + Narrow(kRunValue) + " = " +
+    Out("the agent starts at every user's logon: HKLM\\" + Narrow(kAgentRunKey) + " " + Narrow(kAgentRunValue) + " = " +
         Narrow(command) + "\n");
     return 0;
 }
 
 int Uninstall() {
     unique_hkey key;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, key.put());
-    if (status == ERROR_SUCCESS) status = RegDeleteValueW(key.get(), kRunValue);
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAgentRunKey, 0, KEY_SET_VALUE, key.put());
+    if (status == ERROR_SUCCESS) status = RegDeleteValueW(key.get(), kAgentRunValue);
     if (status == ERROR_FILE_NOT_FOUND) {
         Out("the agent was not registered to start at logon\n");
         return 0;

@@ -10,19 +10,22 @@
 
 #include <string>
 
-// A sign-on's outcome record as a page settled it: succeeded, failed or changeRequired.
-void AuditSignOnOutcome(const SignOnOutcome& record);
-// "launch --wait" ran out of time and the site had not answered.
-void AuditSignOnNoAnswer(const std::string& site, const std::string& entry, const std::wstring& credential,
-                         long long waitedSeconds);
+// A sign-on's outcome as its own site told it (issued_launches.h): succeeded, failed (where the
+// site answered the password) or changeRequired, with how the page reached it; anything else is
+// no answer. The site is the origin the extension stamped, the entry and credential the launch's.
+void AuditSignOnOutcome(const std::wstring& site, const std::wstring& entry, const std::wstring& credential,
+                        const SignOnOutcome& record);
+// "launch --wait" saw no answer: `why` says what it saw instead.
+void AuditSignOnNoAnswer(const std::wstring& site, const std::wstring& entry, const std::wstring& credential,
+                         const std::wstring& why);
 
 // A refusal noted for a credential (the site that refused it, empty when not known) and lifted.
-void AuditRefusalNoted(const std::wstring& credential, const std::string& site);
+void AuditRefusalNoted(const std::wstring& credential, const std::wstring& site);
 enum class RefusalLifted { CredentialSetAnew, Retry };
 void AuditRefusalLifted(const std::wstring& credential, RefusalLifted why);
 
 // What became of a password change: the new password replaced the current one, the current one
 // was kept (the site did not take the new one), or no answer (both kept).
 enum class PasswordChangeResult { Replaced, Kept, NoAnswer };
-void AuditPasswordChange(PasswordChangeResult result, const std::string& site, const std::wstring& credential,
-                         const std::string& entry);
+void AuditPasswordChange(PasswordChangeResult result, const std::wstring& site, const std::wstring& credential,
+                         const std::wstring& entry);

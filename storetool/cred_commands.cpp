@@ -4,6 +4,7 @@
 #include "common/secret_text.h"
 #include "common/text.h"
 #include "storetool/catalog_source.h"
+#include "storetool/audit_trail.h"
 #include "storetool/credential_vault.h"
 #include "storetool/issued_launches.h"
 #include "storetool/password_copies.h"
@@ -137,7 +138,7 @@ int Set(Arguments arguments) {
     }
     // A new password: one the site refused before no longer stands in its way, whatever any
     // record of an earlier sign-on says.
-    ClearRefusal(target);
+    if (ClearRefusal(target)) AuditRefusalLifted(target, RefusalLifted::CredentialSetAnew);
     ForgetLaunchesOf(target);
     Out("stored credential " + Narrow(target) + " for user " + Narrow(userName) + " (" + PersistName(persist) + ")\n");
     return 0;

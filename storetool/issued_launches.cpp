@@ -65,6 +65,7 @@ bool ReadLaunch(HKEY launches, const std::wstring& id, IssuedLaunch* launch) {
     launch->sites = SplitMulti(GetString(key.get(), L"Sites", RRF_RT_REG_MULTI_SZ));
     launch->issued = GetNumber(key.get(), L"Issued");
     launch->until = GetNumber(key.get(), L"Until");
+    launch->audited = GetNumber(key.get(), L"Audited") != 0;
     return !launch->credential.empty();
 }
 
@@ -87,6 +88,14 @@ bool RememberLaunch(const IssuedLaunch& launch) {
 void ForgetLaunch(const std::wstring& id) {
     if (id.empty()) return;
     RegDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(kLaunchesKey) + L"\\" + id).c_str());
+}
+
+void MarkAudited(const std::wstring& id) {
+    unique_hkey key;
+    if (id.empty() || RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(kLaunchesKey) + L"\\" + id).c_str(), 0,
+                                    KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+        return;
+    SetNumber(key.get(), L"Audited", 1);
 }
 
 std::vector<IssuedLaunch> IssuedLaunches() {

@@ -18,11 +18,14 @@ struct IssuedLaunch {
     std::vector<std::wstring> sites;  // the origins whose pages may tell its outcome
     long long issued = 0;             // seconds since 1970 UTC
     long long until = 0;              // after this its records are no longer taken
+    bool audited = false;             // its outcome has gone to the event log
 };
 
 // False when it could not be kept (then no outcome of it will count).
 bool RememberLaunch(const IssuedLaunch& launch);
 void ForgetLaunch(const std::wstring& id);
+// Its outcome has gone to the event log: no later look at the store reports it again.
+void MarkAudited(const std::wstring& id);
 // Every launch of that credential: its records no longer count (a new password was set).
 void ForgetLaunchesOf(const std::wstring& credential);
 // The launches whose records still count; those past their time are forgotten on the way.

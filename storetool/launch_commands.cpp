@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "common/unique_owner.h"
 #include "storetool/catalog_source.h"
+#include "storetool/audit_trail.h"
 #include "storetool/credential_vault.h"
 #include "storetool/issued_launches.h"
 #include "storetool/password_copies.h"
@@ -282,7 +283,7 @@ bool MayTypePassword(SignOn& signOn, const LaunchOptions& options, const std::st
     if (!IsRefused(signOn.credential, &since)) return true;
     const std::string target = Narrow(signOn.credential.target);
     if (options.retry) {
-        ClearRefusal(signOn.credential.target);
+        if (ClearRefusal(signOn.credential.target)) AuditRefusalLifted(signOn.credential.target, RefusalLifted::Retry);
         return true;
     }
     Err("the site refused the password of " + target + " " + std::to_string((SecondsSince1970() - since) / 60) +
@@ -392,8 +393,23 @@ Answer AwaitAnswer(const SignOn& signOn, long long seconds, SignOnOutcome* recor
     // Not left behind: an unused password should not wait in the store for a page, and a record
     // that was read has told what it had to tell.
     RemoveFromStore(signOn.store, signOn.launch.id);
-    ForgetLaunch(signOn.launch.id);
     return answer;
+}
+
+// The launch's outcome, for the event log once: unless the agent reported it meanwhile. The launch
+// is forgotten then: its record, taken out, has told what it had to tell.
+void ReportOnce(const SignOn& signOn, Answer answer, const SignOnOutcome& record, long long waited) {
+    bool audited = signOn.launch.passwordChange;   // a change reports what became of both passwords
+    for (const IssuedLaunch& launch : IssuedLaunches())
+        if (launch.id == signOn.launch.id) audited = audited || launch.audited;
+    ForgetLaunch(signOn.launch.id);
+    if (audited) return;
+    if (answer == Answer::kSettled)
+        AuditSignOnOutcome(Utf8ToWide(record.stamp.origin), signOn.launch.name, signOn.credential.target, record);
+    else if (answer == Answer::kNoAnswer)
+        AuditSignOnNoAnswer(signOn.launch.sites.empty() ? signOn.entry->launch : signOn.launch.sites.front(),
+                            signOn.launch.name, signOn.credential.target,
+                            L"nothing within " + std::to_wstring(waited) + L" seconds");
 }
 
 // How a record was reached, for what the tool says.
@@ -440,7 +456,9 @@ int Launch(Arguments arguments) {
 
     const std::string target = Narrow(signOn.credential.target);
     SignOnOutcome record;
-    switch (AwaitAnswer(signOn, options.waitSeconds, &record)) {
+    const Answer answer = AwaitAnswer(signOn, options.waitSeconds, &record);
+    ReportOnce(signOn, answer, record, options.waitSeconds);
+    switch (answer) {
         case Answer::kRan:
             Out("the sign-on ran (its template left the store)\n");
             return 0;
@@ -525,11 +543,13 @@ int Change(Arguments arguments) {
     }
     SignOnOutcome record;
     const Answer answer = AwaitAnswer(signOn, options.hasWait ? options.waitSeconds : kChangeWaitSeconds, &record);
+    ReportOnce(signOn, answer, record, 0);
     // Only what the site showed decides: a change guessed at (the time passed, the form shown
     // again) could leave Credential Manager without the password the site holds.
     const bool seen = answer == Answer::kSettled && record.how == kEvidenceSeen;
     std::string failure;
     if (seen && record.outcome == kOutcomeSucceeded) {
+        AuditPasswordChange(PasswordChangeResult::Replaced, Utf8ToWide(record.stamp.origin), target, signOn.launch.name);
         if (!AdoptPendingPassword(signOn.credential, &failure)) {
             Out("succeeded on the site, but Credential Manager could not be updated: " + failure + "\n");
             return 1;
@@ -540,11 +560,15 @@ int Change(Arguments arguments) {
         return 0;
     }
     if (seen && (record.outcome == kOutcomeFailed || record.outcome == kOutcomeChangeRequired)) {
+        AuditPasswordChange(PasswordChangeResult::Kept, Utf8ToWide(record.stamp.origin), target, signOn.launch.name);
         DropPendingPassword(target);
         Out("failed (seen on the page): the site did not take the new password; " + Narrow(target) +
             " keeps the current one\n");
         return kExitFailed;
     }
+    AuditPasswordChange(PasswordChangeResult::NoAnswer,
+                        signOn.launch.sites.empty() ? signOn.entry->launch : signOn.launch.sites.front(), target,
+                        signOn.launch.name);
     const std::string how = answer == Answer::kSettled
                                 ? "the page only guessed \"" + EscapeControls(record.outcome) + "\""
                                 : "the site showed nothing that says";

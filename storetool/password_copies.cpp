@@ -1,5 +1,6 @@
 #include "storetool/password_copies.h"
 
+#include "storetool/audit_trail.h"
 #include "storetool/issued_launches.h"
 #include "storetool/sign_on_refusals.h"
 #include "storetool/tool_output.h"
@@ -25,7 +26,7 @@ bool CopyPassword(const std::wstring& from, const VaultEntry& owner, const std::
 
 // The credential holds a new password: nothing said of the old one stands against it.
 void NewPasswordSet(const std::wstring& target) {
-    ClearRefusal(target);
+    if (ClearRefusal(target)) AuditRefusalLifted(target, RefusalLifted::CredentialSetAnew);
     ForgetLaunchesOf(target);
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "storetool/audit_trail.h"
 #include "storetool/issued_launches.h"
 #include "storetool/password_copies.h"
 #include "templates/store_records.h"
@@ -62,10 +63,10 @@ void NoteRefusal(const std::wstring& target) {
     RegSetValueExW(key.get(), target.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(&note), sizeof(note));
 }
 
-void ClearRefusal(const std::wstring& target) {
+bool ClearRefusal(const std::wstring& target) {
     unique_hkey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRefusedKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return;
-    RegDeleteValueW(key.get(), target.c_str());
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRefusedKey, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
+    return RegDeleteValueW(key.get(), target.c_str()) == ERROR_SUCCESS;
 }
 
 bool IsRefused(const VaultEntry& credential, long long* since) {
@@ -73,7 +74,7 @@ bool IsRefused(const VaultEntry& credential, long long* since) {
     if (!ReadNote(credential.target, &note)) return false;
     if (!SameTime(note.written, credential.written)) {
         // Written anew since (Credential Manager's own dialog, another program): a new password.
-        ClearRefusal(credential.target);
+        if (ClearRefusal(credential.target)) AuditRefusalLifted(credential.target, RefusalLifted::CredentialSetAnew);
         return false;
     }
     *since = note.noted;
@@ -92,6 +93,10 @@ int NoteRefusalsInStore(const TemplateStore& store) {
     // write one, naming any credential.
     for (const TrustedOutcome& outcome : TrustedOutcomes(outcomes, IssuedLaunches(), SecondsSince1970())) {
         const std::wstring& target = outcome.launch.credential;
+        if (outcome.record.outcome != kOutcomeSubmitted && !outcome.launch.audited && !outcome.launch.passwordChange) {
+            AuditSignOnOutcome(Utf8ToWide(outcome.record.stamp.origin), outcome.launch.name, target, outcome.record);
+            MarkAudited(outcome.launch.id);
+        }
         VaultEntry credential;
         const bool exists = FindCredential(target, &credential);
         // A record about a password that has been replaced since says nothing of the new one.
@@ -107,6 +112,7 @@ int NoteRefusalsInStore(const TemplateStore& store) {
         RefusalNote note;
         if (ReadNote(target, &note) && SameTime(note.written, credential.written)) continue;
         NoteRefusal(target);
+        AuditRefusalNoted(target, Utf8ToWide(outcome.record.stamp.origin));
         ++noted;
     }
     return noted;

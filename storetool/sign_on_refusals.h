@@ -13,11 +13,13 @@
 #include <string>
 
 void NoteRefusal(const std::wstring& target);
-void ClearRefusal(const std::wstring& target);
+// True when a refusal stood and was lifted.
+bool ClearRefusal(const std::wstring& target);
 
 // Whether the credential stands refused; *since is when the refusal was noted (seconds since
 // 1970 UTC). A note made for an older version of the credential is taken away.
 bool IsRefused(const VaultEntry& credential, long long* since);
 
-// Notes every refusal the store's outcome records show. Returns how many it noted anew.
+// Notes every refusal the store's outcome records show, and reports each outcome of a launch to
+// the event log once. Returns how many refusals it noted anew.
 int NoteRefusalsInStore(const TemplateStore& store);

@@ -93,21 +93,19 @@ int wmain(int argc, wchar_t** argv) {
     } else if (mode == L"unserialised" && argc > 4) {
         return RunUnserialisedWriters(_wtoi(argv[2]), _wtoi(argv[3]), argv[4]);
     } else if (mode == L"audit") {
+        const std::wstring site = L"https://intranet.example.com", name = L"intranet\r\nforged line";
         SignOnOutcome record;
-        record.site = "https://intranet.example.com";
-        record.name = "intranet\r\nforged line";
-        record.credential = "Velnor:intranet";
-        for (const char* outcome : {kOutcomeSucceeded, kOutcomeFailed, kOutcomeChangeRequired, "pending"}) {
+        record.how = kEvidenceSeen;
+        for (const char* outcome : {kOutcomeSucceeded, kOutcomeFailed, kOutcomeChangeRequired, kOutcomeNotSubmitted}) {
             record.outcome = outcome;
-            AuditSignOnOutcome(record);
+            AuditSignOnOutcome(site, name, L"Velnor:intranet", record);
         }
-        AuditSignOnNoAnswer(record.site, "intranet", L"Velnor:intranet", 60);
-        AuditRefusalNoted(L"Velnor:intranet", record.site);
+        AuditRefusalNoted(L"Velnor:intranet", site);
         AuditRefusalLifted(L"Velnor:intranet", RefusalLifted::CredentialSetAnew);
         AuditRefusalLifted(L"Velnor:intranet", RefusalLifted::Retry);
         for (PasswordChangeResult result :
              {PasswordChangeResult::Replaced, PasswordChangeResult::Kept, PasswordChangeResult::NoAnswer})
-            AuditPasswordChange(result, record.site, L"Velnor:intranet", "intranet-password");
+            AuditPasswordChange(result, site, L"Velnor:intranet", L"intranet-password");
     } else if (mode == L"sleep" && argc > 2) {
         Sleep(static_cast<DWORD>(_wtoi(argv[2])));
         return 7;

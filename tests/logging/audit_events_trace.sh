@@ -18,19 +18,22 @@ expected='event 0x0004 0x400007d0
   L"https://intranet.example.com"
   L"intranet\\u{000D}\\u{000A}forged line"
   L"Velnor:intranet"
+  L"as the page showed"
 event 0x0002 0x800007d1
   L"https://intranet.example.com"
   L"intranet\\u{000D}\\u{000A}forged line"
   L"Velnor:intranet"
+  L"as the page showed"
 event 0x0002 0x800007d2
   L"https://intranet.example.com"
   L"intranet\\u{000D}\\u{000A}forged line"
   L"Velnor:intranet"
+  L"as the page showed"
 event 0x0002 0x800007d3
   L"https://intranet.example.com"
-  L"intranet"
+  L"intranet\\u{000D}\\u{000A}forged line"
   L"Velnor:intranet"
-  L"60"
+  L"the form was not sent"
 event 0x0002 0x80000834
   L"Velnor:intranet"
   L"https://intranet.example.com"
@@ -55,7 +58,7 @@ event 0x0002 0x8000089a
 
 expect "the helper ran" "$status" 0
 if [ "$reported" = "$expected" ]; then
-  ok "every event with its type, identifier and escaped strings; none for an unsettled record"
+  ok "every event with its type, identifier and escaped strings; a form never sent is no answer"
 else
   bad "the events reported differ:"
   diff <(printf '%s\n' "$expected") <(printf '%s\n' "$reported") | sed 's/^/        /'
