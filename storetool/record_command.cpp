@@ -4,6 +4,7 @@
 // by the catalog's own checker and, with --into, added to a catalog file.
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "storetool/arguments.h"
 #include "storetool/catalog_source.h"
 #include "storetool/commands.h"
 #include "storetool/store_edits.h"

@@ -374,24 +374,11 @@ std::wstring CompactJsonText(std::wstring_view text) {
 }
 
 std::wstring JsonStringLiteral(std::wstring_view text) {
-    std::wstring out;
-    out.reserve(text.size() + 2);
-    out += L'"';
-    for (const wchar_t c : text) {
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c < 0x20 || c == 0x2028 || c == 0x2029) {
-            static const wchar_t kHex[] = L"0123456789abcdef";
-            out += L"\\u";
-            out += kHex[(c >> 12) & 0xF];
-            out += kHex[(c >> 8) & 0xF];
-            out += kHex[(c >> 4) & 0xF];
-            out += kHex[c & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    out += L'"';
-    return out;
+    struct Sink {
+        std::wstring text;
+        void Append(const wchar_t* units, size_t length) { text.append(units, length); }
+    } out;
+    out.text.reserve(text.size() + 2);
+    AppendJsonString(out, text.data(), text.size());
+    return out.text;
 }

@@ -164,7 +164,7 @@ public:
             if (core.is_object())
                 for (const char* field : {"ID", "maxRetries", "retryInterval", "startElement", "startAction", "stamp"})
                     core.erase(field);
-            entry.parsedCore = core.dump();
+            entry.parsedCore = WriteTemplateJson(core, false);
         }
         return entry.parsedCore;
     }
