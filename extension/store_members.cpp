@@ -39,8 +39,8 @@ HRESULT StoreTemplateText(TemplateStore::View& view, const wchar_t* text) {
 }
 
 // Whether a write may settle a sign-on's outcome, which the log then records for audit.
-bool MayChangeOutcomes(const std::wstring& text) {
-    return IsLogLevel(2) && text.find(L"\"outcome\"") != std::wstring::npos;
+bool MayChangeOutcomes(std::wstring_view text) {
+    return IsLogLevel(2) && text.find(L"\"outcome\"") != std::wstring_view::npos;
 }
 
 // One line per outcome a write sets: the site and the outcome, never who signed on or with what.
@@ -133,7 +133,9 @@ HRESULT CVelnorIEExt::PutTemplatesForPage(PageContext& page, BSTR newVal) {
                 LogExt(L"CVelnorIEExt::set_Templates() -> no mapping");
                 return S_OK;
             }
-            const std::wstring stored = store.ReadText();
+            // Read in place: the store's text is several hundred thousand characters, and a copy
+            // of that size is a fresh mapping of memory each time.
+            const std::wstring_view stored(store.Text(), store.TextLength());
             std::shared_ptr<const ParsedTemplates> parsed;
             if (write.isolated) parsed = ParseTemplatesCached(stored);
             MergeResult merged;
@@ -154,15 +156,17 @@ HRESULT CVelnorIEExt::PutTemplatesForPage(PageContext& page, BSTR newVal) {
                     }
                     // The store does not read what script puts there: text that is no template
                     // array is kept as written, and no page reads templates from it.
-                    merged.text.assign(written.data(), written.size());
+                    merged.unchanged = true;
                     break;
             }
             if (merged.leftOut)
                 LogExt(L"CVelnorIEExt::set_Templates() -> left out %d templates for other pages",
                        static_cast<int>(merged.leftOut));
-            RETURN_IF_FAILED(StoreTemplateText(store, merged.text.c_str()));
+            const bool audit = MayChangeOutcomes(merged.Text(written));
+            const std::wstring before = audit ? std::wstring(stored) : std::wstring();
+            RETURN_IF_FAILED(StoreTemplateText(store, merged.unchanged ? (newVal ? newVal : L"") : merged.text.c_str()));
             LogExt(L"CVelnorIEExt::set_Templates() -> updated");
-            if (MayChangeOutcomes(merged.text)) LogOutcomes(stored, merged.text);
+            if (audit) LogOutcomes(before, merged.Text(written));
         }
         // The page's array is what it wrote: its next write is a change to that.
         page.known.assign(written.data(), written.size());

@@ -66,9 +66,21 @@ struct JsonMember {
 // The members of an object's text, in order; empty for anything but an object. Meant for text
 // ReadJsonShape has passed.
 std::vector<JsonMember> ObjectMembers(std::wstring_view object);
+// The same, one at a time, without gathering them.
+class JsonMembers {
+public:
+    explicit JsonMembers(std::wstring_view object);
+    // False when there is none left.
+    bool Next(JsonMember* member);
+
+private:
+    std::wstring_view m_object;
+    size_t m_at;
+};
 
 // The text without the white space between its tokens (strings kept as they stand).
 std::wstring CompactJsonText(std::wstring_view text);
+void AppendCompactJson(std::wstring& out, std::wstring_view text);
 
 // A JSON string literal of a text, as the content script's writer escapes it: quotes, backslashes
 // and controls, and the line separators U+2028 and U+2029, which end a line in an older engine's
