@@ -3,6 +3,7 @@
 // own templates). The browser reaches it through the proffered service (velnor_ie_ext.cpp).
 #include "extension/velnor_ie_ext.h"
 
+#include "common/unique_owner.h"
 #include "logging/log_writer.h"
 #include "templates/credentials.h"
 #include "templates/patterns.h"
@@ -10,12 +11,12 @@
 
 namespace {
 
-// A NUL-terminated copy from CoTaskMemAlloc for the browser, which frees it; null when the
+// A NUL-terminated copy from CoTaskMemAlloc for the browser, which frees it; empty when the
 // allocation fails.
-LPWSTR CopyForBrowser(const std::wstring& text) {
+unique_cotaskmem CopyForBrowser(const std::wstring& text) {
     const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (copy) memcpy(copy, text.c_str(), bytes);
+    unique_cotaskmem copy(CoTaskMemAlloc(bytes));
+    if (copy) memcpy(copy.get(), text.c_str(), bytes);
     return copy;
 }
 
@@ -23,7 +24,9 @@ LPWSTR CopyForBrowser(const std::wstring& text) {
 
 STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR* pszPassword) {
     if (phwnd) *phwnd = nullptr;
+    // The last matching record wins: the copies made for an earlier match are freed with it.
     bool answered = false;
+    unique_cotaskmem userName, password;
     try {
         size_t recordCount = 0;
         std::vector<CredentialRecord> records;
@@ -68,24 +71,22 @@ STDMETHODIMP CVelnorIEExt::Authenticate(HWND* phwnd, LPWSTR* pszUsername, LPWSTR
             if (!BasicRecordAnswers(record.pattern, m_navigateUrl)) continue;
             // The user name and the password never reach the log.
             LogExt(L"CVelnorIEExt::Authenticate() -> return creds %s, %s", L"", L"");
-            // The last matching record wins; the copies made for an earlier match are freed
-            // (what the caller passed in is never ours to free).
-            if (pszUsername) {
-                if (answered) CoTaskMemFree(*pszUsername);
-                *pszUsername = CopyForBrowser(record.userName);
-            }
-            if (pszPassword) {
-                if (answered) CoTaskMemFree(*pszPassword);
-                *pszPassword = CopyForBrowser(record.password);
-            }
+            if (pszUsername) userName = CopyForBrowser(record.userName);
+            if (pszPassword) password = CopyForBrowser(record.password);
             answered = true;
         }
     } catch (...) {
         // Out of memory while splitting: answered as far as it got.
     }
+    if (answered) {
+        // What the caller passed in is never ours to free: it is replaced only by an answer.
+        if (pszUsername) *pszUsername = static_cast<LPWSTR>(userName.release());
+        if (pszPassword) *pszPassword = static_cast<LPWSTR>(password.release());
+        return S_OK;
+    }
     // Not answered: the browser's window is the owner of its own prompt, which the user then
     // answers (a null window with no credentials would leave the request to fail unprompted).
-    if (!answered && phwnd && m_webBrowser) {
+    if (phwnd && m_webBrowser) {
         SHANDLE_PTR window = 0;
         if (SUCCEEDED(m_webBrowser->get_HWND(&window))) *phwnd = reinterpret_cast<HWND>(window);
     }

@@ -180,19 +180,18 @@ bool CVelnorIEExt::PublishAndRun(const wchar_t* name, VARIANT* value) {
     if (!window) return false;
 
     // The probe: the result variant tells whether the page's script engine ran it, whatever
-    // execScript returns.
+    // execScript returns. (Left untouched, the variant keeps kNoResult, an invalid type that
+    // VariantClear refuses and leaves alone.)
     unique_bstr probe(SysAllocString(kProbeScript));
     unique_bstr language(SysAllocString(kScriptLanguage));
     if (!probe || !language) return false;
-    VARIANT result;
-    VariantInit(&result);
-    V_VT(&result) = kNoResult;
+    unique_variant result;
+    V_VT(result.get()) = kNoResult;
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
-    hr = window->execScript(probe.get(), language.get(), &result);
+    hr = window->execScript(probe.get(), language.get(), result.get());
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),
-           static_cast<int>(static_cast<unsigned short>(V_VT(&result))));
-    if (V_VT(&result) == kNoResult) return false;
-    VariantClear(&result);
+           static_cast<int>(static_cast<unsigned short>(V_VT(result.get()))));
+    if (V_VT(result.get()) == kNoResult) return false;
 
     ComPtr<IDispatchEx> windowEx;
     window.As(IID_IDispatchEx, &windowEx);
@@ -217,13 +216,11 @@ bool CVelnorIEExt::PublishAndRun(const wchar_t* name, VARIANT* value) {
     if (FAILED(hr)) return false;
 
     unique_bstr script = LoadScriptText(g_moduleInstance);
-    V_VT(&result) = kNoResult;
+    V_VT(result.put()) = kNoResult;
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
     if (!script) return false;
-    hr = window->execScript(script.get(), language.get(), &result);
+    hr = window->execScript(script.get(), language.get(), result.get());
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),
-           static_cast<int>(static_cast<unsigned short>(V_VT(&result))));
-    const bool ran = V_VT(&result) != kNoResult;
-    if (ran) VariantClear(&result);
-    return ran;
+           static_cast<int>(static_cast<unsigned short>(V_VT(result.get()))));
+    return V_VT(result.get()) != kNoResult;
 }
