@@ -5,9 +5,9 @@
 
 #include "common/hresult.h"
 #include "extension/page_binding.h"
-#include "extension/page_mirror.h"
-#include "extension/xpath_lookup.h"
 #include "logging/log_writer.h"
+#include "xpath/page_mirror.h"
+#include "xpath/xpath_lookup.h"
 
 #include <memory>
 

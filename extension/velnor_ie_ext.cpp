@@ -7,10 +7,10 @@
 #include "common/module.h"
 #include "common/unique_owner.h"
 #include "extension/page_injection.h"
-#include "extension/page_mirror.h"
 #include "extension/timer_map.h"
 #include "logging/log_writer.h"
 #include "logging/settings.h"
+#include "xpath/page_mirror.h"
 
 #include <exdispid.h>
 #include <shobjidl.h>

@@ -1,11 +1,10 @@
-#include "extension/xpath_lookup.h"
+#include "xpath/xpath_lookup.h"
 
 #include "common/com_ptr.h"
 #include "common/hresult.h"
 #include "common/unique_owner.h"
-#include "extension/page_mirror.h"
-#include "extension/velnor_ie_ext.h"
-#include "extension/xpath_evaluator.h"
+#include "xpath/page_mirror.h"
+#include "xpath/xpath_evaluator.h"
 
 #include <msxml2.h>
 
