@@ -1,5 +1,7 @@
 #include "common/module.h"
 
+#include "common/critical_section.h"
+
 #include <new>
 
 HINSTANCE g_moduleInstance = nullptr;
@@ -49,10 +51,9 @@ CVelnorIEModule::~CVelnorIEModule() {
 HRESULT CVelnorIEModule::AddTerminationCallback(TerminationCallback callback, void* argument) noexcept {
     auto* node = new (std::nothrow) TerminationNode{callback, argument, nullptr};
     if (!node) return E_OUTOFMEMORY;
-    EnterCriticalSection(&m_moduleLock);
+    critical_section_lock lock(&m_moduleLock);
     node->next = m_terminationList;
     m_terminationList = node;
-    LeaveCriticalSection(&m_moduleLock);
     return S_OK;
 }
 

@@ -13,18 +13,15 @@ std::wstring SddlAce(DWORD mask, const std::wstring& sid) {
     return L"(A;;" + hex + L";;;" + sid + L")";
 }
 
-ObjectSecurity::~ObjectSecurity() {
-    if (m_descriptor) LocalFree(m_descriptor);
-}
-
 bool ObjectSecurity::FromSddl(const std::wstring& sddl) {
-    if (m_descriptor) LocalFree(m_descriptor);
-    m_descriptor = nullptr;
+    m_descriptor.reset();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (sddl.empty() ||
-        !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &m_descriptor, nullptr))
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         return false;
+    m_descriptor.reset(descriptor);
     m_attributes.nLength = sizeof(m_attributes);
-    m_attributes.lpSecurityDescriptor = m_descriptor;
+    m_attributes.lpSecurityDescriptor = m_descriptor.get();
     m_attributes.bInheritHandle = FALSE;
     return true;
 }

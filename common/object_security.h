@@ -8,6 +8,8 @@
 // of them made.
 #pragma once
 
+#include "common/unique_owner.h"
+
 #include <windows.h>
 
 #include <string>
@@ -16,7 +18,6 @@
 class ObjectSecurity {
 public:
     ObjectSecurity() = default;
-    ~ObjectSecurity();
     ObjectSecurity(const ObjectSecurity&) = delete;
     ObjectSecurity& operator=(const ObjectSecurity&) = delete;
 
@@ -27,7 +28,7 @@ public:
     SECURITY_ATTRIBUTES* attributes() { return m_descriptor ? &m_attributes : nullptr; }
 
 private:
-    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+    unique_localmem m_descriptor;   // from ConvertStringSecurityDescriptorToSecurityDescriptorW
     SECURITY_ATTRIBUTES m_attributes = {};
 };
 

@@ -229,16 +229,12 @@ std::wstring WriteableFolderForProtectedTabs() {
     HMODULE ieframe = GetModuleHandleW(L"ieframe.dll");
     auto writeable = ieframe ? reinterpret_cast<WriteableFolderFn>(GetProcAddress(ieframe, "IEGetWriteableFolderPath"))
                              : nullptr;
-    LPWSTR path = nullptr;
-    if (writeable && SUCCEEDED(writeable(FOLDERID_LocalAppDataLow, &path)) && path) {
-        folder = path;
-        CoTaskMemFree(path);
-        return folder;
-    }
+    unique_cotaskmem path;
+    if (writeable && SUCCEEDED(writeable(FOLDERID_LocalAppDataLow, reinterpret_cast<LPWSTR*>(path.put()))) && path)
+        return static_cast<const wchar_t*>(path.get());
     // Inside an AppContainer the user's LocalAppData is the container's own folder.
-    path = nullptr;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path)) && path) folder = path;
-    CoTaskMemFree(path);
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, reinterpret_cast<PWSTR*>(path.put()))) && path)
+        folder = static_cast<const wchar_t*>(path.get());
     return folder;
 }
 

@@ -1,6 +1,7 @@
 #include "server/class_table.h"
 
 #include "common/com_ptr.h"
+#include "common/critical_section.h"
 #include "extension/velnor_ie_ext.h"
 #include "server/class_factory.h"
 #include "server/identity.h"
@@ -29,7 +30,8 @@ CClassTable::CClassTable() : m_entries(g_entries), m_count(ARRAYSIZE(g_entries))
 
 CClassTable::~CClassTable() {
     for (ClassTableEntry& entry : *this) {
-        if (IUnknown* cached = DecodeSlot(entry.cachedClassObject)) cached->Release();
+        ComPtr<IUnknown> cached;   // the table's reference, let go with the slot
+        cached.attach(DecodeSlot(entry.cachedClassObject));
         entry.cachedClassObject = EncodePointer(nullptr);
     }
     if (m_initialized) DeleteCriticalSection(&m_lock);
@@ -44,7 +46,7 @@ HRESULT CClassTable::GetClassObject(REFCLSID clsid, REFIID iid, void** out) {
         HRESULT hr = S_OK;
         IUnknown* cached = DecodeSlot(entry.cachedClassObject);
         if (!cached) {
-            EnterCriticalSection(&m_lock);
+            critical_section_lock lock(&m_lock);
             cached = DecodeSlot(entry.cachedClassObject);
             if (!cached) {
                 IUnknown* created = nullptr;
@@ -55,7 +57,6 @@ HRESULT CClassTable::GetClassObject(REFCLSID clsid, REFIID iid, void** out) {
                     cached = created;
                 }
             }
-            LeaveCriticalSection(&m_lock);
         }
         if (!cached) return hr;
         hr = cached->QueryInterface(iid, out);

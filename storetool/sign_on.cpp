@@ -98,10 +98,11 @@ bool InternetExplorerPath(std::wstring* path) {
                      buffer, &bytes) != ERROR_SUCCESS) {
         // Some systems (Wine among them) register no App Path: the browser's own folder under
         // Program Files, as the system names it, not as the environment does.
-        PWSTR programFiles = nullptr;
-        if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &programFiles))) return false;
-        const std::wstring fallback = std::wstring(programFiles) + L"\\Internet Explorer\\iexplore.exe";
-        CoTaskMemFree(programFiles);
+        unique_cotaskmem programFiles;
+        if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, reinterpret_cast<PWSTR*>(programFiles.put()))))
+            return false;
+        const std::wstring fallback =
+            std::wstring(static_cast<const wchar_t*>(programFiles.get())) + L"\\Internet Explorer\\iexplore.exe";
         if (!IsFile(fallback)) return false;
         *path = fallback;
         return true;
