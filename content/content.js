@@ -253,13 +253,14 @@ function ClassNames(sText) {
     return pNames;
 }
 
-/* getElementsByClassName for documents without it (IE7 and IE8 modes): the first element, in
-   document order, that has every class of the list. IE7 mode has no "class" attribute to read
+/* getElementsByClassName for documents without it (IE7 and IE8 modes): the elements, in
+   document order, that have every class of the list. IE7 mode has no "class" attribute to read
    (getAttribute("class") is null there); className is the same in every mode. */
 function FindByClassName(pDocument, sClasses) {
     var pWanted = ClassNames(sClasses);
+    var pFound = [];
     if (pWanted.length == 0) {
-        return null;
+        return pFound;
     }
     var pAll = pDocument.getElementsByTagName("*");
     for (var i = 0; i < pAll.length; i++) {
@@ -274,47 +275,57 @@ function FindByClassName(pDocument, sClasses) {
             fAll = sHave.indexOf(" " + pWanted[j] + " ") >= 0;
         }
         if (fAll) {
-            return pElement;
+            pFound[pFound.length] = pElement;
+        }
+    }
+    return pFound;
+}
+
+/* The first element of a list that fAccept takes (any element without fAccept). */
+function FirstAccepted(pList, fAccept) {
+    for (var i = 0; pList && i < pList.length; i++) {
+        if (!fAccept || fAccept(pList[i])) {
+            return pList[i];
         }
     }
     return null;
 }
 
-function FindInDocument(pDef, pWindow) {
+function FindInDocument(pDef, pWindow, fAccept) {
     var pDocument = pWindow.document;
-    var pList;
     switch (pDef.type) {
         case "id":
-            return FindById(pDocument, pDef.value);
+            return FirstAccepted([FindById(pDocument, pDef.value)], fAccept);
         case "name":
-            pList = pDocument.getElementsByName(pDef.value);
-            return pList.length > 0 ? pList[0] : null;
+            return FirstAccepted(pDocument.getElementsByName(pDef.value), fAccept);
         case "class":
             if (!pDocument.getElementsByClassName) {
-                return FindByClassName(pDocument, pDef.value);
+                return FirstAccepted(FindByClassName(pDocument, pDef.value), fAccept);
             }
-            pList = pDocument.getElementsByClassName(pDef.value);
-            return pList.length > 0 ? pList[0] : null;
+            return FirstAccepted(pDocument.getElementsByClassName(pDef.value), fAccept);
         case "xpath":
             /* The extension searches the top-level document, whatever window is searched. */
-            return window.VelnorIEExt.GetElementByXPath(pDef.value);
+            return FirstAccepted([window.VelnorIEExt.GetElementByXPath(pDef.value)], fAccept);
         case "selector":
             if (!pDocument.querySelector) {
                 trace("content -> FindWebElement: this document has no CSS selectors: " + pDef.value);
                 return null;
             }
-            return pDocument.querySelector(pDef.value);
+            return fAccept ? FirstAccepted(pDocument.querySelectorAll(pDef.value), fAccept) :
+                             pDocument.querySelector(pDef.value);
         default:
             return null;
     }
 }
 
-function FindWebElement(pDef, pWindow) {
+/* The first element pDef finds (that fAccept takes, when given) in the window's document, else
+   in its frames. */
+function FindWebElement(pDef, pWindow, fAccept) {
     if (pWindow == undefined) {
         pWindow = window;
     }
     try {
-        var pElement = FindInDocument(pDef, pWindow);
+        var pElement = FindInDocument(pDef, pWindow, fAccept);
         if (pElement) {
             return pElement;
         }
@@ -324,7 +335,7 @@ function FindWebElement(pDef, pWindow) {
             if (pFrame == undefined) {
                 continue;
             }
-            pElement = FindWebElement(pDef, pFrame);
+            pElement = FindWebElement(pDef, pFrame, fAccept);
             if (pElement) {
                 return pElement;
             }
@@ -349,6 +360,31 @@ function IsShown(pElement) {
         pStyle = getComputedStyle(pElement, null);
     }
     return !pStyle || pStyle.visibility != "hidden";
+}
+
+/*
+ * Whether a step may act on the element: a person types into, clicks and chooses only what the
+ * page shows, and a form the page has not shown yet (a dialog still closed, a form that fades in
+ * after load) takes no typing: it would be lost, or sent with nothing. Two kinds are taken
+ * unshown: a hidden input, which is never shown and which a template names on purpose, and a
+ * check box, radio button or list that the page hides to draw its own in its place; that one
+ * stands in a shown parent, where one of a hidden form does not.
+ */
+function IsActionable(pElement) {
+    if (IsShown(pElement)) {
+        return true;
+    }
+    if (!pElement || pElement.nodeType != 1) {
+        return false;
+    }
+    var sTag = TagOf(pElement);
+    var sType = ("" + pElement.type).toLowerCase();
+    if (sTag == "input" && sType == "hidden") {
+        return true;
+    }
+    var pParent = pElement.parentNode;
+    return (sTag == "select" || (sTag == "input" && (sType == "checkbox" || sType == "radio"))) &&
+           !!pParent && pParent.nodeType == 1 && IsShown(pParent);
 }
 
 function IsPasswordField(pElement) {
@@ -606,7 +642,8 @@ function RunElementStep(pTemplate, nStep, nFirstAction) {
     var pFind = pStep.find;
     trace("content -> CheckTemplate: check action: " + (nStep + 1));
     trace("content -> CheckTemplate: element def: " + pFind + "[ " + (pFind ? pFind.type + ", " + pFind.value : "") + "]");
-    var pElement = FindWebElement(pFind);
+    /* An element the page does not show yet counts as not found: the retry looks again. */
+    var pElement = FindWebElement(pFind, null, IsActionable);
     if (pFind && !pElement) {
         trace("content -> CheckTemplate: find element failed");
         return "failed";
@@ -690,7 +727,7 @@ function AwaitNextPage(pTemplate, nStep) {
             return;
         }
         var pFind = pTemplate.elements[nStep].find;
-        if (!pFind || FindWebElement(pFind)) {
+        if (!pFind || FindWebElement(pFind, null, IsActionable)) {
             OnDeferCheckTemplate(pTemplate);
         } else if (--nLooks > 0) {
             setTimeout(Look, NEXT_PAGE_LOOK_MS);
