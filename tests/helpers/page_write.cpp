@@ -10,6 +10,7 @@
 #include "common/unique_owner.h"
 #include "extension/page_binding.h"
 #include "extension/velnor_ie_ext.h"
+#include "helpers/page_identity.h"
 #include "server/module.h"
 #include "templates/patterns.h"
 
@@ -17,32 +18,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-
-namespace {
-
-// A page's document: only its identity matters to the binding.
-class PageIdentity final : public IUnknown {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown) return E_NOINTERFACE;
-        *out = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_count; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG count = --m_count;
-        if (!count) delete this;
-        return count;
-    }
-
-private:
-    ULONG m_count = 1;
-};
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) return 3;
