@@ -129,14 +129,16 @@ function LegacyWriteFile(sPath, sText) {
     pFile.Close();
 }
 
+/* The text of a file, or "" while it is missing or still open for writing. */
 function LegacyReadFile(sPath) {
-    if (!LegacyFso.FileExists(sPath)) {
+    try {
+        var pFile = LegacyFso.OpenTextFile(sPath, 1);
+        var sText = pFile.AtEndOfStream ? "" : pFile.ReadAll();
+        pFile.Close();
+        return sText;
+    } catch (e) {
         return "";
     }
-    var pFile = LegacyFso.OpenTextFile(sPath, 1);
-    var sText = pFile.AtEndOfStream ? "" : pFile.ReadAll();
-    pFile.Close();
-    return sText;
 }
 
 /* Starts the store tool with sArguments (and sInput on its standard input); LegacyToolEnd waits
@@ -710,7 +712,12 @@ for (var LegacyIndex = 0; LegacyIndex < LegacyCases.length * LegacyModes.length;
     WScript.Echo("# " + LegacyMode + ": " + LegacyNow.name);
     for (var LegacyPageIndex = 0; LegacyPageIndex < LegacyNow.pages.length; LegacyPageIndex++) {
         var LegacyPageCase = LegacyNow.pages[LegacyPageIndex];
-        LegacyPageCase.open(LegacyMode);
+        /* An error of the case itself would end the host's run without a word. */
+        try {
+            LegacyPageCase.open(LegacyMode);
+        } catch (e) {
+            LegacyOk(false, LegacyMode + " the page opened", e.message || e.number);
+        }
         try {
             eval(LegacyContentScript);
         } catch (e) {
@@ -718,7 +725,11 @@ for (var LegacyIndex = 0; LegacyIndex < LegacyCases.length * LegacyModes.length;
         }
         LegacySync();
         LegacyRunTimers(LegacyPageCase.runFor, LegacyErrors, LegacySync);
-        LegacyPageCase.check(LegacyMode, LegacyPageNow);
+        try {
+            LegacyPageCase.check(LegacyMode, LegacyPageNow);
+        } catch (e) {
+            LegacyErrors[LegacyErrors.length] = "the check: " + (e.message || e.number);
+        }
         LegacyEqual(LegacyErrors.join("; "), "", LegacyMode + " no script error");
     }
 }
