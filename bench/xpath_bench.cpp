@@ -12,10 +12,10 @@
 #include "common/com_ptr.h"
 #include "common/module.h"
 #include "common/unique_owner.h"
-#include "extension/page_mirror.h"
 #include "extension/velnor_ie_ext.h"
-#include "extension/xpath_lookup.h"
 #include "host/browser_host.h"
+#include "xpath/page_mirror.h"
+#include "xpath/xpath_lookup.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,5 @@
 #include "common/object_security.h"
 
-#include "common/process_context.h"
 #include "common/unique_owner.h"
 
 #include <aclapi.h>
@@ -8,16 +7,11 @@
 
 #include <vector>
 
-namespace {
-
-// An access-allowed ACE with the mask written out as eight hexadecimal digits.
-std::wstring Ace(DWORD mask, const std::wstring& sid) {
+std::wstring SddlAce(DWORD mask, const std::wstring& sid) {
     std::wstring hex = L"0x";
     for (int shift = 28; shift >= 0; shift -= 4) hex += L"0123456789ABCDEF"[(mask >> shift) & 0xF];
     return L"(A;;" + hex + L";;;" + sid + L")";
 }
-
-}  // namespace
 
 ObjectSecurity::~ObjectSecurity() {
     if (m_descriptor) LocalFree(m_descriptor);
@@ -54,52 +48,6 @@ std::wstring CurrentUserSid() {
         return std::wstring(text);
     }();
     return sid;
-}
-
-std::wstring StoreSectionSddl(const std::wstring& userSid, const std::wstring& containerSid) {
-    if (userSid.empty()) return std::wstring();
-    std::wstring sddl = L"D:(A;;GA;;;" + userSid + L")";
-    if (!containerSid.empty()) sddl += Ace(kContainerSectionAccess, containerSid);
-    return sddl + kLowIntegrityLabelSddl;
-}
-
-std::wstring StoreLockSddl(const std::wstring& userSid, const std::wstring& containerSid) {
-    if (userSid.empty()) return std::wstring();
-    std::wstring sddl = L"D:(A;;GA;;;" + userSid + L")";
-    if (!containerSid.empty()) sddl += Ace(kContainerMutexAccess, containerSid);
-    return sddl + kLowIntegrityLabelSddl;
-}
-
-std::wstring LogMutexSddl(bool inAppContainer, const std::wstring& userSid, const std::wstring& containerSid) {
-    // 0x00100001: SYNCHRONIZE | MUTEX_MODIFY_STATE.
-    if (!inAppContainer) return std::wstring(L"D:(A;;0x00100001;;;WD)") + kLowIntegrityLabelSddl;
-    if (userSid.empty() || containerSid.empty()) return std::wstring();
-    return L"D:" + Ace(kContainerMutexAccess, userSid) + Ace(kContainerMutexAccess, containerSid) +
-           kLowIntegrityLabelSddl;
-}
-
-std::wstring LogMutexName(bool inAppContainer) {
-    return inAppContainer ? L"Local\\Velnor#MWriteLog" : L"Global\\Velnor#MWriteLog";
-}
-
-std::wstring SessionObjectName(const wchar_t* name, bool inAppContainer, DWORD sessionId) {
-    const std::wstring base = name ? name : L"";
-    if (!inAppContainer) return L"Local\\" + base;
-    return L"Session\\" + std::to_wstring(sessionId) + L"\\" + base;
-}
-
-std::wstring StoreAppContainerSid() {
-    const ProcessContext& context = CurrentProcessContext();
-    return context.appContainer ? context.appContainerSid : InternetExplorerAppContainerSid();
-}
-
-std::wstring SessionObjectSddl() {
-    return StoreSectionSddl(CurrentUserSid(), StoreAppContainerSid());
-}
-
-std::wstring LogMutexSddl() {
-    const ProcessContext& context = CurrentProcessContext();
-    return LogMutexSddl(context.appContainer, CurrentUserSid(), context.appContainerSid);
 }
 
 namespace {

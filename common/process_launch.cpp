@@ -78,3 +78,19 @@ bool IsSameFile(const std::wstring& first, const std::wstring& second) {
            information[0].nFileIndexHigh == information[1].nFileIndexHigh &&
            information[0].nFileIndexLow == information[1].nFileIndexLow;
 }
+
+bool StartProgram(const wchar_t* application, std::wstring commandLine, DWORD flags, StartedProgram* started,
+                  DWORD* error) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(application, &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                        &process)) {
+        if (error) *error = GetLastError();
+        return false;
+    }
+    unique_handle thread(process.hThread);
+    started->process.reset(process.hProcess);
+    started->processId = process.dwProcessId;
+    return true;
+}

@@ -1,9 +1,24 @@
-// Starting programs through the shell, and the folders the installer works with.
+// Starting programs (through the shell, or directly by full path), and the folders the installer
+// works with.
 #pragma once
+
+#include "common/unique_owner.h"
 
 #include <windows.h>
 
 #include <string>
+
+// A program started by StartProgram: its process (the thread's handle is closed at once).
+struct StartedProgram {
+    unique_handle process;
+    DWORD processId = 0;
+};
+
+// Starts `application` (a full path; null to take the first word of the command line) with
+// `commandLine` and the creation `flags`, inheriting no handles. False with *error (when given) the
+// system's error code.
+bool StartProgram(const wchar_t* application, std::wstring commandLine, DWORD flags, StartedProgram* started,
+                  DWORD* error = nullptr);
 
 // Starts `program` with `parameters` ("runas" when runAsAdministrator, else "open") and waits
 // up to `waitMilliseconds`. True when it started and ended within the wait; then *exitCode (when

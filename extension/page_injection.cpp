@@ -1,16 +1,9 @@
-// Page injection: each firing of a page timer probes the page's script engine, publishes the
-// object bound to that page as window.VelnorIEExt and runs the content script there. (The timers
-// are started by OnDocumentComplete, velnor_ie_ext.cpp; the debug timer shares their callback.)
 #include "extension/page_injection.h"
 
-#include "common/hresult.h"
+#include "common/com_ptr.h"
 #include "common/module.h"
 #include "common/unique_owner.h"
-#include "extension/page_binding.h"
-#include "extension/timer_map.h"
-#include "extension/velnor_ie_ext.h"
 #include "logging/log_writer.h"
-#include "templates/patterns.h"
 
 #include <dispex.h>
 #include <mshtml.h>
@@ -82,91 +75,13 @@ bool ReadDocumentInfo(IWebBrowser2* browser, std::wstring& title, std::wstring& 
     return true;
 }
 
-void CALLBACK CVelnorIEExt::OnUpdate(HWND window, UINT, UINT_PTR timerId, DWORD) {
-    LogExt(L"CVelnorIEExt::OnUpdate()");
-    CVelnorIEExt* object = TimerMapLookup(timerId);
-    if (!object) return;
-
-    if (timerId == object->m_debugTimerId) {
-        object->EndDebugPeriod(window, timerId);
-        return;
-    }
-
-    // The page may release the object while its script runs; keep it alive until done.
-    ComPtr<IVelnorIEExt> keepAlive(static_cast<IVelnorIEExt*>(object));
-    bool done = false;
-    try {
-        // The page gets the object bound to its own document.
-        unique_variant value;
-        V_VT(value.get()) = VT_DISPATCH;
-        IVelnorIEExt* binding = nullptr;
-        if (FAILED(object->CreatePageBinding(&binding))) return;   // out of memory: the next period tries again
-        V_DISPATCH(value.get()) = binding;
-        done = object->AddExternalObject(L"VelnorIEExt", value.get());
-    } catch (...) {
-        // A timer callback is the boundary: nothing may unwind into the system's timer dispatch.
-        done = false;   // out of memory: the next period tries again
-    }
-    if (!done) return;
-    LogExt(L"CVelnorIEExt::OnUpdate() -> kill object");
-    KillTimer(window, timerId);
-    TimerMapRemove(timerId);
-    object->ForgetTimer(timerId);
-    LogExt(L"CVelnorIEExt::OnUpdate() -> finished");
-}
-
 namespace {
 
-// The COM identity of the browser's top-level document, or null.
-ComPtr<IUnknown> DocumentIdentity(IWebBrowser2* browser, ComPtr<IDispatch>* document) {
-    ComPtr<IUnknown> identity;
-    if (browser && SUCCEEDED(browser->get_Document(document->put())) && *document) document->As(IID_IUnknown, &identity);
-    return identity;
-}
-
-}  // namespace
-
-HRESULT CVelnorIEExt::CreatePageBinding(IVelnorIEExt** binding) {
-    *binding = nullptr;
-    try {
-        PageContext page;
-        ComPtr<IDispatch> document;
-        page.document = DocumentIdentity(m_webBrowser.get(), &document);
-        ComPtr<IHTMLDocument2> html;
-        unique_bstr url;
-        if (document && SUCCEEDED(document.As(IID_IHTMLDocument2, &html)) && SUCCEEDED(html->get_URL(url.put())))
-            page.url = TextOf(url.get());
-        page.origin = OriginOfUrl(page.url);
-        // Every page timer of a document (one for each frame that completed) publishes into the
-        // same page: the tab's pages are counted by document.
-        if (!page.document || page.document.get() != m_lastPageDocument.get()) {
-            ++m_pageOrdinal;
-            m_lastPageDocument = page.document;
-        }
-        page.ordinal = m_pageOrdinal;
-        return CPageBinding::Create(this, std::move(page), binding);
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
-}
-
-bool CVelnorIEExt::ShowsDocument(IUnknown* identity) {
-    ComPtr<IDispatch> document;
-    return identity && DocumentIdentity(m_webBrowser.get(), &document).get() == identity;
-}
-
-bool CVelnorIEExt::AddExternalObject(const wchar_t* name, VARIANT* value) noexcept {
-    try {
-        return PublishAndRun(name, value);
-    } catch (...) {
-        return false;   // out of memory: the next period tries again
-    }
-}
-
-bool CVelnorIEExt::PublishAndRun(const wchar_t* name, VARIANT* value) {
+// AddExternalObject's steps (each that fails ends them with false); throws when memory runs out.
+bool PublishAndRun(IWebBrowser2* browser, const wchar_t* name, VARIANT* value) {
     LogExt(L"CVelnorIEExt::AddExternalObject()");
     ComPtr<IDispatch> document;
-    HRESULT hr = m_webBrowser ? m_webBrowser->get_Document(document.put()) : E_POINTER;
+    HRESULT hr = browser ? browser->get_Document(document.put()) : E_POINTER;
     LogExt(L"CVelnorIEExt::AddExternalObject() -> get_Document: %X", static_cast<unsigned>(hr));
 
     ComPtr<IHTMLDocument2> html;
@@ -180,19 +95,18 @@ bool CVelnorIEExt::PublishAndRun(const wchar_t* name, VARIANT* value) {
     if (!window) return false;
 
     // The probe: the result variant tells whether the page's script engine ran it, whatever
-    // execScript returns.
+    // execScript returns. (Left untouched, the variant keeps kNoResult, an invalid type that
+    // VariantClear refuses and leaves alone.)
     unique_bstr probe(SysAllocString(kProbeScript));
     unique_bstr language(SysAllocString(kScriptLanguage));
     if (!probe || !language) return false;
-    VARIANT result;
-    VariantInit(&result);
-    V_VT(&result) = kNoResult;
+    unique_variant result;
+    V_VT(result.get()) = kNoResult;
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
-    hr = window->execScript(probe.get(), language.get(), &result);
+    hr = window->execScript(probe.get(), language.get(), result.get());
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),
-           static_cast<int>(static_cast<unsigned short>(V_VT(&result))));
-    if (V_VT(&result) == kNoResult) return false;
-    VariantClear(&result);
+           static_cast<int>(static_cast<unsigned short>(V_VT(result.get()))));
+    if (V_VT(result.get()) == kNoResult) return false;
 
     ComPtr<IDispatchEx> windowEx;
     window.As(IID_IDispatchEx, &windowEx);
@@ -217,13 +131,21 @@ bool CVelnorIEExt::PublishAndRun(const wchar_t* name, VARIANT* value) {
     if (FAILED(hr)) return false;
 
     unique_bstr script = LoadScriptText(g_moduleInstance);
-    V_VT(&result) = kNoResult;
+    V_VT(result.put()) = kNoResult;
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X", static_cast<unsigned>(hr));
     if (!script) return false;
-    hr = window->execScript(script.get(), language.get(), &result);
+    hr = window->execScript(script.get(), language.get(), result.get());
     LogExt(L"CVelnorIEExt::WindowEventAdvise() -> execScript: %X, %d", static_cast<unsigned>(hr),
-           static_cast<int>(static_cast<unsigned short>(V_VT(&result))));
-    const bool ran = V_VT(&result) != kNoResult;
-    if (ran) VariantClear(&result);
-    return ran;
+           static_cast<int>(static_cast<unsigned short>(V_VT(result.get()))));
+    return V_VT(result.get()) != kNoResult;
+}
+
+}  // namespace
+
+bool AddExternalObject(IWebBrowser2* browser, const wchar_t* name, VARIANT* value) noexcept {
+    try {
+        return PublishAndRun(browser, name, value);
+    } catch (...) {
+        return false;   // out of memory: the next period tries again
+    }
 }

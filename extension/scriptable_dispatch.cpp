@@ -3,46 +3,52 @@
 #include "extension/scriptable_dispatch.h"
 
 #include "common/com_ptr.h"
+#include "common/critical_section.h"
 #include "common/hresult.h"
 #include "common/module.h"
 #include "common/module_type_library.h"
 #include "common/unique_owner.h"
 
+#include <memory>
+#include <new>
+#include <utility>
+
 namespace {
 
-// Both halves of IVelnorIEExt's type information, loaded once under the module lock and
-// released by the module's termination list at unload.
-ITypeInfo* g_dispatchInfo = nullptr;
-ITypeInfo* g_vtableInfo = nullptr;
+// Both halves of IVelnorIEExt's type information, loaded once under the module lock and freed by
+// the module's termination list at unload. Kept on the heap, without a static destructor: a
+// program that never terminates its module object keeps them to its end.
+struct InterfaceTypeInfo {
+    ComPtr<ITypeInfo> dispatchHalf;
+    ComPtr<ITypeInfo> vtableHalf;
+};
+InterfaceTypeInfo* g_typeInfo = nullptr;
 
 void ReleaseTypeInfo(void*) {
-    if (g_dispatchInfo) g_dispatchInfo->Release();
-    if (g_vtableInfo) g_vtableInfo->Release();
-    g_dispatchInfo = nullptr;
-    g_vtableInfo = nullptr;
+    delete std::exchange(g_typeInfo, nullptr);
 }
 
 HRESULT LoadInterfaceTypeInfo() {
     unique_bstr path;
     ComPtr<ITypeLib> library;
     RETURN_IF_FAILED(LoadModuleTypeLibrary(g_moduleInstance, nullptr, path.put(), library.put()));
-    ComPtr<ITypeInfo> info;
-    RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID_IVelnorIEExt, info.put()));
+    std::unique_ptr<InterfaceTypeInfo> loaded(new (std::nothrow) InterfaceTypeInfo);
+    if (!loaded) return E_OUTOFMEMORY;
+    RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID_IVelnorIEExt, loaded->dispatchHalf.put()));
     // For a dual interface the library hands out the dispatch half; it names the vtable half
     // as its implemented type -1.
     TYPEATTR* attributes = nullptr;
-    RETURN_IF_FAILED(info->GetTypeAttr(&attributes));
+    RETURN_IF_FAILED(loaded->dispatchHalf->GetTypeAttr(&attributes));
     const TYPEKIND kind = attributes->typekind;
-    info->ReleaseTypeAttr(attributes);
-    ComPtr<ITypeInfo> vtableInfo = info;
+    loaded->dispatchHalf->ReleaseTypeAttr(attributes);
+    loaded->vtableHalf = loaded->dispatchHalf;
     if (kind == TKIND_DISPATCH) {
         HREFTYPE vtableType = 0;
-        RETURN_IF_FAILED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableType));
-        RETURN_IF_FAILED(info->GetRefTypeInfo(vtableType, vtableInfo.put()));
+        RETURN_IF_FAILED(loaded->dispatchHalf->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableType));
+        RETURN_IF_FAILED(loaded->dispatchHalf->GetRefTypeInfo(vtableType, loaded->vtableHalf.put()));
     }
     RETURN_IF_FAILED(AddTerminationCallback(ReleaseTypeInfo, nullptr));
-    g_dispatchInfo = info.detach();
-    g_vtableInfo = vtableInfo.detach();
+    g_typeInfo = loaded.release();
     return S_OK;
 }
 
@@ -53,14 +59,9 @@ HRESULT GetScriptableTypeInfo(TypeInfoHalf half, ITypeInfo** out) {
     *out = nullptr;
     CVelnorIEModule* module = GetModule();
     if (!module) return E_UNEXPECTED;
-    EnterCriticalSection(module->ModuleLock());
-    const HRESULT hr = g_vtableInfo ? S_OK : LoadInterfaceTypeInfo();
-    if (SUCCEEDED(hr)) {
-        *out = half == TypeInfoHalf::kDispatch ? g_dispatchInfo : g_vtableInfo;
-        (*out)->AddRef();
-    }
-    LeaveCriticalSection(module->ModuleLock());
-    return hr;
+    const critical_section_lock lock(module->ModuleLock());
+    RETURN_IF_FAILED(g_typeInfo ? S_OK : LoadInterfaceTypeInfo());
+    return (half == TypeInfoHalf::kDispatch ? g_typeInfo->dispatchHalf : g_typeInfo->vtableHalf).CopyTo(out);
 }
 
 HRESULT ScriptableGetTypeInfo(UINT index, ITypeInfo** typeInfo) {

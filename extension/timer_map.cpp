@@ -27,19 +27,17 @@ struct TimerMapLifetime {
 CCritSecALock::CCritSecALock(CRITICAL_SECTION* section) : m_section(section) { Lock(); }
 
 CCritSecALock::~CCritSecALock() {
-    if (m_locked) Unlock();
+    if (m_held) Unlock();
 }
 
 void CCritSecALock::Lock() {
     LogUtils(L"CCritSecALock::Lock(%X)", AddressText(m_section));
-    EnterCriticalSection(m_section);
-    m_locked = true;
+    m_held = critical_section_lock(m_section);
 }
 
 void CCritSecALock::Unlock() {
     LogUtils(L"CCritSecALock::Unlock(%X)", AddressText(m_section));
-    m_locked = false;
-    LeaveCriticalSection(m_section);
+    m_held.unlock();
 }
 
 bool TimerMapInsert(UINT_PTR timerId, CVelnorIEExt* object) {

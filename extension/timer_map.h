@@ -3,14 +3,17 @@
 // The map holds no reference: objects remove their own entries before they go away.
 #pragma once
 
+#include "common/critical_section.h"
+
 #include <windows.h>
 
 #include <unordered_map>
 
 class CVelnorIEExt;
 
-// Scoped guard that traces "CCritSecALock::Lock(%X)" before entering and
-// "CCritSecALock::Unlock(%X)" before leaving, through LogUtils (level 4).
+// The guard through which the map's lock is taken: critical_section_lock with the lock's trace
+// lines, "CCritSecALock::Lock(%X)" before entering and "CCritSecALock::Unlock(%X)" before leaving,
+// through LogUtils (level 4).
 class CCritSecALock {
 public:
     explicit CCritSecALock(CRITICAL_SECTION* section);
@@ -23,7 +26,7 @@ public:
 
 private:
     CRITICAL_SECTION* m_section;
-    bool m_locked = false;
+    critical_section_lock m_held;
 };
 
 extern std::unordered_map<UINT_PTR, CVelnorIEExt*> g_timerMap;

@@ -23,7 +23,7 @@
 #include "common/unique_owner.h"
 #include "common/wide_format.h"
 #include "installer/audit_source.h"
-#include "installer/install_names.h"
+#include "installer/install_steps.h"
 #include "logging/audit_events.h"
 #include "logging/log_writer.h"
 #include "logging/settings.h"

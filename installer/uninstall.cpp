@@ -10,7 +10,7 @@
 #include "common/process_launch.h"
 #include "common/wide_format.h"
 #include "installer/audit_source.h"
-#include "installer/install_names.h"
+#include "installer/install_steps.h"
 #include "logging/audit_events.h"
 #include "logging/log_writer.h"
 #include "server/exports.h"

@@ -4,6 +4,7 @@
 #include "common/process_context.h"
 #include "common/unique_owner.h"
 #include "common/wide_format.h"
+#include "logging/log_mutex.h"
 #include "logging/settings.h"
 
 #include <vector>

@@ -2,6 +2,7 @@
 // prepares survives while no browser runs. One per session, without a console window, until
 // logoff; "agent --install" starts it for every user at logon (HKLM Run).
 #include "common/object_security.h"
+#include "common/process_launch.h"
 #include "common/text.h"
 #include "common/unique_owner.h"
 #include "storetool/agent_policy.h"
@@ -126,19 +127,17 @@ int StartAgent() {
     }
     const std::wstring path = OwnPath();
     std::wstring commandLine = L"\"" + path + L"\" agent --run";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                        DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process)) {
-        Err("the agent could not be started (error " + std::to_string(GetLastError()) + ")\n");
+    StartedProgram started;
+    DWORD error = 0;
+    if (!StartProgram(path.c_str(), commandLine, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, &started, &error)) {
+        Err("the agent could not be started (error " + std::to_string(error) + ")\n");
         return 1;
     }
-    unique_handle thread(process.hThread), child(process.hProcess);
+    const unique_handle& child = started.process;
     for (int i = 0; i < 200; ++i) {
         if (AgentRuns() && TemplateStore::Exists()) {
             Out("the agent holds the template store for this logon session (process " +
-                std::to_string(process.dwProcessId) + ")\n");
+                std::to_string(started.processId) + ")\n");
             return 0;
         }
         if (WaitForSingleObject(child.get(), 50) == WAIT_OBJECT_0) {

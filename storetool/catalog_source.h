@@ -1,6 +1,6 @@
 // Where the catalog comes from: --catalog FILE, else the policy value Catalog (REG_SZ, usually a
 // UNC path on a file share) under HKLM\Software\Policies\Zorvanti\VelnorIE, else the same under
-// HKCU. Shared by the cred, catalog and launch commands.
+// HKCU. Shared by the cred, catalog, launch and change commands.
 #pragma once
 
 #include "storetool/commands.h"
@@ -12,16 +12,6 @@
 #include <vector>
 
 constexpr wchar_t kCatalogValue[] = L"Catalog";
-
-// Takes "--NAME VALUE" out of the arguments. False when the option is absent; *wrong is set when
-// it is given without a value or twice.
-bool TakeOption(Arguments& arguments, const wchar_t* name, std::wstring* value, bool* wrong);
-// Takes a switch ("--NAME") out of the arguments.
-bool TakeSwitch(Arguments& arguments, const wchar_t* name);
-// Takes "--NAME SECONDS" out of the arguments: a whole number from 1 to `most`; another value is
-// named in a message and sets *bad (the command then ends with exit code 2). False when the
-// option is absent (*seconds untouched); *wrong as for TakeOption.
-bool TakeSeconds(Arguments& arguments, const wchar_t* name, long long most, long long* seconds, bool* wrong, bool* bad);
 
 struct LoadedCatalog {
     std::wstring path;

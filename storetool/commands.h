@@ -1,6 +1,6 @@
 // The store tool's commands, one group a file: store (store_commands.cpp), cred
-// (cred_commands.cpp), catalog (catalog_commands.cpp), launch, status and change
-// (launch_commands.cpp), agent (agent_command.cpp), record (record_command.cpp). main.cpp
+// (cred_commands.cpp), catalog (catalog_commands.cpp), launch and status (launch_commands.cpp),
+// change (change_command.cpp), agent (agent_command.cpp), record (record_command.cpp). main.cpp
 // dispatches by name and answers --help from the same table.
 #pragma once
 
@@ -24,6 +24,7 @@ const std::vector<ToolCommand>& StoreCommands();
 const std::vector<ToolCommand>& CredCommands();
 const std::vector<ToolCommand>& CatalogCommands();
 const std::vector<ToolCommand>& LaunchCommands();
+const std::vector<ToolCommand>& ChangeCommands();
 const std::vector<ToolCommand>& AgentCommands();
 const std::vector<ToolCommand>& RecordCommands();
 const std::vector<ToolCommand>& VersionCommands();   // "--version" (version_command.cpp)

@@ -3,6 +3,7 @@
 // never shown.
 #include "common/secret_text.h"
 #include "common/text.h"
+#include "storetool/arguments.h"
 #include "storetool/catalog_source.h"
 #include "storetool/audit_trail.h"
 #include "storetool/credential_vault.h"

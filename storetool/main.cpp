@@ -13,8 +13,8 @@ namespace {
 
 const std::vector<const std::vector<ToolCommand>*>& Groups() {
     static const std::vector<const std::vector<ToolCommand>*> groups = {
-        &StoreCommands(), &CredCommands(), &CatalogCommands(), &LaunchCommands(), &AgentCommands(), &RecordCommands(),
-        &VersionCommands()};
+        &StoreCommands(), &CredCommands(),   &CatalogCommands(), &LaunchCommands(),
+        &ChangeCommands(), &AgentCommands(), &RecordCommands(),  &VersionCommands()};
     return groups;
 }
 

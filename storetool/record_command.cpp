@@ -6,6 +6,7 @@
 // is the page's word: it is escaped wherever it reaches the console.
 #include "common/text.h"
 #include "common/unique_owner.h"
+#include "storetool/arguments.h"
 #include "storetool/catalog_source.h"
 #include "storetool/commands.h"
 #include "storetool/store_edits.h"

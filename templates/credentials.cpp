@@ -1,7 +1,7 @@
 #include "templates/credentials.h"
 
 #include "common/text.h"
-#include "templates/template_text.h"
+#include "templates/json_text.h"
 
 using nlohmann::json;
 

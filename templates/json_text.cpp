@@ -328,70 +328,73 @@ JsonShape ReadJsonShape(std::wstring_view t, std::vector<TextSpan>* entries) {
     return JsonShape::kInvalid;
 }
 
+JsonMembers::JsonMembers(std::wstring_view object) : m_object(object) {
+    size_t i = SkipSpace(object, 0);
+    m_at = i < object.size() && object[i] == L'{' ? SkipSpace(object, i + 1) : object.size();
+}
+
+bool JsonMembers::Next(JsonMember* member) {
+    size_t i = m_at;
+    const std::wstring_view object = m_object;
+    m_at = object.size();   // unless a whole member is read
+    if (i >= object.size() || object[i] != L'"') return false;
+    member->start = i;
+    const size_t nameEnd = SkipString(object, i);
+    if (nameEnd == kNone) return false;
+    member->name = object.substr(i, nameEnd - i);
+    i = SkipSpace(object, nameEnd);
+    if (i >= object.size() || object[i] != L':') return false;
+    i = SkipSpace(object, i + 1);
+    if (i >= object.size()) return false;
+    const size_t valueEnd = SkipValue(object, i);
+    if (valueEnd == kNone) return false;
+    member->value = object.substr(i, valueEnd - i);
+    member->end = valueEnd;
+    i = SkipSpace(object, valueEnd);
+    if (i < object.size() && object[i] == L',') m_at = SkipSpace(object, i + 1);
+    return true;
+}
+
 std::vector<JsonMember> ObjectMembers(std::wstring_view object) {
     std::vector<JsonMember> members;
-    size_t i = SkipSpace(object, 0);
-    if (i >= object.size() || object[i] != L'{') return members;
-    i = SkipSpace(object, i + 1);
-    while (i < object.size() && object[i] == L'"') {
-        JsonMember member;
-        member.start = i;
-        const size_t nameEnd = SkipString(object, i);
-        if (nameEnd == kNone) return members;
-        member.name = object.substr(i, nameEnd - i);
-        i = SkipSpace(object, nameEnd);
-        if (i >= object.size() || object[i] != L':') return members;
-        i = SkipSpace(object, i + 1);
-        if (i >= object.size()) return members;
-        const size_t valueEnd = SkipValue(object, i);
-        if (valueEnd == kNone) return members;
-        member.value = object.substr(i, valueEnd - i);
-        member.end = valueEnd;
-        members.push_back(member);
-        i = SkipSpace(object, valueEnd);
-        if (i >= object.size() || object[i] != L',') break;
-        i = SkipSpace(object, i + 1);
-    }
+    JsonMembers reader(object);
+    for (JsonMember member; reader.Next(&member);) members.push_back(member);
     return members;
 }
 
-std::wstring CompactJsonText(std::wstring_view text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        const wchar_t c = text[i];
-        if (c == L'"') {
+void AppendCompactJson(std::wstring& out, std::wstring_view text) {
+    // Runs without white space (most of a template's text) are copied whole.
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t run = i;
+        while (run < text.size() && !IsJsonSpace(text[run]) && text[run] != L'"') ++run;
+        out.append(text.data() + i, run - i);
+        i = run;
+        if (i >= text.size()) break;
+        if (text[i] == L'"') {
             const size_t end = SkipString(text, i);
             const size_t stop = end == kNone ? text.size() : end;
             out.append(text.data() + i, stop - i);
             i = stop;
         } else {
-            if (!IsJsonSpace(c)) out += c;
-            ++i;
+            ++i;   // white space between tokens
         }
     }
+}
+
+std::wstring CompactJsonText(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    AppendCompactJson(out, text);
     return out;
 }
 
 std::wstring JsonStringLiteral(std::wstring_view text) {
-    std::wstring out;
-    out.reserve(text.size() + 2);
-    out += L'"';
-    for (const wchar_t c : text) {
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c < 0x20 || c == 0x2028 || c == 0x2029) {
-            static const wchar_t kHex[] = L"0123456789abcdef";
-            out += L"\\u";
-            out += kHex[(c >> 12) & 0xF];
-            out += kHex[(c >> 8) & 0xF];
-            out += kHex[(c >> 4) & 0xF];
-            out += kHex[c & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    out += L'"';
-    return out;
+    struct Sink {
+        std::wstring text;
+        void Append(const wchar_t* units, size_t length) { text.append(units, length); }
+    } out;
+    out.text.reserve(text.size() + 2);
+    AppendJsonString(out, text.data(), text.size());
+    return out.text;
 }

@@ -66,11 +66,45 @@ struct JsonMember {
 // The members of an object's text, in order; empty for anything but an object. Meant for text
 // ReadJsonShape has passed.
 std::vector<JsonMember> ObjectMembers(std::wstring_view object);
+// The same, one at a time, without gathering them.
+class JsonMembers {
+public:
+    explicit JsonMembers(std::wstring_view object);
+    // False when there is none left.
+    bool Next(JsonMember* member);
+
+private:
+    std::wstring_view m_object;
+    size_t m_at;
+};
 
 // The text without the white space between its tokens (strings kept as they stand).
 std::wstring CompactJsonText(std::wstring_view text);
+void AppendCompactJson(std::wstring& out, std::wstring_view text);
 
 // A JSON string literal of a text, as the content script's writer escapes it: quotes, backslashes
 // and controls, and the line separators U+2028 and U+2029, which end a line in an older engine's
 // eval.
 std::wstring JsonStringLiteral(std::wstring_view text);
+
+// The same, appended to `out` (anything with Append(const wchar_t*, size_t)) piece by piece, so
+// that a secret is never copied anywhere but where the caller keeps it (SecretText).
+template <typename Out>
+void AppendJsonString(Out& out, const wchar_t* text, size_t length) {
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    out.Append(L"\"", 1);
+    for (size_t i = 0; i < length; ++i) {
+        const wchar_t c = text[i];
+        if (c == L'"' || c == L'\\') {
+            const wchar_t escaped[2] = {L'\\', c};
+            out.Append(escaped, 2);
+        } else if (c < 0x20 || c == 0x2028 || c == 0x2029) {
+            const wchar_t escaped[6] = {L'\\', L'u', kHex[(c >> 12) & 0xF], kHex[(c >> 8) & 0xF], kHex[(c >> 4) & 0xF],
+                                        kHex[c & 0xF]};
+            out.Append(escaped, 6);
+        } else {
+            out.Append(&c, 1);
+        }
+    }
+    out.Append(L"\"", 1);
+}

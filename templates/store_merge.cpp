@@ -28,6 +28,15 @@ size_t HashOf(std::wstring_view text) { return std::hash<std::wstring_view>()(te
 
 constexpr std::wstring_view kStampName = L"\"stamp\"";
 
+// Whether an entry's text may have a stamp: a cheap look before its members are read.
+bool HasStamp(std::wstring_view text) {
+    // Looked for by its rarer letters: a quote, which the search would stop at first, is
+    // everywhere in JSON.
+    for (size_t at = text.find(L"stamp\""); at != std::wstring_view::npos; at = text.find(L"stamp\"", at + 1))
+        if (at > 0 && text[at - 1] == L'"') return true;
+    return false;
+}
+
 bool IsObjectText(std::wstring_view text) { return !text.empty() && text.front() == L'{'; }
 
 // The entry with `stamp` as its "stamp" (in place of whatever stands there), or with no "stamp"
@@ -64,7 +73,6 @@ std::wstring Stamped(std::wstring_view entry, const std::wstring& stamp) {
 // write are matched by their text alone and never parsed.
 struct Entry {
     std::wstring_view text;
-    size_t hash = 0;
     int match = kNone;   // the entry of the other text it is matched with
     bool hasCore = false;
     std::wstring core;
@@ -82,18 +90,20 @@ public:
     JsonShape Read(std::wstring_view text) {
         std::vector<TextSpan> spans;
         const JsonShape shape = ReadJsonShape(text, &spans);
+        m_textSize = text.size();
         m_entries.clear();
         m_entries.reserve(spans.size());
         for (const TextSpan& span : spans) {
             Entry entry;
             entry.text = text.substr(span.start, span.length);
-            entry.hash = HashOf(entry.text);
             m_entries.push_back(std::move(entry));
         }
         return shape;
     }
 
     size_t size() const { return m_entries.size(); }
+    // The length of the text the entries were read from.
+    size_t TextSize() const { return m_textSize; }
     Entry& operator[](size_t i) { return m_entries[i]; }
     const Entry& operator[](size_t i) const { return m_entries[i]; }
 
@@ -111,9 +121,9 @@ public:
         entry.core = L"{";
         for (const JsonMember& member : ObjectMembers(entry.text)) {
             if (IsRunStateName(member.name) || member.name == kStampName) continue;
-            entry.core += CompactJsonText(member.name);
+            AppendCompactJson(entry.core, member.name);
             entry.core += L':';
-            entry.core += CompactJsonText(member.value);
+            AppendCompactJson(entry.core, member.value);
             entry.core += L',';
         }
         entry.core += L'}';
@@ -164,13 +174,14 @@ public:
             if (core.is_object())
                 for (const char* field : {"ID", "maxRetries", "retryInterval", "startElement", "startAction", "stamp"})
                     core.erase(field);
-            entry.parsedCore = core.dump();
+            entry.parsedCore = WriteTemplateJson(core, false);
         }
         return entry.parsedCore;
     }
 
 private:
     std::vector<Entry> m_entries;
+    size_t m_textSize = 0;
 };
 
 // Matches entries of `from` with unmatched entries of `to` by a key; among those with the same
@@ -208,8 +219,52 @@ void MatchBy(Entries& from, Entries& to, KeyOf keyOf, const std::function<bool(s
     }
 }
 
+// How a written entry stands to what the page read.
+enum class Change { kSame, kRunState, kRecordUpdate, kAdded };
+
+// Whether two entries are the same template apart from their run state and their stamp, read
+// member by member without building either: the page's usual write-back gives most of its
+// templates a new run state, so this is where a write spends its time.
+bool SameButRunState(std::wstring_view a, std::wstring_view b) {
+    if (a.empty() || b.empty() || a.front() != L'{' || b.front() != L'{') return false;
+    JsonMembers first(a), second(b);
+    auto next = [](JsonMembers& members, JsonMember* member) {
+        while (members.Next(member))
+            if (!IsRunStateName(member->name) && member->name != kStampName) return true;
+        return false;
+    };
+    JsonMember x, y;
+    for (;;) {
+        const bool more = next(first, &x);
+        if (more != next(second, &y)) return false;
+        if (!more) return true;
+        if (x.name != y.name) return false;
+        if (x.value != y.value && CompactJsonText(x.value) != CompactJsonText(y.value)) return false;
+    }
+}
+
+// Matches what the page wrote with what it read in order, as a write-back keeps it: the same
+// entry, or the same template with its run state moved, at the next place or a few further on
+// (the entries between were dropped). What this leaves is matched by the passes below.
+void MatchInOrder(Entries& written, Entries& base, std::vector<Change>* change) {
+    constexpr size_t kLookAhead = 4;
+    size_t cursor = 0;
+    for (size_t i = 0; i < written.size() && cursor < base.size(); ++i) {
+        for (size_t j = cursor; j < base.size() && j <= cursor + kLookAhead; ++j) {
+            if (base[j].match != kNone) continue;
+            const bool same = written[i].text == base[j].text;
+            if (!same && !SameButRunState(written[i].text, base[j].text)) continue;
+            written[i].match = static_cast<int>(j);
+            base[j].match = static_cast<int>(i);
+            (*change)[i] = same ? Change::kSame : Change::kRunState;
+            cursor = j + 1;
+            break;
+        }
+    }
+}
+
 void MatchExactly(Entries& from, Entries& to) {
-    MatchBy<size_t>(from, to, [](Entries& list, size_t i) { return std::optional<size_t>(list[i].hash); },
+    MatchBy<size_t>(from, to, [](Entries& list, size_t i) { return std::optional<size_t>(HashOf(list[i].text)); },
                     [&](size_t i, size_t j) { return from[i].text == to[j].text; });
 }
 
@@ -237,8 +292,6 @@ std::optional<std::string> RecordKey(Entries& list, size_t i) {
     return WideToUtf8(ScriptField(*value, "attempt")) + '\n' + WideToUtf8(ScriptField(*value, "url"));
 }
 
-// How a written entry stands to what the page read.
-enum class Change { kSame, kRunState, kRecordUpdate, kAdded };
 
 class Merge {
 public:
@@ -265,10 +318,13 @@ public:
             m_base.Read(std::wstring_view());   // what the page read was no array: nothing read
         }
 
+        m_stampsAnywhere = HasStamp(m_write.written) || HasStamp(current);
         Classify();
         MapBaseToCurrent(sameAsRead);
         Decide();
-        result->text = sameAsRead && m_asWritten ? AsWritten() : Rebuilt();
+        const bool substituted = std::any_of(m_text.begin(), m_text.end(), [](const std::wstring& t) { return !t.empty(); });
+        result->unchanged = sameAsRead && m_asWritten && !substituted;
+        if (!result->unchanged) result->text = sameAsRead && m_asWritten ? AsWritten() : Rebuilt();
         result->leftOut = m_leftOut;
         return MergeVerdict::kMerged;
     }
@@ -282,6 +338,8 @@ public:
             for (size_t i = 0; i < m_written.size(); ++i)
                 if (m_written[i].match != kNone && !known[i]) known[i] = true, m_change[i] = change;
         };
+        MatchInOrder(m_written, m_base, &m_change);
+        for (size_t i = 0; i < m_written.size(); ++i) known[i] = m_written[i].match != kNone;
         MatchExactly(m_written, m_base);
         note(Change::kSame);
         MatchByCore(m_written, m_base);
@@ -303,6 +361,9 @@ public:
         // The matches of the write are kept aside: the same lists are matched again here.
         std::vector<int> written(m_base.size());
         for (size_t j = 0; j < m_base.size(); ++j) written[j] = m_base[j].match, m_base[j].match = kNone;
+        // In order first (what others wrote meanwhile is mostly added after it), then wherever it went.
+        std::vector<Change> unused(m_base.size(), Change::kAdded);
+        MatchInOrder(m_base, m_current, &unused);
         MatchExactly(m_base, m_current);
         // A template another writer changed in its run state only is the same template.
         MatchByCore(m_base, m_current);
@@ -310,8 +371,9 @@ public:
             m_baseInCurrent[j] = m_base[j].match;
             // Another writer changed it since (beyond who wrote it: the page's own text lacks the
             // stamp the store carries).
-            if (m_base[j].match != kNone && m_current.Plain(m_base[j].match) != m_base.Plain(j))
-                m_currentVariant[m_base[j].match] = true;
+            const int k = m_base[j].match;
+            if (k != kNone && m_current[k].text != m_base[j].text && m_current.Plain(k) != m_base.Plain(j))
+                m_currentVariant[k] = true;
             m_base[j].match = written[j];
         }
     }
@@ -390,21 +452,28 @@ public:
                     applied = true;
                     break;
                 case Change::kRunState: {
+                    const int k = m_baseInCurrent[static_cast<size_t>(j)];
+                    // The stamp stays the one the store holds for it: the page's copy has none, or
+                    // one it may have made up. (Most entries have none either way.)
+                    const std::wstring_view stored = k != kNone ? m_current[static_cast<size_t>(k)].text
+                                                                : m_base[static_cast<size_t>(j)].text;
+                    if (m_stampsAnywhere && (HasStamp(stored) || HasStamp(m_written[i].text))) {
+                        const std::wstring carried = k != kNone ? m_current.StampOfText(static_cast<size_t>(k))
+                                                                : m_base.StampOfText(static_cast<size_t>(j));
+                        std::wstring text = Stamped(m_written[i].text, carried);
+                        if (text != m_written[i].text) m_text[i] = std::move(text);
+                    }
+                    if (!m_write.isolated) {
+                        applied = true;
+                        break;
+                    }
                     const json* given = m_base.Value(static_cast<size_t>(j));
                     const json* value = m_written.Value(i);
-                    applied = !m_write.isolated ||
-                              (given && value && PageOwnsEntry(*given, m_write.pageUrl) && MovesTowardDone(*given, *value));
-                    // The stamp stays the one the store holds for it: the page's copy has none, or
-                    // one it may have made up.
-                    const int k = m_baseInCurrent[static_cast<size_t>(j)];
-                    const std::wstring carried = k != kNone ? m_current.StampOfText(static_cast<size_t>(k))
-                                                            : m_base.StampOfText(static_cast<size_t>(j));
-                    std::wstring text = Stamped(m_written[i].text, carried);
-                    if (text != m_written[i].text) m_text[i] = std::move(text);
-                    const std::wstring_view result = m_text[i].empty() ? m_written[i].text : std::wstring_view(m_text[i]);
+                    applied = given && value && PageOwnsEntry(*given, m_write.pageUrl) && MovesTowardDone(*given, *value);
                     // What the page's origin added counts against its share in every version.
-                    const json* stored = k != kNone ? m_current.Value(static_cast<size_t>(k)) : nullptr;
-                    if (applied && m_write.isolated && stored && Utf8ToWide(StampOf(*stored).origin) == m_write.stamp.origin)
+                    const json* current = k != kNone ? m_current.Value(static_cast<size_t>(k)) : nullptr;
+                    const std::wstring_view result = m_text[i].empty() ? m_written[i].text : std::wstring_view(m_text[i]);
+                    if (applied && current && Utf8ToWide(StampOf(*current).origin) == m_write.stamp.origin)
                         applied = withinShare(result.size());
                     break;
                 }
@@ -492,6 +561,8 @@ public:
             }
 
         std::wstring out = L"[";
+        // Reserved once: a text of this size grown step by step is copied each time it grows.
+        out.reserve(std::max(m_write.written.size(), m_current.TextSize()) + m_write.written.size() / 8 + 64);
         auto emit = [&](std::wstring_view text) {
             if (out.size() > 1) out += L',';
             out.append(text.data(), text.size());
@@ -546,6 +617,7 @@ public:
     std::vector<std::wstring> m_text;   // stamped texts of what the page added or changed
     size_t m_leftOut = 0;
     bool m_asWritten = true;
+    bool m_stampsAnywhere = true;   // some entry of the write or the store carries a stamp
 };
 
 }  // namespace

@@ -67,8 +67,11 @@ enum class MergeVerdict {
 };
 
 struct MergeResult {
-    std::wstring text;       // the store's text after the write
+    bool unchanged = false;  // the store takes the page's text as written (then `text` is left empty)
+    std::wstring text;       // else the store's text after the write
     size_t leftOut = 0;      // entries of the write not applied (not the page's, over its share, refused)
+
+    std::wstring_view Text(std::wstring_view written) const { return unchanged ? written : std::wstring_view(text); }
 };
 
 // Applies `write` to the store text `current`. `parsedCurrent` is `current` parsed (for the

@@ -4,6 +4,35 @@
 #include "common/process_context.h"
 #include "templates/template_store.h"
 
+std::wstring StoreSectionSddl(const std::wstring& userSid, const std::wstring& containerSid) {
+    if (userSid.empty()) return std::wstring();
+    std::wstring sddl = L"D:(A;;GA;;;" + userSid + L")";
+    if (!containerSid.empty()) sddl += SddlAce(kContainerSectionAccess, containerSid);
+    return sddl + kLowIntegrityLabelSddl;
+}
+
+std::wstring StoreLockSddl(const std::wstring& userSid, const std::wstring& containerSid) {
+    if (userSid.empty()) return std::wstring();
+    std::wstring sddl = L"D:(A;;GA;;;" + userSid + L")";
+    if (!containerSid.empty()) sddl += SddlAce(kContainerMutexAccess, containerSid);
+    return sddl + kLowIntegrityLabelSddl;
+}
+
+std::wstring SessionObjectName(const wchar_t* name, bool inAppContainer, DWORD sessionId) {
+    const std::wstring base = name ? name : L"";
+    if (!inAppContainer) return L"Local\\" + base;
+    return L"Session\\" + std::to_wstring(sessionId) + L"\\" + base;
+}
+
+std::wstring StoreAppContainerSid() {
+    const ProcessContext& context = CurrentProcessContext();
+    return context.appContainer ? context.appContainerSid : InternetExplorerAppContainerSid();
+}
+
+std::wstring SessionObjectSddl() {
+    return StoreSectionSddl(CurrentUserSid(), StoreAppContainerSid());
+}
+
 StorePlace TemplateStorePlace(const StorePlaceInputs& inputs) {
     StorePlace place;
     place.sectionName = SessionObjectName(kTemplateStoreBaseName, inputs.appContainer, inputs.sessionId);

@@ -1,7 +1,7 @@
 #include "templates/store_records.h"
 
 #include "common/text.h"
-#include "templates/template_text.h"
+#include "templates/json_text.h"
 
 #include <algorithm>
 
@@ -81,11 +81,13 @@ std::vector<StoreRecord> ReadStoreRecords(std::wstring_view text) {
 
 bool EditStoreText(std::wstring_view stored, const std::vector<size_t>& leaveOut,
                    const std::vector<const SecretText*>& append, long long now, SecretText& out) {
-    if (!ParseTemplates(stored)->valid) return false;
+    std::vector<TextSpan> entries;
+    if (ReadJsonShape(stored, &entries) != JsonShape::kArray) return false;
     std::vector<size_t> dropped = leaveOut;
     for (const StoreRecord& record : ReadStoreRecords(stored))
         if (IsStaleRecord(record.value, now)) dropped.push_back(record.index);
-    const std::vector<std::pair<size_t, size_t>> spans = ArrayEntrySpans(stored);
+    std::vector<std::pair<size_t, size_t>> spans;
+    for (const TextSpan& entry : entries) spans.emplace_back(entry.start, entry.length);
     if (spans.empty()) {
         // "", "[]" or "[ ]": the entries go before the closing bracket.
         const size_t close = stored.empty() ? 0 : stored.rfind(L']');

@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -124,6 +125,7 @@ size_t TemplateStore::View::TextLength() const {
     const size_t limit = kTemplateTextBytes / sizeof(wchar_t);
     size_t length = 0;
     while (length < limit && text[length] != L'\0') ++length;
+    m_readLength = length;
     return length;
 }
 
@@ -135,8 +137,15 @@ bool TemplateStore::View::WriteText(const wchar_t* text) {
     const size_t length = text ? wcslen(text) : 0;
     if (length > kMaxTemplateTextLength || !locked()) return false;
     BYTE* area = bytes() + kTemplateTextOffset;
-    ZeroMemory(area, kTemplateTextBytes);
+    // Past the text the area is all zero after every write. Where this operation has read the
+    // text it replaces (under the lock, so nobody changed it since), only what that text took is
+    // cleared: the rest is zero already, and each page touched of a mapped view costs the system a
+    // fault. Otherwise the whole area is cleared.
+    const size_t clear = m_readLength == kUnread ? kTemplateTextBytes
+                                                 : std::min<size_t>(kTemplateTextBytes, (m_readLength + 1) * sizeof(wchar_t));
     if (length) CopyMemory(area, text, length * sizeof(wchar_t));
+    if (clear > length * sizeof(wchar_t)) ZeroMemory(area + length * sizeof(wchar_t), clear - length * sizeof(wchar_t));
+    m_readLength = length;
     return true;
 }
 

@@ -91,8 +91,9 @@ public:
         const wchar_t* Text() const;
         size_t TextLength() const;
         std::wstring ReadText() const;
-        // Clears the text area and copies text up to its first NUL. False (and nothing changed)
-        // when the text is longer than kMaxTemplateTextLength, or the lock is not held.
+        // Copies text up to its first NUL and clears the rest of the text area (every byte past the
+        // text is zero afterwards). False (and nothing changed) when the text is longer than
+        // kMaxTemplateTextLength, or the lock is not held.
         bool WriteText(const wchar_t* text);
 
         LONG DebugTime() const;
@@ -107,6 +108,8 @@ public:
 
         TemplateStoreLockScope m_lock;   // taken before the view is mapped, released after it is unmapped
         unique_mapview m_view;
+        static constexpr size_t kUnread = static_cast<size_t>(-1);
+        mutable size_t m_readLength = kUnread;   // the text's length as this operation read it
     };
 
     // One operation: the lock held and the section mapped for as long as the view lives.

@@ -18,6 +18,8 @@ for arch in $arches; do
   $run "$here/build/$arch/bin/xpath_bench.exe"
   echo "== reading Templates with and without template isolation, $arch"
   $run "$here/build/$arch/bin/isolation_bench.exe"
+  echo "== a page's write applied as a change to what it read, against the plain write, $arch (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  $run "$here/build/$arch/bin/store_write_bench.exe"
   echo "== what each tab pays: load, navigation, leaving, Basic authentication, $arch (load average $(cut -d' ' -f1-3 /proc/loadavg))"
   $run "$here/build/$arch/bin/tab_cost.exe"
 done

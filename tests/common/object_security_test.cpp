@@ -6,6 +6,7 @@
 #include "common/unique_owner.h"
 #include "templates/store_place.h"
 #include "templates/template_store.h"
+#include "logging/log_mutex.h"
 #include "logging/log_writer.h"
 #include "support/test_environment.h"
 

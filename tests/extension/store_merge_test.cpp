@@ -24,6 +24,7 @@ MergeResult Merge(std::wstring_view base, std::wstring_view written, std::wstrin
     write.stamp = {origin, 1800000000, L"tab-1", 1};
     MergeResult result;
     EXPECT_EQ(MergeVerdict::kMerged, MergePageWrite(write, current, nullptr, &result));
+    if (result.unchanged) result.text = written;
     return result;
 }
 

@@ -1,11 +1,11 @@
 // The mirror's XPath evaluator against Wine's MSXML on the same XML form: the whole selection
 // (every node, of every kind, in document order), not only the element a lookup hands back.
-#include "extension/page_mirror.h"
-#include "extension/xpath_evaluator.h"
 #include "extension/xpath_generator.h"
-#include "extension/xpath_lookup.h"
 #include "host/browser_host.h"
 #include "support/test_environment.h"
+#include "xpath/page_mirror.h"
+#include "xpath/xpath_evaluator.h"
+#include "xpath/xpath_lookup.h"
 
 #include "common/com_ptr.h"
 #include "common/unique_owner.h"

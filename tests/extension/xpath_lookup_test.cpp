@@ -2,10 +2,10 @@
 // the mirror, what the evaluator refuses through Wine's MSXML (on the XML form kept while the
 // page reads the same), and each compared with MSXML on an XML form made anew.
 #include "extension/extension_fixture.h"
-#include "extension/page_mirror.h"
-#include "extension/xpath_lookup.h"
-#include "extension/xpath_evaluator.h"
 #include "extension/xpath_generator.h"
+#include "xpath/page_mirror.h"
+#include "xpath/xpath_evaluator.h"
+#include "xpath/xpath_lookup.h"
 
 #include <random>
 

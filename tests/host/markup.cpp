@@ -2,8 +2,8 @@
 // a fake HTML node, element names upper-cased as MSHTML reports them.
 #include "common/com_ptr.h"
 #include "common/unique_owner.h"
-#include "extension/page_mirror.h"
 #include "host/browser_host.h"
+#include "xpath/page_mirror.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -5,10 +5,10 @@
 #include "common/com_ptr.h"
 #include "common/product_version.h"
 #include "common/unique_owner.h"
-#include "extension/page_mirror.h"
 #include "logging/settings.h"
 #include "storetool/agent_policy.h"
 #include "support/test_environment.h"
+#include "xpath/page_mirror.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,10 @@
-#include "extension/xpath_lookup.h"
+#include "xpath/xpath_lookup.h"
 
 #include "common/com_ptr.h"
 #include "common/hresult.h"
 #include "common/unique_owner.h"
-#include "extension/page_mirror.h"
-#include "extension/velnor_ie_ext.h"
-#include "extension/xpath_evaluator.h"
+#include "xpath/page_mirror.h"
+#include "xpath/xpath_evaluator.h"
 
 #include <msxml2.h>
 
@@ -143,18 +142,4 @@ HRESULT LookUpXPath(IHTMLDocument3* document, BSTR expression, XPathEvaluation e
     } catch (...) {
         return ResultFromCaughtException();
     }
-}
-
-HRESULT FindElementByXPath(IWebBrowser2* browser, BSTR expression, PageMirror& mirror, IDispatch** result) {
-    if (!result) return E_POINTER;
-    *result = nullptr;
-    ComPtr<IDispatch> documentDispatch;
-    if (!browser || FAILED(browser->get_Document(documentDispatch.put())) || !documentDispatch) return S_OK;
-    ComPtr<IHTMLDocument3> document;
-    if (FAILED(documentDispatch.As(IID_IHTMLDocument3, &document)) || !document) return S_OK;
-    ComPtr<IHTMLDOMNode> node;
-    RETURN_IF_FAILED(LookUpXPath(document.get(), expression, XPathEvaluation::kMirrorFirst, mirror, node.put()));
-    ComPtr<IHTMLElement> element;
-    if (node && SUCCEEDED(node.As(IID_IHTMLElement, &element)) && element) *result = element.detach();
-    return S_OK;
 }

@@ -1,4 +1,4 @@
-#include "extension/xpath_evaluator.h"
+#include "xpath/xpath_evaluator.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "extension/xpath_expression.h"
+#include "xpath/xpath_expression.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "extension/page_mirror.h"
+#include "xpath/page_mirror.h"
 
 #include "common/hresult.h"
 #include "common/unique_owner.h"

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <windows.h>
-#include <exdisp.h>
 #include <mshtml.h>
 #include <msxml2.h>
 
@@ -29,7 +28,3 @@ HRESULT LookUpXPath(IHTMLDocument3* document, BSTR expression, XPathEvaluation e
 
 // The mirror's XML form in a new MSXML document, ready for XPath (whitespace kept).
 HRESULT LoadMirrorIntoMsxml(const PageMirror& mirror, ComPtr<IXMLDOMDocument>* result);
-
-// The page element of the browser's top-level document that the expression selects first;
-// *result is null when there is none. S_OK whenever the lookup itself could run.
-HRESULT FindElementByXPath(IWebBrowser2* browser, BSTR expression, PageMirror& mirror, IDispatch** result);

@@ -1,4 +1,4 @@
-#include "installer/install_names.h"
+#include "installer/install_steps.h"
 
 #include "common/process_launch.h"
 #include "common/unique_owner.h"

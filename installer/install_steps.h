@@ -1,4 +1,5 @@
-// The installer's fixed names, shared by install and uninstall.
+// The installer's fixed names and the steps install and uninstall share: where the product goes,
+// taking an installed copy out, the other build's rundll32, the switches of an entry point.
 #pragma once
 
 #include <windows.h>

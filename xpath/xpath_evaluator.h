@@ -15,8 +15,8 @@
 // mirror whose root is no element. MSXML decides those, also whether they are errors.
 #pragma once
 
-#include "extension/page_mirror.h"
-#include "extension/xpath_expression.h"
+#include "xpath/page_mirror.h"
+#include "xpath/xpath_expression.h"
 
 #include <vector>
 
