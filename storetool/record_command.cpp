@@ -10,8 +10,10 @@
 #include "storetool/catalog_source.h"
 #include "storetool/commands.h"
 #include "storetool/store_edits.h"
+#include "storetool/store_wait.h"
 #include "storetool/tool_output.h"
 #include "templates/catalog.h"
+#include "templates/json_text.h"
 #include "templates/patterns.h"
 #include "templates/recorded_entry.h"
 #include "templates/store_records.h"
@@ -149,14 +151,12 @@ struct Recording {
 Recording AwaitDrafts(const TemplateStore& store, const std::wstring& id, long long seconds, const std::wstring& given,
                       bool yes, bool withFields) {
     const std::string idText = Narrow(id);
-    const ConsoleInterrupt interrupt;
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     Recording recording;
     recording.origin = given;
     std::vector<std::wstring> declined;
     ULONGLONG settled = 0;
     bool asked = false;
-    while (!interrupt.raised() && GetTickCount64() < deadline) {
+    const WaitEnd end = WaitOnStore(seconds, 250, [&](bool) {
         const std::vector<Draft> drafts = DraftsOf(store, idText);
         if (recording.origin.empty()) {
             for (const Draft& draft : drafts) {
@@ -181,10 +181,10 @@ Recording AwaitDrafts(const TemplateStore& store, const std::wstring& id, long l
         }
         if (!recording.origin.empty() && HoldsPasswordField(values) && !unsent) {
             if (!settled) settled = GetTickCount64() + kSettleMs;
-            else if (GetTickCount64() >= settled) break;
+            else if (GetTickCount64() >= settled) return true;
         }
-        Sleep(250);
-    }
+        return false;
+    });
     const std::vector<Draft> drafts = DraftsOf(store, idText);
     RemoveFromStore(store, id);
     std::vector<std::wstring> others;
@@ -196,13 +196,13 @@ Recording AwaitDrafts(const TemplateStore& store, const std::wstring& id, long l
         Out("ignored: drafts written by pages of " + EscapeControls(Narrow(other)) +
             (other == recording.origin ? " that name a page of another site\n" : ", which is not the site recorded\n"));
     recording.drafts = ValuesOf(drafts, recording.origin);
-    recording.stopped = interrupt.raised();
+    recording.stopped = end == WaitEnd::kInterrupted;
     return recording;
 }
 
 // The entry indented as one entry of a catalog array.
 std::string EntryText(const nlohmann::ordered_json& entry) {
-    std::string text = "  " + entry.dump(2);
+    std::string text = "  " + WriteTemplateJson(entry, true);
     for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3)) text.insert(at + 1, "  ");
     return text;
 }
@@ -324,7 +324,7 @@ int Record(Arguments arguments) {
         return kExitNothingSeen;
     }
     for (const std::string& note : recorded.notes) Out("note: " + EscapeControls(note) + "\n");
-    const std::string entryText = recorded.entry.dump(2);
+    const std::string entryText = WriteTemplateJson(recorded.entry, true);
     Out("catalog entry for " + Narrow(recording.origin) + ":\n" + EscapeLines(entryText) + "\n");
     const std::vector<std::string> problems = CheckCatalogText("[" + entryText + "]");
     for (const std::string& problem : problems) Err("the recorded entry is not valid: " + problem + "\n");
