@@ -10,7 +10,8 @@
  * from the store once it has run or has no retries left. A template that asks for it
  * ("verify") is replaced by a record of its outcome, which the next pages of the site settle:
  * whether the site took the password. While an administrator records a sign-on, every page
- * that shows a login form writes a draft of where its fields are, never what they hold.
+ * that shows a login form writes a draft of where its fields are and, once the form is sent,
+ * what its fields beside user name and password held; never a user name or a password.
  *
  * Written for Internet Explorer's page script engines: ECMAScript 3 syntax, nothing later, and
  * only what every document mode offers. Compatibility View (the default for intranet sites)
@@ -253,13 +254,14 @@ function ClassNames(sText) {
     return pNames;
 }
 
-/* getElementsByClassName for documents without it (IE7 and IE8 modes): the first element, in
-   document order, that has every class of the list. IE7 mode has no "class" attribute to read
+/* getElementsByClassName for documents without it (IE7 and IE8 modes): the elements, in
+   document order, that have every class of the list. IE7 mode has no "class" attribute to read
    (getAttribute("class") is null there); className is the same in every mode. */
 function FindByClassName(pDocument, sClasses) {
     var pWanted = ClassNames(sClasses);
+    var pFound = [];
     if (pWanted.length == 0) {
-        return null;
+        return pFound;
     }
     var pAll = pDocument.getElementsByTagName("*");
     for (var i = 0; i < pAll.length; i++) {
@@ -274,47 +276,57 @@ function FindByClassName(pDocument, sClasses) {
             fAll = sHave.indexOf(" " + pWanted[j] + " ") >= 0;
         }
         if (fAll) {
-            return pElement;
+            pFound[pFound.length] = pElement;
+        }
+    }
+    return pFound;
+}
+
+/* The first element of a list that fAccept takes (any element without fAccept). */
+function FirstAccepted(pList, fAccept) {
+    for (var i = 0; pList && i < pList.length; i++) {
+        if (!fAccept || fAccept(pList[i])) {
+            return pList[i];
         }
     }
     return null;
 }
 
-function FindInDocument(pDef, pWindow) {
+function FindInDocument(pDef, pWindow, fAccept) {
     var pDocument = pWindow.document;
-    var pList;
     switch (pDef.type) {
         case "id":
-            return FindById(pDocument, pDef.value);
+            return FirstAccepted([FindById(pDocument, pDef.value)], fAccept);
         case "name":
-            pList = pDocument.getElementsByName(pDef.value);
-            return pList.length > 0 ? pList[0] : null;
+            return FirstAccepted(pDocument.getElementsByName(pDef.value), fAccept);
         case "class":
             if (!pDocument.getElementsByClassName) {
-                return FindByClassName(pDocument, pDef.value);
+                return FirstAccepted(FindByClassName(pDocument, pDef.value), fAccept);
             }
-            pList = pDocument.getElementsByClassName(pDef.value);
-            return pList.length > 0 ? pList[0] : null;
+            return FirstAccepted(pDocument.getElementsByClassName(pDef.value), fAccept);
         case "xpath":
             /* The extension searches the top-level document, whatever window is searched. */
-            return window.VelnorIEExt.GetElementByXPath(pDef.value);
+            return FirstAccepted([window.VelnorIEExt.GetElementByXPath(pDef.value)], fAccept);
         case "selector":
             if (!pDocument.querySelector) {
                 trace("content -> FindWebElement: this document has no CSS selectors: " + pDef.value);
                 return null;
             }
-            return pDocument.querySelector(pDef.value);
+            return fAccept ? FirstAccepted(pDocument.querySelectorAll(pDef.value), fAccept) :
+                             pDocument.querySelector(pDef.value);
         default:
             return null;
     }
 }
 
-function FindWebElement(pDef, pWindow) {
+/* The first element pDef finds (that fAccept takes, when given) in the window's document, else
+   in its frames. */
+function FindWebElement(pDef, pWindow, fAccept) {
     if (pWindow == undefined) {
         pWindow = window;
     }
     try {
-        var pElement = FindInDocument(pDef, pWindow);
+        var pElement = FindInDocument(pDef, pWindow, fAccept);
         if (pElement) {
             return pElement;
         }
@@ -324,7 +336,7 @@ function FindWebElement(pDef, pWindow) {
             if (pFrame == undefined) {
                 continue;
             }
-            pElement = FindWebElement(pDef, pFrame);
+            pElement = FindWebElement(pDef, pFrame, fAccept);
             if (pElement) {
                 return pElement;
             }
@@ -349,6 +361,31 @@ function IsShown(pElement) {
         pStyle = getComputedStyle(pElement, null);
     }
     return !pStyle || pStyle.visibility != "hidden";
+}
+
+/*
+ * Whether a step may act on the element: a person types into, clicks and chooses only what the
+ * page shows, and a form the page has not shown yet (a dialog still closed, a form that fades in
+ * after load) takes no typing: it would be lost, or sent with nothing. Two kinds are taken
+ * unshown: a hidden input, which is never shown and which a template names on purpose, and a
+ * check box, radio button or list that the page hides to draw its own in its place; that one
+ * stands in a shown parent, where one of a hidden form does not.
+ */
+function IsActionable(pElement) {
+    if (IsShown(pElement)) {
+        return true;
+    }
+    if (!pElement || pElement.nodeType != 1) {
+        return false;
+    }
+    var sTag = TagOf(pElement);
+    var sType = ("" + pElement.type).toLowerCase();
+    if (sTag == "input" && sType == "hidden") {
+        return true;
+    }
+    var pParent = pElement.parentNode;
+    return (sTag == "select" || (sTag == "input" && (sType == "checkbox" || sType == "radio"))) &&
+           !!pParent && pParent.nodeType == 1 && IsShown(pParent);
 }
 
 function IsPasswordField(pElement) {
@@ -606,7 +643,8 @@ function RunElementStep(pTemplate, nStep, nFirstAction) {
     var pFind = pStep.find;
     trace("content -> CheckTemplate: check action: " + (nStep + 1));
     trace("content -> CheckTemplate: element def: " + pFind + "[ " + (pFind ? pFind.type + ", " + pFind.value : "") + "]");
-    var pElement = FindWebElement(pFind);
+    /* An element the page does not show yet counts as not found: the retry looks again. */
+    var pElement = FindWebElement(pFind, null, IsActionable);
     if (pFind && !pElement) {
         trace("content -> CheckTemplate: find element failed");
         return "failed";
@@ -690,7 +728,7 @@ function AwaitNextPage(pTemplate, nStep) {
             return;
         }
         var pFind = pTemplate.elements[nStep].find;
-        if (!pFind || FindWebElement(pFind)) {
+        if (!pFind || FindWebElement(pFind, null, IsActionable)) {
             OnDeferCheckTemplate(pTemplate);
         } else if (--nLooks > 0) {
             setTimeout(Look, NEXT_PAGE_LOOK_MS);
@@ -1121,23 +1159,36 @@ function WatchUnload() {
  * While the store holds a live recorder record ({ "recorder": id, "expires" }, written by the
  * store tool only), every page that shows a login form writes a draft of it:
  *   { "draft": id, "url": "<page address without query>*", "page", "title", "at", "key",
- *     "user": find, "password": find, "submit": find, "frame": true when in a frame }
- * Each find is the most stable locator that finds exactly that element: an id that does not
- * look generated, else a name, else a short CSS selector, else an XPath. A draft holds
- * locators only: nothing is read of what a field holds. A page that asks for the user name
+ *     "user": find, "password": find, "submit": find, "frame": true when in a frame,
+ *     "fields": [{ "find", "kind": "text" | "select" | "checkbox" }, ...], "userAt": n,
+ *     "left": [names of query parameters left out of "page"] }
+ * "page" is the page's address with its query (the page many sites show their login form on
+ * is named by it) but without its fragment and without a query parameter that looks like a
+ * one-time value; "left" names those. "fields" are the form's other fields in page order, and
+ * "userAt" how many of them come before the user name field. Each find is the most stable
+ * locator that finds exactly that element (see LocatorOf). A page that asks for the user name
  * alone (a login of two pages) gives a draft without "password". One draft per recorder, page
  * and form; the page is looked at again while the recorder lasts, for forms shown later.
+ *
+ * When the administrator sends the form (its submit event, or a click on what submits it), the
+ * page writes the draft again, with "sent": true and, for each other field, what it held then:
+ * "value" (a text field's text, the value of a list's chosen option) or "checked" (a check box).
+ * Never what the user name field or a password field holds, nor any field whose description
+ * says it holds a secret or a one-time code, nor a value that looks like a one-time token, nor
+ * an empty text field: the page's own value for those stays the page's.
  */
 var RECORD_LOOK_MS = 1000;
+/* The longest text of a field a draft carries: longer ones are no setting a person types. */
+var RECORD_VALUE_MAX = 256;
 
 function StartRecording(pRecorder) {
-    var pWritten = {};
+    var pState = { written: {}, sent: {}, documents: [], forms: [] };
     function Look() {
         if (LeavingPage || !(pRecorder.expires > NowSeconds())) {
             return;
         }
         try {
-            WriteDrafts(pRecorder, pWritten);
+            WriteDrafts(pRecorder, pState);
         } catch (e) {
             trace("content -> recorder: " + ErrorText(e));
         }
@@ -1147,27 +1198,25 @@ function StartRecording(pRecorder) {
     Look();
 }
 
-function WriteDrafts(pRecorder, pWritten) {
-    var sPage = ("" + window.location.href).replace(/[?#].*$/, "");
+function WriteDrafts(pRecorder, pState) {
     var pDocuments = ReadableDocuments(window);
     var fAdded = false;
     for (var d = 0; d < pDocuments.length; d++) {
+        WatchSends(pRecorder, pState, pDocuments[d].document);
         var pForms = LoginForms(pDocuments[d].document);
         for (var f = 0; f < pForms.length; f++) {
-            var pDraft = DraftOf(pForms[f], d > 0);
-            if (!pDraft) {
+            var pParts = FormParts(pForms[f]);
+            if (!pParts) {
                 continue;
             }
-            pDraft.key = d + ":" + pDraft.key;
-            if (pWritten[pDraft.key] || HasDraft(pRecorder.recorder, sPage, pDraft.key)) {
+            WatchSubmit(pRecorder, pState, pForms[f].form);
+            var sKey = DraftKey(pForms[f], d, pParts);
+            var pDraft = pState.written[sKey] ? null : DraftOf(pForms[f], d, false);
+            if (!pDraft || IndexOfDraft(pRecorder.recorder, pDraft.page, sKey) >= 0) {
                 continue;
             }
-            pWritten[pDraft.key] = true;
+            pState.written[sKey] = true;
             pDraft.draft = pRecorder.recorder;
-            pDraft.url = sPage + "*";
-            pDraft.page = sPage;
-            pDraft.title = "" + document.title;
-            pDraft.at = Math.floor(NowSeconds());
             VelnorSSOTemplates[VelnorSSOTemplates.length] = pDraft;
             trace("content -> recorder: draft " + pDraft.key);
             fAdded = true;
@@ -1178,50 +1227,243 @@ function WriteDrafts(pRecorder, pWritten) {
     }
 }
 
-function HasDraft(sRecorder, sPage, sKey) {
+function IndexOfDraft(sRecorder, sPage, sKey) {
     for (var i = 0; i < VelnorSSOTemplates.length; i++) {
         var pEntry = VelnorSSOTemplates[i];
         if (IsRecord(pEntry, "draft") && pEntry.draft == sRecorder && pEntry.page == sPage && pEntry.key == sKey) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+/* An object once in a list: whether it was there already. */
+function HeldOnce(pList, pItem) {
+    for (var i = 0; i < pList.length; i++) {
+        if (pList[i] === pItem) {
+            return true;
+        }
+    }
+    pList[pList.length] = pItem;
+    return false;
+}
+
+function Listen(pTarget, sEvent, fHandler) {
+    if (pTarget.addEventListener) {
+        /* Captured: before the page's own handlers, which may disable or clear the form. */
+        pTarget.addEventListener(sEvent, fHandler, true);
+    } else if (pTarget.attachEvent) {
+        pTarget.attachEvent("on" + sEvent, fHandler);
+    }
+}
+
+/* Clicks on what submits a form, and in documents with capture every form's submit event. A
+   document of IE before version 9 has no capture, and its submit event does not bubble: each
+   login form is watched on its own (WatchSubmit). */
+function WatchSends(pRecorder, pState, pDocument) {
+    if (HeldOnce(pState.documents, pDocument)) {
+        return;
+    }
+    function OnSend(pEvent) {
+        try {
+            pEvent = pEvent || (pDocument.parentWindow && pDocument.parentWindow.event);
+            DraftSent(pRecorder, pState, pEvent.target || pEvent.srcElement);
+        } catch (e) {
+            trace("content -> recorder: " + ErrorText(e));
+        }
+    }
+    Listen(pDocument, "click", OnSend);
+    if (pDocument.addEventListener) {
+        Listen(pDocument, "submit", OnSend);
+    }
+}
+
+function WatchSubmit(pRecorder, pState, pForm) {
+    if (!pForm || pForm.addEventListener || HeldOnce(pState.forms, pForm)) {
+        return;
+    }
+    Listen(pForm, "submit", function (pEvent) {
+        try {
+            pEvent = pEvent || window.event;
+            DraftSent(pRecorder, pState, pEvent.srcElement || pForm);
+        } catch (e) {
+            trace("content -> recorder: " + ErrorText(e));
+        }
+    });
+}
+
+/* Whether pNode is pElement or inside it. */
+function IsWithin(pNode, pElement) {
+    for (; pNode; pNode = pNode.parentNode) {
+        if (pNode === pElement) {
             return true;
         }
     }
     return false;
 }
 
+/* The form that pTarget (a form being submitted, or what a click hit) sends: its draft is
+   written again with what its fields hold now. */
+function DraftSent(pRecorder, pState, pTarget) {
+    if (!pTarget || LeavingPage || !(pRecorder.expires > NowSeconds())) {
+        return;
+    }
+    var pDocuments = ReadableDocuments(window);
+    for (var d = 0; d < pDocuments.length; d++) {
+        if ((pTarget.ownerDocument || pTarget.document) !== pDocuments[d].document) {
+            continue;
+        }
+        var pForms = LoginForms(pDocuments[d].document);
+        for (var f = 0; f < pForms.length; f++) {
+            var pParts = FormParts(pForms[f]);
+            if (!pParts || !(pTarget === pForms[f].form || IsWithin(pTarget, pParts.submit))) {
+                continue;
+            }
+            var pDraft = DraftOf(pForms[f], d, true);
+            var sText = pDraft ? StringifyJson(pDraft) : "";
+            /* The click on a submit control and the submit event that follows it say the same. */
+            if (!pDraft || pState.sent[pDraft.key] == sText) {
+                return;
+            }
+            pState.sent[pDraft.key] = sText;
+            pState.written[pDraft.key] = true;
+            pDraft.draft = pRecorder.recorder;
+            var nAt = IndexOfDraft(pRecorder.recorder, pDraft.page, pDraft.key);
+            VelnorSSOTemplates.splice(nAt >= 0 ? nAt : VelnorSSOTemplates.length, nAt >= 0 ? 1 : 0, pDraft);
+            trace("content -> recorder: sent " + pDraft.key);
+            UpdateGlobalTemplates();
+            return;
+        }
+    }
+}
+
 function TagOf(pElement) {
     return ("" + pElement.tagName).toLowerCase();
 }
 
+function TypeOf(pElement) {
+    return ("" + (pElement.getAttribute("type") || "")).toLowerCase();
+}
+
 /* A field a user name goes into: a text input of any of the kinds browsers offer for it. */
 function IsTextField(pElement) {
-    if (TagOf(pElement) != "input") {
-        return false;
-    }
-    var sType = ("" + (pElement.getAttribute("type") || "text")).toLowerCase();
-    return sType == "text" || sType == "email" || sType == "tel" || sType == "";
+    var sType = TypeOf(pElement);
+    return TagOf(pElement) == "input" && (sType == "text" || sType == "email" || sType == "tel" || sType == "");
 }
 
 function IsSubmitControl(pElement) {
     var sTag = TagOf(pElement);
-    var sType = ("" + (pElement.getAttribute("type") || "")).toLowerCase();
+    var sType = TypeOf(pElement);
     return (sTag == "input" && (sType == "submit" || sType == "image")) ||
            (sTag == "button" && (sType == "submit" || sType == ""));
 }
 
 function IsButton(pElement) {
     var sTag = TagOf(pElement);
-    var sType = ("" + (pElement.getAttribute("type") || "")).toLowerCase();
+    var sType = TypeOf(pElement);
     return sTag == "button" || (sTag == "input" && (sType == "button" || sType == "submit" || sType == "image"));
+}
+
+/* The kind of field whose setting a draft keeps ("text", "select" or "checkbox"), or null. */
+function FieldKind(pElement) {
+    var sTag = TagOf(pElement);
+    var sType = TypeOf(pElement);
+    if (sTag == "select") {
+        return pElement.multiple ? null : "select";
+    }
+    if (sTag == "input" && sType == "checkbox") {
+        return "checkbox";
+    }
+    return IsTextField(pElement) || (sTag == "input" && (sType == "number" || sType == "url" || sType == "search"))
+        ? "text" : null;
 }
 
 /* Named like a user name: what a page calls the field, or how it asks the browser to fill it. */
 var USER_NAME_HINT = /user|login|logon|email|e-mail|mail|account|uid|name|ident/i;
 
 function LooksLikeUserName(pElement) {
-    var sType = ("" + (pElement.getAttribute("type") || "")).toLowerCase();
     var sAuto = "" + (pElement.getAttribute("autocomplete") || "");
-    return sType == "email" || /username|email/i.test(sAuto) ||
+    return TypeOf(pElement) == "email" || /username|email/i.test(sAuto) ||
            USER_NAME_HINT.test("" + pElement.id) || USER_NAME_HINT.test("" + pElement.name);
+}
+
+/*
+ * Names that say a field or a query parameter holds a secret or a value good for one use: a
+ * password, a one-time code or PIN, a token against forged requests, an OAuth state or code, a
+ * session or a signature. Parts are found anywhere in a name; words only as a word of it
+ * ("userPin", "sms_code", "one-time-code"), so that "spinner" or "codec" say nothing.
+ */
+var SECRET_PARTS = /pass|pwd|secret|token|csrf|xsrf|nonce|captcha|onetime|sectok|sessionid|sessid|saml/;
+var SECRET_WORDS = /^(pw|pin|otp|totp|hotp|code|mfa|2fa|tan|key|cvv|cvc|cc|answer|state|sid|ticket|sig|signature|hmac)$/;
+
+function SaysSecret(sName) {
+    var sText = ("" + sName).replace(/([a-z])([A-Z])/g, "$1 $2").toLowerCase();
+    if (SECRET_PARTS.test(sText.replace(/[^a-z0-9]+/g, ""))) {
+        return true;
+    }
+    var pWords = sText.split(/[^a-z0-9]+/);
+    for (var i = 0; i < pWords.length; i++) {
+        if (SECRET_WORDS.test(pWords[i])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* A value that looks like a one-time token: a run of 16 or more letters and digits that changes
+   between letters and digits at least three times (hexadecimal, Base64, a signed ticket). A
+   host name, a word with a number or a date does not. */
+function LooksOneTime(sValue) {
+    var pRuns = ("" + sValue).match(/[A-Za-z0-9]{16,}/g);
+    for (var i = 0; pRuns && i < pRuns.length; i++) {
+        if (pRuns[i].replace(/[A-Za-z]+/g, "a").replace(/[0-9]+/g, "0").length > 3) {
+            return true;
+        }
+    }
+    return false;
+}
+
+function SaysFieldSecret(pElement) {
+    var pSaid = [pElement.getAttribute("name"), pElement.id, pElement.getAttribute("autocomplete"),
+                 pElement.getAttribute("placeholder")];
+    for (var i = 0; i < pSaid.length; i++) {
+        if (pSaid[i] && SaysSecret(pSaid[i])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+function Decoded(sText) {
+    try {
+        return decodeURIComponent(sText.replace(/\+/g, " "));
+    } catch (e) {
+        return sText;
+    }
+}
+
+/* The page's address as a draft names it: without its fragment, and without the query
+   parameters that look like one-time values (by name or by value) or hold a user name (a form
+   sent by GET puts what was typed into the next page's address), which "left" names. */
+function RecordedAddress(sHref) {
+    var sAddress = ("" + sHref).replace(/#.*$/, "");
+    var nQuery = sAddress.indexOf("?");
+    var pKept = [], pLeft = [];
+    var pParameters = nQuery < 0 ? [] : sAddress.substring(nQuery + 1).split("&");
+    for (var i = 0; i < pParameters.length; i++) {
+        var sName = Decoded(pParameters[i].split("=")[0]);
+        var sValue = Decoded(pParameters[i].substring(pParameters[i].split("=")[0].length + 1));
+        if (pParameters[i] == "") {
+            continue;
+        }
+        if (SaysSecret(sName) || LooksOneTime(sValue) || (sValue != "" && USER_NAME_HINT.test(sName))) {
+            pLeft[pLeft.length] = sName;
+        } else {
+            pKept[pKept.length] = pParameters[i];
+        }
+    }
+    return { page: (nQuery < 0 ? sAddress : sAddress.substring(0, nQuery)) + (pKept.length ? "?" + pKept.join("&") : ""),
+             left: pLeft };
 }
 
 /* The forms of a document that sign on: each with its shown fields in document order. Fields
@@ -1231,7 +1473,7 @@ function LoginForms(pDocument) {
     var pForms = [];
     for (var i = 0; i < pAll.length; i++) {
         var pElement = pAll[i];
-        if (pElement.nodeType != 1 || !(IsTextField(pElement) || IsPasswordField(pElement) || IsButton(pElement))) {
+        if (pElement.nodeType != 1 || !(FieldKind(pElement) || IsPasswordField(pElement) || IsButton(pElement))) {
             continue;
         }
         if ((pElement.disabled && !IsButton(pElement)) || !IsShown(pElement)) {
@@ -1253,54 +1495,131 @@ function LoginForms(pDocument) {
     return pForms;
 }
 
-/* The draft of one form, or null where it is no login form: one shown password field (more are
-   a form that sets a password), the text field before it, and what submits the form. */
-function DraftOf(pForm, fInFrame) {
-    var pPassword = null, pUser = null, pSubmit = null, pOnlyButton = null;
-    var nPasswords = 0, nButtons = 0, nTexts = 0;
-    for (var i = 0; i < pForm.fields.length; i++) {
+/*
+ * The parts of a login form, or null where it is none: its one shown password field (more are a
+ * form that sets a password), the user name field before it (the last one named like it, else
+ * the last text field), what submits the form (the first submit control after the password
+ * field, else the first one, else its only button), and its other fields in page order, each
+ * with whether it comes before the user name field.
+ */
+function FormParts(pForm) {
+    var pParts = { password: null, user: null, submit: null, others: [] };
+    var pTexts = [], pButtons = [], pFirstSubmit = null, pSubmitAfter = null, nPasswords = 0, i;
+    for (i = 0; i < pForm.fields.length; i++) {
         var pField = pForm.fields[i];
         if (IsPasswordField(pField)) {
             nPasswords++;
-            pPassword = pPassword || pField;
-        } else if (IsTextField(pField)) {
-            nTexts++;
-            if (!pPassword) {
-                pUser = pField;
-            }
+            pParts.password = pParts.password || pField;
         } else if (IsButton(pField)) {
-            nButtons++;
-            pOnlyButton = pField;
-            if (!pSubmit && IsSubmitControl(pField)) {
-                pSubmit = pField;
+            pButtons[pButtons.length] = pField;
+            if (IsSubmitControl(pField)) {
+                pFirstSubmit = pFirstSubmit || pField;
+                pSubmitAfter = pSubmitAfter || (pParts.password ? pField : null);
             }
+        } else if (IsTextField(pField) && !pParts.password) {
+            pTexts[pTexts.length] = pField;
         }
     }
-    if (!pSubmit && nButtons == 1) {
-        pSubmit = pOnlyButton;
-    }
-    if (nPasswords > 1 || !pSubmit) {
+    pParts.submit = pSubmitAfter || pFirstSubmit || (pButtons.length == 1 ? pButtons[0] : null);
+    if (nPasswords > 1 || !pParts.submit) {
         return null;
+    }
+    for (i = 0; i < pTexts.length; i++) {
+        if (!pParts.user || LooksLikeUserName(pTexts[i]) || !LooksLikeUserName(pParts.user)) {
+            pParts.user = pTexts[i];
+        }
     }
     /* A page that asks for the user name alone: one text field that says it is one. */
-    if (!pPassword && !(nTexts == 1 && pUser && LooksLikeUserName(pUser))) {
+    if (!pParts.password && !(pTexts.length == 1 && LooksLikeUserName(pParts.user))) {
         return null;
     }
-    var pDraft = { key: (pForm.form ? "form" + pForm.index : "page") + (pUser ? "u" : "") + (pPassword ? "p" : "") };
-    var pFinds = [["user", pUser], ["password", pPassword], ["submit", pSubmit]];
+    var fBeforeUser = !!pParts.user;
+    for (i = 0; i < pForm.fields.length; i++) {
+        var pOther = pForm.fields[i];
+        if (pOther === pParts.user) {
+            fBeforeUser = false;
+        } else if (FieldKind(pOther) && !SaysFieldSecret(pOther)) {
+            pParts.others[pParts.others.length] = { element: pOther, beforeUser: fBeforeUser };
+        }
+    }
+    return pParts;
+}
+
+/* What a field held when its form was sent, into pField; false where the draft leaves it out. */
+function TakeSetting(pField, pElement, pParts) {
+    if (pField.kind == "checkbox") {
+        pField.checked = !!pElement.checked;
+        return true;
+    }
+    var sValue = "";
+    if (pField.kind == "select") {
+        var pOption = pElement.selectedIndex >= 0 && pElement.options ? pElement.options[pElement.selectedIndex] : null;
+        sValue = pOption ? "" + (pOption.value || pOption.text) : "";
+    } else {
+        sValue = "" + pElement.value;
+    }
+    /* A password typed where the page shows it as text (its "show password" switch). */
+    var fPassword = !!pParts.password && sValue == "" + pParts.password.value;
+    if (sValue == "" || sValue.length > RECORD_VALUE_MAX || LooksOneTime(sValue) || fPassword) {
+        return false;
+    }
+    pField.value = sValue;
+    return true;
+}
+
+/* Which form of the page a draft is of: one draft per page and form. */
+function DraftKey(pForm, nDocument, pParts) {
+    return nDocument + ":" + (pForm.form ? "form" + pForm.index : "page") + (pParts.user ? "u" : "") +
+           (pParts.password ? "p" : "");
+}
+
+/* The draft of one form of the nDocument-th readable document, or null where it is no login
+   form; fSent: with what its other fields hold. */
+function DraftOf(pForm, nDocument, fSent) {
+    var pParts = FormParts(pForm);
+    if (!pParts) {
+        return null;
+    }
+    var pAnchors = FormAnchors(pForm.form, !!pParts.password);
+    var pAddress = RecordedAddress(window.location.href);
+    var pDraft = { key: DraftKey(pForm, nDocument, pParts) };
+    var pFinds = [["user", pParts.user], ["password", pParts.password], ["submit", pParts.submit]];
     for (var k = 0; k < pFinds.length; k++) {
         if (!pFinds[k][1]) {
             continue;
         }
-        var pFind = LocatorOf(pFinds[k][1], pForm.document, fInFrame);
+        var pFind = LocatorOf(pFinds[k][1], pForm, pAnchors, pFinds[k][0] == "submit");
         if (!pFind) {
             return null;
         }
         pDraft[pFinds[k][0]] = pFind;
     }
-    if (fInFrame) {
+    pDraft.fields = [];
+    pDraft.userAt = 0;
+    for (var i = 0; i < pParts.others.length; i++) {
+        var pElement = pParts.others[i].element;
+        var pField = { find: LocatorOf(pElement, pForm, pAnchors, false), kind: FieldKind(pElement) };
+        if (!pField.find || (fSent && !TakeSetting(pField, pElement, pParts))) {
+            continue;
+        }
+        pDraft.fields[pDraft.fields.length] = pField;
+        if (pParts.others[i].beforeUser) {
+            pDraft.userAt++;
+        }
+    }
+    if (nDocument > 0) {
         pDraft.frame = true;
     }
+    if (fSent) {
+        pDraft.sent = true;
+    }
+    pDraft.url = pAddress.page.replace(/\?.*$/, "") + "*";
+    pDraft.page = pAddress.page;
+    if (pAddress.left.length) {
+        pDraft.left = pAddress.left;
+    }
+    pDraft.title = "" + document.title;
+    pDraft.at = Math.floor(NowSeconds());
     return pDraft;
 }
 
@@ -1318,6 +1637,25 @@ function LooksGenerated(sName) {
         }
     }
     return false;
+}
+
+/* Classes a page sets and clears as a person works (focus, hover, the mark of a default button,
+   a choice, validation): a locator by one of them finds the element only in that moment. */
+var STATE_CLASS_WORDS = /(^|[-_])(active|focus|focused|focussed|hover|hovered|default|selected|current|checked|pressed|disabled|enabled|open|opened|closed|expanded|collapsed|visible|hidden|show|shown|loading|loaded|valid|invalid|error|dirty|pristine|touched|untouched|empty|filled|highlight|highlighted)([-_]|$)/i;
+var STATE_CLASS_PREFIX = /^(is|has|ng)([-_]|[A-Z])/;
+
+/* The classes of an element a locator may use: none that looks generated or marks a state. */
+function StableClasses(pElement) {
+    var pClasses = ClassNames(pElement.className);
+    var pStable = [];
+    for (var i = 0; i < pClasses.length; i++) {
+        var sClass = pClasses[i];
+        if (IsCssName(sClass) && !LooksGenerated(sClass) && !STATE_CLASS_WORDS.test(sClass) &&
+            !STATE_CLASS_PREFIX.test(sClass)) {
+            pStable[pStable.length] = sClass;
+        }
+    }
+    return pStable;
 }
 
 /* How many elements a find reaches in all the documents a search covers. */
@@ -1348,6 +1686,11 @@ function CountFound(pFind) {
 
 function FindsExactly(pFind, pElement) {
     try {
+        if (pFind.type == "xpath") {
+            /* The extension answers with one element: a second one is asked for by position. */
+            return window.VelnorIEExt.GetElementByXPath(pFind.value) === pElement &&
+                   !window.VelnorIEExt.GetElementByXPath("(" + pFind.value + ")[2]");
+        }
         return FindWebElement(pFind) === pElement && CountFound(pFind) == 1;
     } catch (e) {
         return false;
@@ -1362,59 +1705,142 @@ function IsCssName(sText) {
     return /^[a-zA-Z_][a-zA-Z0-9_\-]*$/.test("" + sText);
 }
 
-/* Short selectors for an element, most telling first: its kind of field, its own classes, and
-   the same within its form when that form has an id or a name. */
-function SelectorsOf(pElement) {
-    var sTag = TagOf(pElement);
-    var pOwn = [];
-    var sType = pElement.getAttribute("type");
-    if (sType) {
-        pOwn[pOwn.length] = sTag + "[type=" + CssString(sType) + "]";
-    }
-    var pClasses = ClassNames(pElement.className);
-    var sClasses = "";
-    for (var i = 0; i < pClasses.length; i++) {
-        if (IsCssName(pClasses[i]) && !LooksGenerated(pClasses[i])) {
-            sClasses += "." + pClasses[i];
-        }
-    }
-    if (sClasses) {
-        pOwn[pOwn.length] = sTag + sClasses;
-    }
-    var sAuto = pElement.getAttribute("autocomplete");
-    if (sAuto) {
-        pOwn[pOwn.length] = sTag + "[autocomplete=" + CssString(sAuto) + "]";
-    }
-    var pSelectors = pOwn.slice(0);
-    var pForm = pElement.form;
-    if (pForm) {
-        var sForm = pForm.id && IsCssName(pForm.id) && !LooksGenerated(pForm.id) ? "form#" + pForm.id :
-                    pForm.getAttribute("name") && !LooksGenerated(pForm.getAttribute("name")) ?
-                        "form[name=" + CssString(pForm.getAttribute("name")) + "]" : "";
-        for (var j = 0; sForm && j < pOwn.length; j++) {
-            pSelectors[pSelectors.length] = sForm + " " + pOwn[j];
-        }
-    }
-    return pSelectors;
+/* An XPath string literal of the text, or null for a text that holds both kinds of quote. */
+function XPathString(sText) {
+    sText = "" + sText;
+    return sText.indexOf("'") < 0 ? "'" + sText + "'" : sText.indexOf("\"") < 0 ? "\"" + sText + "\"" : null;
 }
 
-/* An XPath from the root element down, by position among elements of the same name: exact in
-   the top-level document, the only one XPath finds are looked up in. */
-function XPathOf(pElement) {
+/*
+ * How a locator names a form: by its id or name where they do not look generated, by its own
+ * classes (selectors), and as the form that holds the password field (XPath: CSS has no means
+ * to say it in Internet Explorer). Empty lists for fields outside any form.
+ */
+function FormAnchors(pFormElement, fHoldsPassword) {
+    var pAnchors = { css: [], xpath: [] };
+    if (!pFormElement) {
+        return pAnchors;
+    }
+    /* A field named "id" or "name" hides the form's own properties: the attributes say. */
+    var sId = pFormElement.getAttribute("id");
+    var sName = pFormElement.getAttribute("name");
+    if (sId && IsCssName(sId) && !LooksGenerated(sId)) {
+        pAnchors.css[pAnchors.css.length] = "form#" + sId;
+        pAnchors.xpath[pAnchors.xpath.length] = "//form[@id=" + XPathString(sId) + "]";
+    }
+    if (typeof sName == "string" && sName && !LooksGenerated(sName) && XPathString(sName)) {
+        pAnchors.css[pAnchors.css.length] = "form[name=" + CssString(sName) + "]";
+        pAnchors.xpath[pAnchors.xpath.length] = "//form[@name=" + XPathString(sName) + "]";
+    }
+    var pClasses = StableClasses(pFormElement);
+    if (pClasses.length) {
+        pAnchors.css[pAnchors.css.length] = "form." + pClasses.join(".");
+    }
+    if (fHoldsPassword) {
+        pAnchors.xpath[pAnchors.xpath.length] = "//form[.//input[@type='password']]";
+    }
+    return pAnchors;
+}
+
+/* A text of a button as a person reads it, or "" where it has none short enough to name it. */
+function ButtonText(pElement) {
+    var sText = "" + (TagOf(pElement) == "input" ? pElement.getAttribute("value") || "" :
+                      pElement.innerText || pElement.textContent || OwnText(pElement));
+    sText = sText.replace(/^\s+|\s+$/g, "").replace(/\s+/g, " ");
+    return sText.length <= 40 ? sText : "";
+}
+
+/*
+ * Locators for an element of a form, most telling first. "Own" ones name the element by what it
+ * is (its kind of field, its stable classes, its autocomplete, a button's text); "within" ones
+ * do the same inside its form (pAnchors). What submits a form is looked for within it first:
+ * a page often has another submit control (a search box's) that looks the same. XPaths serve
+ * where a document has no selectors (IE7 mode) and in the top-level document only.
+ */
+function LocatorsOf(pElement, pAnchors, fSubmit, fXPath) {
+    var sTag = TagOf(pElement);
+    var sType = pElement.getAttribute("type");
+    var sAuto = pElement.getAttribute("autocomplete");
+    var pClasses = StableClasses(pElement);
+    var sText = IsButton(pElement) ? ButtonText(pElement) : "";
+    var pOwn = [], pWithin = [], i;
+    if (fXPath) {
+        var sTypeText = sType ? XPathString(sType) : null;
+        var sAutoText = sAuto ? XPathString(sAuto) : null;
+        var sTextText = sText ? XPathString(sText) : null;
+        if (sTypeText) {
+            pOwn[pOwn.length] = "//" + sTag + "[@type=" + sTypeText + "]";
+        }
+        if (sAutoText) {
+            pOwn[pOwn.length] = "//" + sTag + "[@autocomplete=" + sAutoText + "]";
+        }
+        if (sTextText) {
+            pOwn[pOwn.length] = "//" + sTag + (sTypeText ? "[@type=" + sTypeText + "]" : "") +
+                                (sTag == "input" ? "[@value=" + sTextText + "]" : "[normalize-space(.)=" + sTextText + "]");
+        }
+    } else {
+        if (sType) {
+            pOwn[pOwn.length] = sTag + "[type=" + CssString(sType) + "]";
+        }
+        if (pClasses.length) {
+            pOwn[pOwn.length] = sTag + "." + pClasses.join(".");
+        }
+        if (sAuto) {
+            pOwn[pOwn.length] = sTag + "[autocomplete=" + CssString(sAuto) + "]";
+        }
+        if (sTag == "input" && sText) {
+            pOwn[pOwn.length] = sTag + "[value=" + CssString(sText) + "]";
+        }
+    }
+    var pForms = fXPath ? pAnchors.xpath : pAnchors.css;
+    for (var f = 0; f < pForms.length; f++) {
+        pWithin[pWithin.length] = pForms[f] + (fXPath ? "//" : " ") + sTag;
+        for (i = 0; i < pOwn.length; i++) {
+            pWithin[pWithin.length] = pForms[f] + (fXPath ? pOwn[i] : " " + pOwn[i]);
+        }
+    }
+    return fSubmit ? pWithin.concat(pOwn) : pOwn.concat(pWithin);
+}
+
+/* An XPath by position: among the elements of its name in its form where a form names it,
+   else from the root element down, exact in the top-level document. */
+function XPathOf(pElement, pForm, pAnchors) {
+    var sTag = TagOf(pElement);
+    var pAll = pForm.document.getElementsByTagName(sTag);
+    var nPosition = 0;
+    for (var i = 0; pForm.form && i < pAll.length; i++) {
+        if (IsWithin(pAll[i], pForm.form)) {
+            nPosition++;
+        }
+        if (pAll[i] === pElement) {
+            break;
+        }
+    }
+    for (var f = 0; f < pAnchors.xpath.length; f++) {
+        var pFind = { type: "xpath", value: "(" + pAnchors.xpath[f] + "//" + sTag + ")[" + nPosition + "]" };
+        if (FindsExactly(pFind, pElement)) {
+            return pFind.value;
+        }
+    }
     var sPath = "";
     for (var pNode = pElement; pNode && pNode.nodeType == 1; pNode = pNode.parentNode) {
-        var nPosition = 1;
+        var nSame = 1;
         for (var pSibling = pNode.previousSibling; pSibling; pSibling = pSibling.previousSibling) {
             if (pSibling.nodeType == 1 && TagOf(pSibling) == TagOf(pNode)) {
-                nPosition++;
+                nSame++;
             }
         }
-        sPath = "/" + TagOf(pNode) + "[" + nPosition + "]" + sPath;
+        sPath = "/" + TagOf(pNode) + "[" + nSame + "]" + sPath;
     }
     return sPath;
 }
 
-function LocatorOf(pElement, pDocument, fInFrame) {
+/* The most stable find that finds exactly pElement, a field of pForm (LoginForms): an id that
+   does not look generated, else a name, else a short selector, else a short XPath, else an
+   XPath by position. In a frame only the first three serve (XPath searches the top-level
+   document); null where none of them does. */
+function LocatorOf(pElement, pForm, pAnchors, fSubmit) {
+    var fInFrame = pForm.document !== document;
     var pFind;
     if (pElement.id && !LooksGenerated(pElement.id)) {
         pFind = { type: "id", value: "" + pElement.id };
@@ -1429,16 +1855,20 @@ function LocatorOf(pElement, pDocument, fInFrame) {
             return pFind;
         }
     }
-    if (pDocument.querySelector) {
-        var pSelectors = SelectorsOf(pElement);
-        for (var i = 0; i < pSelectors.length; i++) {
-            pFind = { type: "selector", value: pSelectors[i] };
+    var pKinds = pForm.document.querySelector ? [["selector", false]] : [];
+    if (!fInFrame) {
+        pKinds[pKinds.length] = ["xpath", true];
+    }
+    for (var k = 0; k < pKinds.length; k++) {
+        var pLocators = LocatorsOf(pElement, pAnchors, fSubmit, pKinds[k][1]);
+        for (var i = 0; i < pLocators.length; i++) {
+            pFind = { type: pKinds[k][0], value: pLocators[i] };
             if (FindsExactly(pFind, pElement)) {
                 return pFind;
             }
         }
     }
-    return fInFrame ? null : { type: "xpath", value: XPathOf(pElement) };
+    return fInFrame ? null : { type: "xpath", value: XPathOf(pElement, pForm, pAnchors) };
 }
 
 /* ==== Load pass and start ==== */

@@ -1,15 +1,19 @@
 // The record command: a catalog entry recorded on the login page itself. It puts a recorder
 // record into the store; while it is there, every page that shows a login form writes a draft
-// of where its fields are (never what they hold). The drafts become one catalog entry, checked
-// by the catalog's own checker and, with --into, added to a catalog file.
+// of where its fields are, and when the administrator sends the form, what its other fields
+// held (never the user name or a password). The drafts become one catalog entry, checked by
+// the catalog's own checker and, with --into, added to a catalog file. Everything a draft holds
+// is the page's word: it is escaped wherever it reaches the console.
 #include "common/text.h"
 #include "common/unique_owner.h"
 #include "storetool/arguments.h"
 #include "storetool/catalog_source.h"
 #include "storetool/commands.h"
 #include "storetool/store_edits.h"
+#include "storetool/store_wait.h"
 #include "storetool/tool_output.h"
 #include "templates/catalog.h"
+#include "templates/json_text.h"
 #include "templates/patterns.h"
 #include "templates/recorded_entry.h"
 #include "templates/store_records.h"
@@ -74,13 +78,36 @@ std::string FindText(const json& find) {
     return EscapeControls(find.value("type", std::string()) + " \"" + find.value("value", std::string()) + "\"");
 }
 
+// What a draft says a field held when its form was sent, as it may be shown.
+std::string SettingText(const json& field) {
+    if (field.contains("checked") && field["checked"].is_boolean()) return field["checked"].get<bool>() ? "ticked" : "not ticked";
+    if (field.contains("value") && field["value"].is_string()) return EscapeControls("\"" + field["value"].get<std::string>() + "\"");
+    return "not sent";
+}
+
 void PrintDrafts(const std::vector<json>& drafts) {
     for (const json& draft : drafts) {
-        Out("  " + EscapeControls(draft.value("page", std::string())) + (draft.value("frame", false) ? " (in a frame)" : "") +
-            "\n");
+        const bool frame = draft.contains("frame") && draft["frame"] == true;
+        const bool sent = draft.contains("sent") && draft["sent"] == true;
+        Out("  " + EscapeControls(draft.value("page", std::string())) + (frame ? " (in a frame)" : "") +
+            (sent ? " (sent)" : "") + "\n");
         for (const char* field : {"user", "password", "submit"})
-            if (draft.contains(field)) Out(std::string("    ") + field + ": " + FindText(draft[field]) + "\n");
+            if (draft.contains(field) && draft[field].is_object()) Out(std::string("    ") + field + ": " + FindText(draft[field]) + "\n");
+        if (!draft.contains("fields") || !draft["fields"].is_array()) continue;
+        for (const json& field : draft["fields"])
+            if (field.is_object() && field.contains("find") && field["find"].is_object())
+                Out("    field: " + FindText(field["find"]) + " = " + SettingText(field) + "\n");
     }
+}
+
+// The fields beside user name and password of the last login form a draft shows, when its form
+// has not been sent yet: what they hold is known only once it is.
+size_t UnsentFields(const std::vector<json>& drafts) {
+    const json* last = nullptr;
+    for (const json& draft : drafts)
+        if (draft.contains("password") && draft["password"].is_object()) last = &draft;
+    if (!last || (last->contains("sent") && (*last)["sent"] == true)) return 0;
+    return last->contains("fields") && (*last)["fields"].is_array() ? (*last)["fields"].size() : 0;
 }
 
 // A text of several lines as it may be shown: each line escaped, the line ends kept.
@@ -119,17 +146,17 @@ struct Recording {
 // Waits for the drafts of recorder `id` until a password field has been seen on the origin being
 // recorded (and the page's other frames have had their moment), the time runs out or Ctrl+C;
 // then takes the recorder and its drafts out of the store, whatever ended the wait. Without a
-// given origin, the first one whose page shows a password field is asked about.
+// given origin, the first one whose page shows a password field is asked about. A login form
+// with more fields than user name and password is waited for until it is sent (`withFields`).
 Recording AwaitDrafts(const TemplateStore& store, const std::wstring& id, long long seconds, const std::wstring& given,
-                      bool yes) {
+                      bool yes, bool withFields) {
     const std::string idText = Narrow(id);
-    const ConsoleInterrupt interrupt;
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     Recording recording;
     recording.origin = given;
     std::vector<std::wstring> declined;
     ULONGLONG settled = 0;
-    while (!interrupt.raised() && GetTickCount64() < deadline) {
+    bool asked = false;
+    const WaitEnd end = WaitOnStore(seconds, 250, [&](bool) {
         const std::vector<Draft> drafts = DraftsOf(store, idText);
         if (recording.origin.empty()) {
             for (const Draft& draft : drafts) {
@@ -145,12 +172,19 @@ Recording AwaitDrafts(const TemplateStore& store, const std::wstring& id, long l
                 break;
             }
         }
-        if (!recording.origin.empty() && HoldsPasswordField(ValuesOf(drafts, recording.origin))) {
-            if (!settled) settled = GetTickCount64() + kSettleMs;
-            else if (GetTickCount64() >= settled) break;
+        const std::vector<json> values = ValuesOf(drafts, recording.origin);
+        const size_t unsent = withFields ? UnsentFields(values) : 0;
+        if (unsent && !asked) {
+            Out("the login form has " + std::to_string(unsent) + " more fields: sign in once (send the form), so that "
+                "what they hold is recorded\n");
+            asked = true;
         }
-        Sleep(250);
-    }
+        if (!recording.origin.empty() && HoldsPasswordField(values) && !unsent) {
+            if (!settled) settled = GetTickCount64() + kSettleMs;
+            else if (GetTickCount64() >= settled) return true;
+        }
+        return false;
+    });
     const std::vector<Draft> drafts = DraftsOf(store, idText);
     RemoveFromStore(store, id);
     std::vector<std::wstring> others;
@@ -162,13 +196,13 @@ Recording AwaitDrafts(const TemplateStore& store, const std::wstring& id, long l
         Out("ignored: drafts written by pages of " + EscapeControls(Narrow(other)) +
             (other == recording.origin ? " that name a page of another site\n" : ", which is not the site recorded\n"));
     recording.drafts = ValuesOf(drafts, recording.origin);
-    recording.stopped = interrupt.raised();
+    recording.stopped = end == WaitEnd::kInterrupted;
     return recording;
 }
 
 // The entry indented as one entry of a catalog array.
 std::string EntryText(const nlohmann::ordered_json& entry) {
-    std::string text = "  " + entry.dump(2);
+    std::string text = "  " + WriteTemplateJson(entry, true);
     for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3)) text.insert(at + 1, "  ");
     return text;
 }
@@ -233,6 +267,7 @@ int Record(Arguments arguments) {
     const bool hasInto = TakeOption(arguments, L"--into", &into, &wrong);
     const bool hasOrigin = TakeOption(arguments, L"--origin", &originText, &wrong);
     const bool yes = TakeSwitch(arguments, L"--yes");
+    const bool onlyCredentials = TakeSwitch(arguments, L"--only-credentials");
     if (badWait) return 2;
     if (wrong || !arguments.empty() || (named && nameText.empty()) || (hasInto && into.empty())) return kWrongUse;
     if (named && nameText.find(kAccountSeparator) != std::wstring::npos) {
@@ -268,10 +303,11 @@ int Record(Arguments arguments) {
         return 1;
     }
     Out("recording for " + std::to_string(seconds) + " seconds: open the site's login page in Internet Explorer.\n"
-        "Where it asks for the user name first, type it and go on to the password page. You need not\n"
-        "sign in: nothing you type is recorded, only where the fields are.\n");
+        "Where it asks for the user name first, type it and go on to the password page. Where the form\n"
+        "has more fields (a domain, a server, \"remember me\"), set them and sign in: what they hold is\n"
+        "recorded when you send the form. The user name and password you type are never recorded.\n");
 
-    const Recording recording = AwaitDrafts(store, id, seconds, origin, yes);
+    const Recording recording = AwaitDrafts(store, id, seconds, origin, yes, !onlyCredentials);
     const std::vector<json>& drafts = recording.drafts;
     if (!drafts.empty()) {
         Out("seen on " + Narrow(recording.origin) + ":\n");
@@ -281,14 +317,14 @@ int Record(Arguments arguments) {
                                    : EntryNameForSite(drafts.empty() ? std::string() : drafts.back().value("page", std::string()));
     RecordedEntry recorded;
     std::string why;
-    if (!EntryFromDrafts(drafts, name, &recorded, &why)) {
+    if (!EntryFromDrafts(drafts, name, onlyCredentials, &recorded, &why)) {
         Out("nothing recorded: " + why +
             (recording.origin.empty() ? std::string() : " on " + Narrow(recording.origin)) +
             (recording.stopped ? " before recording was stopped\n" : " within " + std::to_string(seconds) + " seconds\n"));
         return kExitNothingSeen;
     }
-    for (const std::string& note : recorded.notes) Out("note: " + note + "\n");
-    const std::string entryText = recorded.entry.dump(2);
+    for (const std::string& note : recorded.notes) Out("note: " + EscapeControls(note) + "\n");
+    const std::string entryText = WriteTemplateJson(recorded.entry, true);
     Out("catalog entry for " + Narrow(recording.origin) + ":\n" + EscapeLines(entryText) + "\n");
     const std::vector<std::string> problems = CheckCatalogText("[" + entryText + "]");
     for (const std::string& problem : problems) Err("the recorded entry is not valid: " + problem + "\n");
@@ -314,14 +350,21 @@ const std::vector<ToolCommand>& RecordCommands() {
     static const std::vector<ToolCommand> commands = {
         {"record",
          "  record [--name NAME] [--origin SITE] [--wait SECONDS] [--into CATALOG [--yes]]\n"
+         "         [--only-credentials]\n"
          "                         record a sign-on on the site's login page: its catalog entry\n",
          "usage: VelnorSSOStore record [--name NAME] [--origin SITE] [--wait SECONDS] [--into CATALOG]\n"
-         "                              [--yes]\n\n"
+         "                              [--yes] [--only-credentials]\n\n"
          "Records where a site's login fields are, on the login page itself: while it runs (120\n"
          "seconds unless --wait says otherwise), every page Internet Explorer shows with a login\n"
-         "form writes a draft of where its user name field, password field and submit control are\n"
-         "(never what they hold). Open the login page; for a login of two pages, type the user name\n"
-         "and go on to the password page. Recording ends soon after a password field was seen.\n"
+         "form writes a draft of where its user name field, password field, submit control and\n"
+         "other fields are. Open the login page; for a login of two pages, type the user name and\n"
+         "go on to the password page. Where the form has more fields (a domain, a server, \"remember\n"
+         "me\"), set them and send the form: the entry sets them as they were sent, before the\n"
+         "password (--only-credentials leaves them out). Never recorded: the user name and password\n"
+         "typed, a field whose name says secret or one-time code, a value that looks like a token.\n"
+         "The entry launches the login page's address with its query, but without parameters that\n"
+         "look like one-time values. Recording ends soon after a password field was seen, or after\n"
+         "the form was sent where it has more fields.\n"
          "The drafts become one catalog entry (NAME, else a name from the site's host), which is\n"
          "printed, checked, and with --into added to that catalog file (made when there is none;\n"
          "an entry of the same name there is refused). The store must be held, as for launch.\n"

@@ -214,6 +214,9 @@ json ParseTemplateJson(const std::string& utf8) {
 json ParseTemplateJson(std::wstring_view text) { return ParseTemplateJson(WideToUtf8(std::wstring(text))); }
 
 std::string WriteTemplateJson(const json& value, bool indented) { return indented ? value.dump(2) : value.dump(); }
+std::string WriteTemplateJson(const nlohmann::ordered_json& value, bool indented) {
+    return indented ? value.dump(2) : value.dump();
+}
 
 std::wstring ScriptString(const json& value) { return ScriptStringAt(value, 0); }
 

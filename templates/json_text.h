@@ -28,6 +28,8 @@ nlohmann::json ParseTemplateJson(std::wstring_view text);
 // The text of a value (parsed by ParseTemplateJson, so never deeper than kMaxJsonDepth):
 // compact, or indented by two.
 std::string WriteTemplateJson(const nlohmann::json& value, bool indented);
+// The same for a value that keeps its members in the order they were added (a catalog entry).
+std::string WriteTemplateJson(const nlohmann::ordered_json& value, bool indented);
 
 // A JSON value as JavaScript's "" + value turns it into a string.
 std::wstring ScriptString(const nlohmann::json& value);

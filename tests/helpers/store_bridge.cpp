@@ -14,6 +14,7 @@
 #include "common/unique_owner.h"
 #include "extension/page_binding.h"
 #include "extension/velnor_ie_ext.h"
+#include "helpers/page_identity.h"
 #include "server/module.h"
 #include "templates/patterns.h"
 #include "templates/template_store.h"
@@ -27,28 +28,6 @@
 #include <string>
 
 namespace {
-
-// A page's document: only its identity matters to the binding.
-class PageIdentity final : public IUnknown {
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown) return E_NOINTERFACE;
-        *out = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_count; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG count = --m_count;
-        if (!count) delete this;
-        return count;
-    }
-
-private:
-    ULONG m_count = 1;
-};
 
 struct Tab {
     ComPtr<IVelnorIEExt> extension;

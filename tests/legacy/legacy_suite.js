@@ -4,12 +4,14 @@
  * template store: the test double of the page is page_double.js; window.VelnorIEExt is the
  * registered class "VelnorIE.VelnorIEExt".
  *
- *   cscript //nologo suite.js <content.js> <expected build: x86|x64>
+ *   cscript //nologo suite.js <content.js> <expected build: x86|x64> <build's bin folder> <work folder>
  *
  * Each case runs the content script as page-level code, as execScript does, in the IE7, IE8
  * and IE9 document modes, plays its timers on a virtual clock and checks what the page saw and
- * what the store holds afterwards. Prints "ok" or "not ok" per check, then a closing line; the
- * host reports neither script errors nor failures by its exit code, so the runner needs both.
+ * what the store holds afterwards. A case of several pages (a recording, then a sign-on) runs
+ * them in turn, beside the build's store tool, and its pages reach the store as bound pages do
+ * (page_write.exe). Prints "ok" or "not ok" per check, then a closing line; the host reports
+ * neither script errors nor failures by its exit code, so the runner needs both.
  */
 
 var LegacyFso = new ActiveXObject("Scripting.FileSystemObject");
@@ -77,8 +79,101 @@ function LegacyOpen(sMode, sStoreText, pSpecs, pOptions) {
     LegacyClock.now = 0;
     LegacyClock.queue = [];
     LegacyExtension.DebugTime = pOptions.debugTime === undefined ? 600 : pOptions.debugTime;
-    LegacyReplaceStore(sStoreText);
+    if (pOptions.bound) {
+        window.VelnorIEExt = LegacyBoundObject();
+    } else {
+        LegacyReplaceStore(sStoreText);
+    }
     return LegacyPageNow;
+}
+
+/*
+ * The page's window.VelnorIEExt as a browser's page has it: what the page writes reaches the
+ * store through a binding to the page's address (page_write.exe), which stamps it with the
+ * page's origin as the extension does; XPath finds the page's elements. The script host has no
+ * properties that run code, so the page's writes are handed on after its script and each of its
+ * timers (LegacySync).
+ */
+var LegacyBin = WScript.Arguments.length > 2 ? WScript.Arguments(2) : "";
+var LegacyWork = WScript.Arguments.length > 3 ? WScript.Arguments(3) : "";
+var LegacyPageWrites = [];
+var LegacyRuns = 0;
+
+function LegacyBoundObject() {
+    var pObject = { Status: "ready", DebugTime: LegacyExtension.DebugTime, AuthCreds: "", Templates: LegacyExtension.Templates };
+    pObject.GetElementByXPath = function (sExpression) {
+        return LegacyPageNow.document.SelectXPath(sExpression);
+    };
+    pObject.handedOn = pObject.Templates;
+    return pObject;
+}
+
+function LegacySync() {
+    var pObject = window.VelnorIEExt;
+    if (pObject === LegacyExtension || pObject.Templates === pObject.handedOn) {
+        return;
+    }
+    pObject.handedOn = pObject.Templates;
+    LegacyPageWrites[LegacyPageWrites.length] = pObject.Templates;
+    var sFile = LegacyWork + "\\page" + (++LegacyRuns) + ".json";
+    LegacyWriteFile(sFile, pObject.Templates);
+    var nCode = LegacyShell.Run("\"" + LegacyBin + "\\page_write.exe\" \"" + window.location.href + "\" \"" + sFile + "\"", 0, true);
+    if (nCode != 0) {
+        LegacyErrors[LegacyErrors.length] = "the store did not take the page's write (" + nCode + ")";
+    }
+}
+
+function LegacyWriteFile(sPath, sText) {
+    var pFile = LegacyFso.CreateTextFile(sPath, true, false);
+    pFile.Write(sText);
+    pFile.Close();
+}
+
+/* The text of a file, or "" while it is missing or still open for writing. */
+function LegacyReadFile(sPath) {
+    try {
+        var pFile = LegacyFso.OpenTextFile(sPath, 1);
+        var sText = pFile.AtEndOfStream ? "" : pFile.ReadAll();
+        pFile.Close();
+        return sText;
+    } catch (e) {
+        return "";
+    }
+}
+
+/* Starts the store tool with sArguments (and sInput on its standard input); LegacyToolEnd waits
+   for it. The host cannot read a child's output, so a batch file puts it and the exit code into
+   files. */
+function LegacyToolStart(sArguments, sInput) {
+    var sRun = LegacyWork + "\\tool" + (++LegacyRuns);
+    var sLine = "@\"" + LegacyBin + "\\VelnorSSOStore.exe\" " + sArguments;
+    if (sInput !== undefined) {
+        LegacyWriteFile(sRun + ".in", sInput);
+        sLine += " <\"" + sRun + ".in\"";
+    }
+    LegacyWriteFile(sRun + ".cmd", sLine + " >\"" + sRun + ".out\" 2>&1\r\n@>\"" + sRun + ".code\" echo %errorlevel%\r\n");
+    LegacyShell.Run("cmd /c \"" + sRun + ".cmd\"", 0, false);
+    return sRun;
+}
+
+/* Waits until fDone() holds or nMilliseconds have passed. Wine's script host has no
+   WScript.Sleep: a process started and waited for is the pause. */
+function LegacyWaitFor(fDone, nMilliseconds) {
+    for (var nEnd = new Date().getTime() + nMilliseconds; !fDone() && new Date().getTime() < nEnd;) {
+        LegacyShell.Run("cmd /c exit 0", 0, true);
+    }
+}
+
+function LegacyToolEnd(sRun, nMilliseconds) {
+    LegacyWaitFor(function () {
+        return LegacyReadFile(sRun + ".code") != "";
+    }, nMilliseconds);
+    var sCode = LegacyReadFile(sRun + ".code").replace(/\s+/g, "");
+    return { code: sCode == "" ? -1 : Number(sCode), out: LegacyReadFile(sRun + ".out").replace(/\r/g, "") };
+}
+
+function LegacyTool(sArguments, sInput) {
+    return LegacyToolEnd(LegacyToolStart(sArguments, sInput), 60000);
 }
 
 /* The store replaced as a program of the session replaces it. Through the object, a write is a
@@ -110,7 +205,13 @@ var LegacyModes = ["IE7", "IE8", "IE9"];
 var LegacyCases = [];
 
 function LegacyCase(sName, fOpen, fCheck, nRunFor) {
-    LegacyCases[LegacyCases.length] = { name: sName, open: fOpen, check: fCheck, runFor: nRunFor || 30000 };
+    LegacyCases[LegacyCases.length] = { name: sName, modes: LegacyModes,
+                                        pages: [{ open: fOpen, check: fCheck, runFor: nRunFor || 30000 }] };
+}
+
+/* A case of several pages, one after the other, in some modes only: pPages [{ open, check, runFor }]. */
+function LegacyPages(sName, pModes, pPages) {
+    LegacyCases[LegacyCases.length] = { name: sName, modes: pModes, pages: pPages };
 }
 
 /* ---- the cases; each runs in every mode unless it says otherwise ---- */
@@ -462,6 +563,133 @@ LegacyCase("generated ids and names: a selector where the mode has them, else an
             : "selector input[type=\"email\"], selector input[type=\"password\"], selector button.primary", sMode + " locators");
     });
 
+/* A portal whose login dialog opens on a click: a search form with a submit control like the
+   login form's, and in the dialog a hidden default button, a list, a second text field, a
+   one-time code field, a check box and a token the page fills itself. Nothing has an id but
+   the button that opens the dialog; the login form only a class. */
+function LegacyPortal() {
+    return [
+        { tag: "form", "class": "search", children: [
+            { tag: "input", name: "q", type: "text" },
+            { tag: "input", type: "submit", value: "Search", "class": "btn" }] },
+        { tag: "button", id: "open", type: "button", text: "Log in" },
+        { tag: "div", id: "dialog", hidden: true, children: [
+            { tag: "form", "class": "login", hidden: true, children: [
+                { tag: "button", type: "submit", "class": "btn", hidden: true },
+                { tag: "select", name: "driver", hidden: true, options: [["server", "MySQL"], ["pgsql", "PostgreSQL"]] },
+                { tag: "input", name: "server", type: "text", value: "localhost", hidden: true },
+                { tag: "input", name: "user", type: "text", hidden: true },
+                { tag: "input", name: "pass", type: "password", hidden: true },
+                { tag: "input", name: "otp", type: "text", autocomplete: "one-time-code", hidden: true },
+                { tag: "input", name: "permanent", type: "checkbox", value: "1", hidden: true },
+                { tag: "input", name: "sectok", type: "hidden", value: "9f86d081884c7d659a2feaa0c55ad015", hidden: true },
+                { tag: "input", type: "submit", value: "Log in", "class": "btn", hidden: true }] }] }];
+}
+
+var LEGACY_PORTAL = "http://intranet.example/portal/index.php?id=start&do=login&sectok=9f86d081884c7d659a2feaa0c55ad015";
+
+function LegacyByName(pPage, sName) {
+    return pPage.document.getElementsByName(sName)[0];
+}
+
+/* The user clicks "Log in" at nAt ms: the dialog opens, but for what a page never shows. */
+function LegacyOpenDialogAt(pPage, nAt) {
+    setTimeout(function () {
+        pPage.document.ById("open").click();
+        pPage.document.ShowAll(pPage.document.ById("dialog"), true);
+        for (var i = 0; i < pPage.document.all.length; i++) {
+            var pElement = pPage.document.all[i];
+            if (pElement.type == "hidden" || (pElement.tagName == "BUTTON" && pElement.type == "submit")) {
+                pElement.Show(false);
+            }
+        }
+    }, nAt);
+}
+
+/* The steps of an entry as "find value: what it does". */
+function LegacySteps(pEntry) {
+    var pSteps = pEntry.template.elements;
+    var pTexts = [];
+    for (var i = 0; i < pSteps.length; i++) {
+        var pAction = pSteps[i].actions[0];
+        pTexts[pTexts.length] = pSteps[i].find.value + ": " + (pAction.valueFrom || pAction.value || pAction.selected || pAction.type);
+    }
+    return pTexts;
+}
+
+var LegacyRecorded = {};
+
+LegacyPages("recorded on a portal's late login dialog, then signed on with the entry unchanged", ["IE7", "IE8"], [
+    {
+        open: function (sMode) {
+            LegacyReplaceStore("");
+            LegacyRecorded.catalog = LegacyWork + "\\catalog-" + sMode + ".json";
+            LegacyRecorded.run = LegacyToolStart("record --name portal-" + sMode + " --origin http://intranet.example --yes " +
+                                                 "--wait 60 --into \"" + LegacyRecorded.catalog + "\"");
+            LegacyWaitFor(function () {
+                return LegacyStore().indexOf("\"recorder\"") >= 0;
+            }, 30000);
+            LegacyRecorded.writes = LegacyPageWrites.length;
+            var pPage = LegacyOpen(sMode, "", LegacyPortal(), { url: LEGACY_PORTAL + "#top", bound: true });
+            LegacyOpenDialogAt(pPage, 3000);
+            /* The administrator fills the form, the page marks the submit control while a field
+               has focus, and the administrator sends it. */
+            setTimeout(function () {
+                LegacyByName(pPage, "driver").selectedIndex = 1;
+                LegacyByName(pPage, "server").value = "db.example";
+                LegacyByName(pPage, "user").value = "admin-typed";
+                LegacyByName(pPage, "pass").value = "typed-secret";
+                LegacyByName(pPage, "otp").value = "493817";
+                LegacyByName(pPage, "permanent").checked = true;
+                pPage.document.all[pPage.document.all.length - 1].className = "btn default";
+                pPage.document.all[pPage.document.all.length - 1].click();
+            }, 5000);
+        },
+        runFor: 8000,
+        check: function (sMode, pPage) {
+            var pResult = LegacyToolEnd(LegacyRecorded.run, 60000);
+            LegacyOk(pResult.code == 0, sMode + " recorded", pResult.out);
+            LegacyOk(pResult.out.indexOf("note: launch opens the login page without sectok of its address") >= 0,
+                     sMode + " the one-time parameter is named", pResult.out);
+            var pEntry = LegacyParse(LegacyReadFile(LegacyRecorded.catalog))[0];
+            LegacyRecorded.entry = pEntry;
+            LegacyEqual(pEntry.launch, "http://intranet.example/portal/index.php?id=start&do=login", sMode + " launched by its query");
+            LegacyEqual(LegacySteps(pEntry).join(", "),
+                        "driver: pgsql, server: db.example, user: username, permanent: true, pass: password, " +
+                        (sMode == "IE7" ? "//form[.//input[@type='password']]//input[@type='submit']"
+                                        : "form.login input[type=\"submit\"]") + ": click",
+                        sMode + " the fields in the page's order, before the password; the submit control within its form");
+            var sWritten = LegacyPageWrites.slice(LegacyRecorded.writes).join("\n");
+            LegacyOk(sWritten.indexOf("\"sent\":true") > 0, sMode + " the page wrote its draft as sent");
+            var pSecrets = ["admin-typed", "typed-secret", "493817", "9f86d081884c7d659a2feaa0c55ad015"];
+            for (var i = 0; i < pSecrets.length; i++) {
+                LegacyOk(sWritten.indexOf(pSecrets[i]) < 0, sMode + " no draft holds " + pSecrets[i]);
+            }
+            LegacyEqual(LegacyTool("cred set Velnor:portal-" + sMode + " alice", "pw-" + sMode + "\r\n").code, 0,
+                        sMode + " credential set");
+            var pLaunch = LegacyTool("launch portal-" + sMode + " --catalog \"" + LegacyRecorded.catalog + "\" --no-browser");
+            LegacyOk(pLaunch.code == 0, sMode + " launched", pLaunch.out);
+        }
+    },
+    {
+        /* The user opens the dialog twelve seconds after the page loaded. */
+        open: function (sMode) {
+            LegacyOpenDialogAt(LegacyOpen(sMode, "", LegacyPortal(), { url: LegacyRecorded.entry.launch, bound: true }), 12000);
+        },
+        check: function (sMode, pPage) {
+            LegacyEqual(pPage.log[0], "click:open", sMode + " nothing reached the dialog before it opened");
+            LegacyEqual([LegacyByName(pPage, "driver").Chosen(), LegacyByName(pPage, "server").value, LegacyByName(pPage, "user").value,
+                         LegacyByName(pPage, "pass").value, LegacyByName(pPage, "permanent").checked, LegacyByName(pPage, "otp").value].join(" "),
+                        "pgsql db.example alice pw-" + sMode + " true ", sMode + " every field set as recorded");
+            var sLog = pPage.log.join(" ");
+            LegacyOk(/ submit:form$/.test(sLog) && sLog.indexOf("submit:") == sLog.lastIndexOf("submit:"),
+                     sMode + " the login form sent once, at the end", sLog);
+            LegacyTool("cred delete Velnor:portal-" + sMode);
+            LegacyReplaceStore("");
+        },
+        runFor: 20000
+    }]);
+
 /* ---- the run ---- */
 
 LegacyOk(LegacyExtension.Status == "ready", "the real extension object answers");
@@ -478,16 +706,32 @@ eval(LegacyContentScript);
 for (var LegacyIndex = 0; LegacyIndex < LegacyCases.length * LegacyModes.length; LegacyIndex++) {
     var LegacyNow = LegacyCases[Math.floor(LegacyIndex / LegacyModes.length)];
     var LegacyMode = LegacyModes[LegacyIndex % LegacyModes.length];
-    WScript.Echo("# " + LegacyMode + ": " + LegacyNow.name);
-    LegacyNow.open(LegacyMode);
-    try {
-        eval(LegacyContentScript);
-    } catch (e) {
-        LegacyErrors[LegacyErrors.length] = "content script: " + (e.message || e);
+    if (!LegacyContains(LegacyNow.modes, LegacyMode)) {
+        continue;
     }
-    LegacyRunTimers(LegacyNow.runFor, LegacyErrors);
-    LegacyNow.check(LegacyMode, LegacyPageNow);
-    LegacyEqual(LegacyErrors.join("; "), "", LegacyMode + " no script error");
+    WScript.Echo("# " + LegacyMode + ": " + LegacyNow.name);
+    for (var LegacyPageIndex = 0; LegacyPageIndex < LegacyNow.pages.length; LegacyPageIndex++) {
+        var LegacyPageCase = LegacyNow.pages[LegacyPageIndex];
+        /* An error of the case itself would end the host's run without a word. */
+        try {
+            LegacyPageCase.open(LegacyMode);
+        } catch (e) {
+            LegacyOk(false, LegacyMode + " the page opened", e.message || e.number);
+        }
+        try {
+            eval(LegacyContentScript);
+        } catch (e) {
+            LegacyErrors[LegacyErrors.length] = "content script: " + (e.message || e);
+        }
+        LegacySync();
+        LegacyRunTimers(LegacyPageCase.runFor, LegacyErrors, LegacySync);
+        try {
+            LegacyPageCase.check(LegacyMode, LegacyPageNow);
+        } catch (e) {
+            LegacyErrors[LegacyErrors.length] = "the check: " + (e.message || e.number);
+        }
+        LegacyEqual(LegacyErrors.join("; "), "", LegacyMode + " no script error");
+    }
 }
 
 /* The script's own JSON reader: strict, and never fooled into running code. */

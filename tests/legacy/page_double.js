@@ -12,8 +12,11 @@
  *
  * The engine's own JSON is absent in the script host; in IE8 and IE9 modes the double gives
  * the page one (recording that it was used). Everything the page sees happen (values typed,
- * clicks, events, submits) is recorded in the order it happened. Time is virtual: setTimeout
- * queues, and LegacyRunTimers plays the queue in order.
+ * clicks, events, submits) is recorded in the order it happened. Listeners go on elements and
+ * the document with attachEvent (no capture; submit does not bubble) and in IE9 mode also with
+ * addEventListener (captured or bubbling). XPath is evaluated by MSXML on an XML copy of the
+ * document, as the extension's own lookup falls back to. Time is virtual: setTimeout queues,
+ * and LegacyRunTimers plays the queue in order.
  */
 
 var LegacyClock = { now: 0, queue: [], seq: 0 };
@@ -28,8 +31,9 @@ function setTimeout(fCallback, nMilliseconds) {
     return LegacyClock.seq;
 }
 
-/* Runs the queued callbacks in time order up to nUntil milliseconds; returns how many ran. */
-function LegacyRunTimers(nUntil, pErrors) {
+/* Runs the queued callbacks in time order up to nUntil milliseconds, fAfter (when given) after
+   each; returns how many ran. */
+function LegacyRunTimers(nUntil, pErrors, fAfter) {
     var nRan = 0;
     for (;;) {
         var nNext = -1;
@@ -53,6 +57,9 @@ function LegacyRunTimers(nUntil, pErrors) {
             /* A script error in a timer callback: the page goes on, the test notes it. */
             pErrors[pErrors.length] = "timer at " + pTimer.due + " ms: " + (e.message || e);
         }
+        if (fAfter) {
+            fAfter();
+        }
     }
 }
 
@@ -73,7 +80,7 @@ function LegacyContains(pList, sItem) {
 }
 
 /* One element. pSpec: { tag, id, name, "class", type, value, checked, disabled, options: [[value, text], ...],
-   text (its own text), hidden (not laid out: no size), autocomplete } */
+   text (its own text), hidden (not laid out: no size), autocomplete, placeholder } */
 function LegacyElement(pPage, pSpec) {
     this.page = pPage;
     this.nodeType = 1;
@@ -86,6 +93,8 @@ function LegacyElement(pPage, pSpec) {
     this.checked = !!pSpec.checked;
     this.disabled = !!pSpec.disabled;
     this.autocomplete = pSpec.autocomplete;
+    this.placeholder = pSpec.placeholder;
+    this.valueAttribute = pSpec.value;
     this.parent = null;
     this.parentNode = null;
     this.previousSibling = null;
@@ -149,6 +158,7 @@ LegacyElement.prototype.click = function () {
         this.checked = !this.checked;
     }
     this.page.Record("click:" + this.Label());
+    this.page.Dispatch(this, "click", true);
     if (this.type == "submit") {
         var pForm = this.parent;
         while (pForm && pForm.tagName != "FORM") {
@@ -156,9 +166,29 @@ LegacyElement.prototype.click = function () {
         }
         if (pForm) {
             this.page.Record("submit:" + pForm.Label());
+            /* Only IE9 mode lets a submit event bubble. */
+            this.page.Dispatch(pForm, "submit", this.page.mode == "IE9");
         }
     }
 };
+
+/* A listener of an element or of the document: attachEvent in every mode, addEventListener in
+   IE9 mode. */
+function LegacyListen(pTarget, sType, fHandler, fCapture) {
+    pTarget.listeners = pTarget.listeners || [];
+    pTarget.listeners[pTarget.listeners.length] = { type: sType, handler: fHandler, capture: fCapture };
+}
+
+function LegacyAttachEvent(sName, fHandler) {
+    LegacyListen(this, sName.substring(2), fHandler, false);
+    return true;
+}
+
+function LegacyAddEventListener(sType, fHandler, fCapture) {
+    LegacyListen(this, sType, fHandler, !!fCapture);
+}
+
+LegacyElement.prototype.attachEvent = LegacyAttachEvent;
 
 LegacyElement.prototype.fireEvent = function (sName) {
     var pKnown = LEGACY_FIRE_EVENTS[this.page.mode];
@@ -200,7 +230,74 @@ function LegacyDocument(pPage, pSpecs) {
         this.createEvent = function (sKind) {
             return new LegacyEvent();
         };
+        this.addEventListener = LegacyAddEventListener;
     }
+}
+
+LegacyDocument.prototype.attachEvent = LegacyAttachEvent;
+
+/* Shows or hides an element and everything in it, as a style on it does. */
+LegacyDocument.prototype.ShowAll = function (pElement, fShown) {
+    pElement.Show(fShown);
+    for (var i = 0; i < pElement.children.length; i++) {
+        this.ShowAll(pElement.children[i], fShown);
+    }
+};
+
+/* The element an XPath selects, or null: MSXML evaluates it on the document written as XML,
+   each element carrying its attributes and its place in the document. */
+LegacyDocument.prototype.SelectXPath = function (sExpression) {
+    var pXml = [];
+    for (var i = 0; i < this.topNodes.length; i++) {
+        LegacyXml(this, this.topNodes[i], pXml);
+    }
+    var pDocument = new ActiveXObject("Msxml2.DOMDocument.3.0");
+    pDocument.async = false;
+    pDocument.setProperty("SelectionLanguage", "XPath");
+    if (!pDocument.loadXML("<root>" + pXml.join("") + "</root>")) {
+        return null;
+    }
+    var pNode = null;
+    try {
+        pNode = pDocument.selectSingleNode(sExpression);
+    } catch (e) {
+        return null;
+    }
+    return pNode && pNode.nodeType == 1 && pNode.getAttribute("velnor-at") !== null
+        ? this.all[Number(pNode.getAttribute("velnor-at"))] : null;
+};
+
+function LegacyXmlText(sText) {
+    return ("" + sText).replace(/&/g, "&amp;").replace(/</g, "&lt;").replace(/>/g, "&gt;").replace(/"/g, "&quot;");
+}
+
+function LegacyXml(pDocument, pNode, pXml) {
+    if (pNode.nodeType == 3) {
+        pXml[pXml.length] = LegacyXmlText(pNode.nodeValue);
+        return;
+    }
+    if (pNode.nodeType != 1) {
+        return;
+    }
+    var sTag = pNode.tagName.toLowerCase();
+    var pAttributes = [["id", pNode.id], ["name", pNode.name], ["class", pNode.className], ["type", pNode.type],
+                       ["value", pNode.valueAttribute], ["autocomplete", pNode.autocomplete]];
+    var sOpen = "<" + sTag;
+    for (var i = 0; i < pAttributes.length; i++) {
+        if (pAttributes[i][1]) {
+            sOpen += " " + pAttributes[i][0] + "=\"" + LegacyXmlText(pAttributes[i][1]) + "\"";
+        }
+    }
+    for (var j = 0; j < pDocument.all.length; j++) {
+        if (pDocument.all[j] === pNode) {
+            sOpen += " velnor-at=\"" + j + "\"";
+        }
+    }
+    pXml[pXml.length] = sOpen + ">";
+    for (var k = 0; k < pNode.childNodes.length; k++) {
+        LegacyXml(pDocument, pNode.childNodes[k], pXml);
+    }
+    pXml[pXml.length] = "</" + sTag + ">";
 }
 
 LegacyDocument.prototype.AddChildren = function (pParent, pSpecs) {
@@ -215,8 +312,10 @@ LegacyDocument.prototype.Add = function (pParent, pSpec) {
         return null;
     }
     var pElement = new LegacyElement(this.page, pSpec);
+    pElement.ownerDocument = this;
     if (this.page.mode == "IE9") {
         pElement.dispatchEvent = LegacyDispatchEvent;
+        pElement.addEventListener = LegacyAddEventListener;
     }
     pElement.parent = pParent;
     pElement.parentNode = pParent;
@@ -375,6 +474,34 @@ function LegacyPage(sMode, sUrl, sTitle, pSpecs) {
 LegacyPage.prototype.Record = function (sWhat) {
     this.log[this.log.length] = sWhat;
 };
+
+/* An event of the page's own (a click, a form's submit) to its listeners: captured from the
+   document down, at the target, then bubbling up where it bubbles. */
+LegacyPage.prototype.Dispatch = function (pTarget, sType, fBubbles) {
+    var pEvent = { type: sType, target: pTarget, srcElement: pTarget };
+    var pPath = [this.document];
+    for (var pNode = pTarget.parentNode; pNode; pNode = pNode.parentNode) {
+        pPath.splice(1, 0, pNode);
+    }
+    var i;
+    for (i = 0; i < pPath.length; i++) {
+        LegacyNotify(pPath[i], pEvent, true);
+    }
+    LegacyNotify(pTarget, pEvent, null);
+    for (i = pPath.length - 1; fBubbles && i >= 0; i--) {
+        LegacyNotify(pPath[i], pEvent, false);
+    }
+};
+
+/* fCapture: captured listeners only, bubbling ones only, or null for both (at the target). */
+function LegacyNotify(pNode, pEvent, fCapture) {
+    var pListeners = pNode.listeners || [];
+    for (var i = 0; i < pListeners.length; i++) {
+        if (pListeners[i].type == pEvent.type && (fCapture === null || pListeners[i].capture == fCapture)) {
+            pListeners[i].handler.call(pNode, pEvent);
+        }
+    }
+}
 
 /* A frame of this page, with its own document; an unreadable frame has a null document, as a
    frame from another site throws when its document is touched. */

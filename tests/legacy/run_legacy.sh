@@ -49,7 +49,7 @@ if [ -n "$mode" ]; then
 fi
 cat "$here/page_double.js" "$here/legacy_suite.js" >"$work/suite.js"
 host 'C:\windows\system32\cscript.exe' //nologo "$(winpath "$work/suite.js")" \
-  "$(winpath "$script")" "$arch" 2>&1 | tr -d '\r' | tee "$work/out.txt" | grep -v '^ok - '
+  "$(winpath "$script")" "$arch" "$(winpath "$bin")" "$(winpath "$work")" 2>&1 | tr -d '\r' | tee "$work/out.txt" | grep -v '^ok - '
 
 # The script host exits 0 even after an uncaught script error: only the closing line tells that
 # the suite ran to its end.

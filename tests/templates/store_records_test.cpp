@@ -115,7 +115,7 @@ TEST(RecordedEntryTest, OneOrTwoPagesOfDraftsMakeACatalogEntryTheCheckerTakes) {
     std::string why;
     ASSERT_TRUE(EntryFromDrafts({Draft("https://sso.example/search", {{"user", kUser}, {"submit", kSubmit}}, 1),
                                  Draft("https://sso.example/login", {{"user", kUser}, {"password", kPassword}, {"submit", kSubmit}}, 2)},
-                                "portal", &one, &why));
+                                "portal", false, &one, &why));
     const json& steps = one.entry["template"]["elements"];
     ASSERT_EQ(3u, steps.size()) << "a form with both fields needs no earlier page";
     EXPECT_EQ("https://sso.example/login*", one.entry["template"]["url"]);
@@ -126,7 +126,7 @@ TEST(RecordedEntryTest, OneOrTwoPagesOfDraftsMakeACatalogEntryTheCheckerTakes) {
     RecordedEntry two;
     ASSERT_TRUE(EntryFromDrafts({Draft("https://id.example/signin/identifier", {{"user", kUser}, {"submit", kSubmit}}, 1),
                                  Draft("https://id.example/signin/password", {{"password", kPassword}, {"submit", kSubmit}}, 2)},
-                                "id", &two, &why));
+                                "id", false, &two, &why));
     const json& pages = two.entry["template"]["elements"];
     ASSERT_EQ(4u, pages.size());
     EXPECT_EQ("https://id.example/signin/*", two.entry["template"]["url"]);
@@ -136,7 +136,7 @@ TEST(RecordedEntryTest, OneOrTwoPagesOfDraftsMakeACatalogEntryTheCheckerTakes) {
     EXPECT_TRUE(CheckCatalogText("[" + two.entry.dump() + "]").empty());
 
     RecordedEntry none;
-    EXPECT_FALSE(EntryFromDrafts({Draft("https://a.example/x", {{"user", kUser}, {"submit", kSubmit}}, 1)}, "a", &none, &why));
+    EXPECT_FALSE(EntryFromDrafts({Draft("https://a.example/x", {{"user", kUser}, {"submit", kSubmit}}, 1)}, "a", false, &none, &why));
     EXPECT_EQ("intranet", EntryNameForSite("https://www.intranet.example.com:8443/login"));
 }
 

@@ -81,3 +81,21 @@ test("a step without find runs element-free actions only", async () => {
   assert.equal(page.traces.filter((line) => line === "content -> CheckTemplate: perform action failed").length, 1);
   await page.close();
 });
+
+test("a step acts only on an element the page shows, but for hidden inputs and boxes the page draws itself", async () => {
+  for (const after of [130, 390]) {
+    const type = (name, value) => ({ find: { type: "name", value: name }, actions: [{ type: "text", value, events: true }] });
+    const store = new Store([{ url: `${env.base}/fade-in.html*`, maxRetries: 5, elements: [
+      type("user", "alice"), type("pass", "pw"), type("tz", "Europe/Berlin"),
+      { find: { type: "name", value: "stay" }, actions: [{ type: "checkbox", selected: "true", byClick: true }] },
+      { find: { type: "selector", value: "#wide button" }, actions: [{ type: "click" }] }] }], 1);
+    const page = await openPage(env.browser, store);
+    await visit(page, `${env.base}/fade-in.html?after=${after}`);
+    await page.waitForURL(/\/welcome/);
+    // Not the hidden form's fields, first in the page, nor the shown form's before it was shown.
+    assert.deepEqual(Object.fromEntries(new URL(page.url()).searchParams),
+                     { user: "alice", pass: "pw", tz: "Europe/Berlin", stay: "on" }, `shown after ${after} ms`);
+    assert.ok(page.traces.includes("content -> CheckTemplate: find element failed"), "looked at before it was shown");
+    await page.close();
+  }
+});
