@@ -69,15 +69,351 @@ function ErrorText(e) {
     return "" + e;
 }
 
-/* ==== Store write-back ==== */
+/* ==== Start ==== */
 
-function UpdateGlobalTemplates() {
-    try {
-        window.VelnorIEExt.Templates = StringifyJson(EntriesToWrite(VelnorSSOTemplates));
-    } catch (e) {
-        /* The store refuses a text that does not fit; what it held stays. */
-        trace("content -> UpdateGlobalTemplates: " + ErrorText(e));
+function ParseJson(sText) {
+    if (HasNativeJson()) {
+        return JSON.parse(sText);
     }
+    return ParseJsonText("" + sText);
+}
+
+/* Names whose members make the text of a template run page code: toString and valueOf, spelled
+   out or with an escape. */
+var PAGE_CODE_NAMES = /toString|valueOf|\\u/;
+
+function StartVelnorSSO() {
+    LogEnabledTime = window.VelnorIEExt.DebugTime;
+    WatchUnload();
+    trace("content -> loaded: " + window.location.href + ", " + document.title);
+    if (!String.prototype.startsWith) {
+        String.prototype.startsWith = function (searchString, position) {
+            position = position || 0;
+            return this.indexOf(searchString, position) === position;
+        };
+    }
+    var sText = window.VelnorIEExt.Templates;
+    var fPlainText = true;
+    VelnorSSOTemplates = [];
+    if (sText != null && sText != "") {
+        try {
+            VelnorSSOTemplates = ParseJson(sText);
+        } catch (e) {
+            /* Nothing is checked and nothing is written: the store keeps its text. */
+            trace("content -> templates are not valid JSON: " + ErrorText(e));
+            return;
+        }
+        /* An escape can spell either name too. One pass of a regular expression over the text
+           costs a third of three searches for the names. */
+        fPlainText = !PAGE_CODE_NAMES.test("" + sText);
+    }
+    RunLoadPass(VelnorSSOTemplates, fPlainText);
+}
+
+/* ==== JSON text: the reader for pages without JSON, and the writer ==== */
+
+/*
+ * Any page can write the store, so its text reaches eval only once it is known to be JSON as
+ * the reader below (ReadJsonText) reads it: the same grammar, the same refusals (control
+ * characters in strings, white space other than JSON's four, nesting deeper than
+ * JSON_MAX_DEPTH). The check is a handful of regular-expression passes over the whole text,
+ * where the reader makes several function calls a character, which cost microseconds each in
+ * the engines this is for. Whatever the check does not pass goes to the reader, which refuses it
+ * with the place of the fault (or, for text the check gives up on, reads it).
+ */
+var JSON_MAX_DEPTH = 512;   /* deeper text is refused instead of exhausting the stack */
+var JSON_CONTROL = /[\x00-\x1f]/;
+
+/* Strings become \x01 and other values \x02; such characters can stand in no JSON text, so text
+   that has any is left to the reader. */
+var JSON_CHECK_CLASH = /[\x00-\x08\x0b\x0c\x0e-\x1f]/;
+var JSON_CHECK_STRING = /"[^"\\\x00-\x1f]*(?:\\(?:["\\\/bfnrt]|u[0-9a-fA-F]{4})[^"\\\x00-\x1f]*)*"/g;
+var JSON_CHECK_SCALAR = /-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+\-]?[0-9]+)?|true|false|null/g;
+var JSON_CHECK_SPACE = /[ \t\n\r]+/g;
+var JSON_CHECK_EMPTY = /\[\]|\{\}/g;
+var JSON_CHECK_INNERMOST = /\[[\x01\x02](?:,[\x01\x02])*\]|\{\x01:[\x01\x02](?:,\x01:[\x01\x02])*\}/g;
+/* Line terminators to eval, not to JSON: escaped before eval sees them. */
+var JSON_LINE_SEPARATOR = /[\u2028\u2029]/;
+
+/* Whether the reader would read sText without refusing it. False also where the check gives
+   up (text nested deeply enough to cost many passes), which leaves the text to the reader. */
+function IsJsonText(sText) {
+    if (JSON_CHECK_CLASH.test(sText)) {
+        return false;
+    }
+    /* A global replace takes the leftmost match each time, so the strings found are exactly
+       those a reader going left to right finds; a quote left over means a string that is not
+       JSON, and fails below with everything else that is left over. */
+    var sRest = sText.replace(JSON_CHECK_STRING, "\x01").replace(JSON_CHECK_SCALAR, "\x02");
+    /* Only now: white space also keeps apart tokens that would read as one ("1 2"). */
+    sRest = sRest.replace(JSON_CHECK_SPACE, "").replace(JSON_CHECK_EMPTY, "\x02");
+    /* Each pass turns every container whose members are all single values into one value, so
+       the passes count the nesting: a value at depth JSON_MAX_DEPTH (an empty container there,
+       or a scalar in a container at depth JSON_MAX_DEPTH - 1) needs JSON_MAX_DEPTH passes. */
+    var nBudget = 8 * sRest.length + 1048576;
+    var nPasses = 0;
+    var sNext;
+    while (sRest.length > 1) {
+        if (nPasses == JSON_MAX_DEPTH) {
+            return false;
+        }
+        sNext = sRest.replace(JSON_CHECK_INNERMOST, "\x02");
+        nBudget -= sRest.length;
+        if (sNext.length == sRest.length || nBudget < 0) {
+            return false;
+        }
+        sRest = sNext;
+        nPasses++;
+    }
+    return sRest == "\x01" || sRest == "\x02";
+}
+
+function EvalJsonText(sText) {
+    if (JSON_LINE_SEPARATOR.test(sText)) {
+        sText = sText.replace(/\u2028/g, "\\u2028").replace(/\u2029/g, "\\u2029");
+    }
+    return eval("(" + sText + ")");
+}
+
+function ParseJsonText(sText) {
+    if (IsJsonText(sText)) {
+        try {
+            return EvalJsonText(sText);
+        } catch (e) {
+            /* Not expected of checked text; should an engine's eval differ, the reader decides. */
+        }
+    }
+    return ReadJsonText(sText);
+}
+
+/* The reader, exact and slow: text the check did not pass, and the place of its fault. */
+function ReadJsonText(sText) {
+    var nAt = 0;
+    var nLength = sText.length;
+
+    function Fail(sWhat) {
+        throw new Error("not valid JSON: " + sWhat + " at position " + nAt);
+    }
+
+    /* Called only where white space stands: JSON written by programs rarely has any, and a
+       call costs more than the test in the engines this is for. */
+    function SkipSpace() {
+        var c;
+        while (nAt < nLength) {
+            c = sText.charCodeAt(nAt);
+            if (c != 32 && c != 9 && c != 10 && c != 13) {
+                return;
+            }
+            nAt++;
+        }
+    }
+
+    function Word(sWord, pValue) {
+        if (sText.substring(nAt, nAt + sWord.length) != sWord) {
+            Fail("unexpected character");
+        }
+        nAt += sWord.length;
+        return pValue;
+    }
+
+    function Digits() {
+        var nStart = nAt;
+        var c;
+        while (nAt < nLength) {
+            c = sText.charCodeAt(nAt);
+            if (c < 48 || c > 57) {
+                break;
+            }
+            nAt++;
+        }
+        if (nAt == nStart) {
+            Fail("digit expected");
+        }
+    }
+
+    function NumberValue() {
+        var nStart = nAt;
+        if (sText.charAt(nAt) == "-") {
+            nAt++;
+        }
+        if (sText.charAt(nAt) == "0") {
+            nAt++;
+        } else {
+            Digits();
+        }
+        if (sText.charAt(nAt) == ".") {
+            nAt++;
+            Digits();
+        }
+        if (sText.charAt(nAt) == "e" || sText.charAt(nAt) == "E") {
+            nAt++;
+            if (sText.charAt(nAt) == "+" || sText.charAt(nAt) == "-") {
+                nAt++;
+            }
+            Digits();
+        }
+        /* parseFloat, not Number: some JScript engines give NaN for Number("1.5e-7"). Some lose
+           the sign of "-0", which JSON keeps. */
+        var nValue = parseFloat(sText.substring(nStart, nAt));
+        return nValue == 0 && sText.charAt(nStart) == "-" ? -0 : nValue;
+    }
+
+    /* Where the next backslash is, found once and kept: looking for it from every string
+       would scan the rest of the text again each time. */
+    var nNextEscape = -2;
+
+    function StringValue() {
+        var sOut = "";
+        var nQuote, sRun, c, sHex;
+        nAt++;   /* the opening quote */
+        for (;;) {
+            /* Runs without escapes are copied whole: much cheaper than one character at a time. */
+            nQuote = sText.indexOf("\"", nAt);
+            if (nQuote < 0) {
+                Fail("unterminated string");
+            }
+            if (nNextEscape != -1 && nNextEscape < nAt) {
+                nNextEscape = sText.indexOf("\\", nAt);
+            }
+            if (nNextEscape < 0 || nNextEscape > nQuote) {
+                sRun = sText.substring(nAt, nQuote);
+                if (JSON_CONTROL.test(sRun)) {
+                    Fail("control character in string");
+                }
+                nAt = nQuote + 1;
+                return sOut + sRun;
+            }
+            sRun = sText.substring(nAt, nNextEscape);
+            if (JSON_CONTROL.test(sRun)) {
+                Fail("control character in string");
+            }
+            sOut += sRun;
+            nAt = nNextEscape;
+            c = sText.charAt(nAt + 1);
+            nAt += 2;
+            switch (c) {
+                case "\"": sOut += "\""; break;
+                case "\\": sOut += "\\"; break;
+                case "/": sOut += "/"; break;
+                case "b": sOut += "\b"; break;
+                case "f": sOut += "\f"; break;
+                case "n": sOut += "\n"; break;
+                case "r": sOut += "\r"; break;
+                case "t": sOut += "\t"; break;
+                case "u":
+                    sHex = sText.substring(nAt, nAt + 4);
+                    if (!/^[0-9a-fA-F]{4}$/.test(sHex)) {
+                        Fail("bad unicode escape");
+                    }
+                    sOut += String.fromCharCode(parseInt(sHex, 16));
+                    nAt += 4;
+                    break;
+                default:
+                    nAt -= 2;
+                    Fail("bad escape");
+            }
+        }
+    }
+
+    function Value(nDepth) {
+        var c, pArray, pObject, sKey;
+        if (nDepth > JSON_MAX_DEPTH) {
+            Fail("nested too deeply");
+        }
+        if (sText.charCodeAt(nAt) <= 32) {
+            SkipSpace();
+        }
+        c = sText.charAt(nAt);
+        if (c == "{") {
+            nAt++;
+            pObject = {};
+            if (sText.charCodeAt(nAt) <= 32) {
+                SkipSpace();
+            }
+            if (sText.charAt(nAt) == "}") {
+                nAt++;
+                return pObject;
+            }
+            for (;;) {
+                if (sText.charCodeAt(nAt) <= 32) {
+                    SkipSpace();
+                }
+                if (sText.charAt(nAt) != "\"") {
+                    Fail("name expected");
+                }
+                sKey = StringValue();
+                if (sText.charCodeAt(nAt) <= 32) {
+                    SkipSpace();
+                }
+                if (sText.charAt(nAt) != ":") {
+                    Fail("colon expected");
+                }
+                nAt++;
+                pObject[sKey] = Value(nDepth + 1);
+                if (sText.charCodeAt(nAt) <= 32) {
+                    SkipSpace();
+                }
+                c = sText.charAt(nAt++);
+                if (c == "}") {
+                    return pObject;
+                }
+                if (c != ",") {
+                    nAt--;
+                    Fail("comma or } expected");
+                }
+            }
+        }
+        if (c == "[") {
+            nAt++;
+            pArray = [];
+            if (sText.charCodeAt(nAt) <= 32) {
+                SkipSpace();
+            }
+            if (sText.charAt(nAt) == "]") {
+                nAt++;
+                return pArray;
+            }
+            for (;;) {
+                pArray[pArray.length] = Value(nDepth + 1);
+                if (sText.charCodeAt(nAt) <= 32) {
+                    SkipSpace();
+                }
+                c = sText.charAt(nAt++);
+                if (c == "]") {
+                    return pArray;
+                }
+                if (c != ",") {
+                    nAt--;
+                    Fail("comma or ] expected");
+                }
+            }
+        }
+        if (c == "\"") {
+            return StringValue();
+        }
+        if (c == "-" || (c >= "0" && c <= "9")) {
+            return NumberValue();
+        }
+        if (c == "t") {
+            return Word("true", true);
+        }
+        if (c == "f") {
+            return Word("false", false);
+        }
+        if (c == "n") {
+            return Word("null", null);
+        }
+        Fail(nAt < nLength ? "unexpected character" : "unexpected end");
+    }
+
+    var pResult = Value(0);
+    if (sText.charCodeAt(nAt) <= 32) {
+        SkipSpace();
+    }
+    if (nAt < nLength) {
+        Fail("text after the value");
+    }
+    return pResult;
 }
 
 /* Where the engine has JSON, JSON is used; the script's own writer and reader stand in for it
@@ -204,6 +540,141 @@ function JsonValueText(pValue) {
     return "{" + pParts.join(",") + "}";
 }
 
+/* ==== Load pass ==== */
+
+/* Whether the load pass can work on a template at all: an object with a url and an array of
+   element steps, each an object whose actions (when it has them) are an array of objects.
+   Anything else is passed over and left in the store as it is. */
+function IsWellFormedTemplate(pTemplate) {
+    if (!pTemplate || typeof pTemplate != "object" || pTemplate.url == undefined) {
+        return false;
+    }
+    var pSteps = pTemplate.elements;
+    if (!pSteps || Object.prototype.toString.call(pSteps) != "[object Array]") {
+        return false;
+    }
+    for (var i = 0; i < pSteps.length; i++) {
+        var pStep = pSteps[i];
+        if (!pStep || typeof pStep != "object") {
+            return false;
+        }
+        if (pStep.actions == undefined) {
+            continue;
+        }
+        if (Object.prototype.toString.call(pStep.actions) != "[object Array]") {
+            return false;
+        }
+        for (var j = 0; j < pStep.actions.length; j++) {
+            if (!pStep.actions[j] || typeof pStep.actions[j] != "object") {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+function OnTemplatesLoaded(pTemplates) {
+    RunLoadPass(pTemplates, false);
+}
+
+/* OnTemplatesLoaded for the store's own text. fPlainText: the text has no member named
+   toString or valueOf, so the text of the whole array ("[object Object]" for each template)
+   cannot throw, and need not be built while tracing is off; where it can throw, it still ends
+   the pass before any check, as it always has. */
+function RunLoadPass(pTemplates, fPlainText) {
+    if (LogEnabledTime || !fPlainText) {
+        trace("content -> OnTemplatesLoaded: " + pTemplates);
+    }
+    if (!pTemplates) {
+        return;
+    }
+    var sCreds = "";
+    /* The trace shows the records with their passwords masked. */
+    var sTracedCreds = "";
+    trace("content -> OnTemplatesLoaded: templates count = " + pTemplates.length);
+    var i = 0;
+    /* The page's URL while every check since it was read stopped at its url (RunCheck). */
+    var sPageUrl = null;
+    /* Records (outcomes, the recorder, drafts) have no steps: met here, acted on after the pass. */
+    var pRecords = [];
+    while (i < pTemplates.length) {
+        var pTemplate = pTemplates[i];
+        if (!IsWellFormedTemplate(pTemplate)) {
+            if (IsRecord(pTemplate, "outcome") || IsRecord(pTemplate, "recorder")) {
+                pRecords[pRecords.length] = pTemplate;
+            } else if (!IsRecord(pTemplate, "draft")) {
+                trace("content -> OnTemplatesLoaded: template " + (i + 1) + " is malformed, passed over");
+            }
+            i++;
+            continue;
+        }
+        /* A launched sign-on carries "expires" (seconds since 1970 UTC): once past, it is dropped
+           unused, before its Basic credentials are collected, so a password nobody used does
+           not wait in the store for the next page. */
+        if (typeof pTemplate.expires == "number" && pTemplate.expires * 1000 <= new Date().getTime()) {
+            trace("content -> OnTemplatesLoaded: template " + (i + 1) + " expired, dropped");
+            pTemplates.splice(i, 1);
+            UpdateGlobalTemplates();
+            sPageUrl = null;
+            continue;
+        }
+        pTemplate.ID = i + 1;
+        for (var s = 0; s < pTemplate.elements.length; s++) {
+            var pActions = pTemplate.elements[s].actions;
+            for (var a = 0; pActions && a < pActions.length; a++) {
+                if (pActions[a].type == "httpBasicAuth") {
+                    /* The text of a user name or password that is an object may run page code. */
+                    sPageUrl = null;
+                    if (sCreds != "") {
+                        sCreds += "\n";
+                        sTracedCreds += "\n";
+                    }
+                    sCreds += pTemplate.url + "\r" + pActions[a].username + "\r" + pActions[a].password;
+                    sTracedCreds += pTemplate.url + "\r" + pActions[a].username + "\r" + "*****";
+                }
+            }
+        }
+        var sOutcome = "kept";
+        try {
+            sOutcome = RunCheck(pTemplate, sPageUrl);
+            if (sPageUrl === null && sOutcome == "unmatched") {
+                sPageUrl = window.location.href;
+            }
+        } catch (e) {
+            trace("content -> OnTemplatesLoaded: template " + pTemplate.ID + " failed: " + ErrorText(e));
+        }
+        if (sOutcome != "unmatched") {
+            sPageUrl = null;
+        }
+        if (sOutcome != "dropped") {
+            i++;
+        }
+    }
+    trace("content -> OnTemplatesLoaded: " + sTracedCreds);
+    if (sCreds != "") {
+        window.VelnorIEExt.AuthCreds = sCreds;
+    }
+    OnRecords(pRecords);
+}
+
+function OnRecords(pRecords) {
+    var nNow = NowSeconds();
+    for (var i = 0; i < pRecords.length; i++) {
+        try {
+            if (IsStaleRecord(pRecords[i], nNow)) {
+                continue;
+            }
+            if (IsRecord(pRecords[i], "outcome")) {
+                OnOutcomeRecord(pRecords[i], window.location.href);
+            } else {
+                StartRecording(pRecords[i]);
+            }
+        } catch (e) {
+            trace("content -> OnTemplatesLoaded: record " + ErrorText(e));
+        }
+    }
+}
+
 /* ==== Pattern rule ==== */
 
 /* The masked pattern rule: equal texts match; otherwise only the part of the pattern before
@@ -223,6 +694,244 @@ function CompareMaskedString(sTextA, sTextB) {
     }
     var sPrefix = sTextA.substring(0, nStar);
     return sPrefix == "" || sTextB.startsWith(sPrefix);
+}
+
+/* ==== Running a template and retries ==== */
+
+/* Drops the template with that ID; given the template itself, drops exactly that one (a
+   template passed over as malformed keeps whatever ID it was stored with). */
+function RemoveTemplate(nTemplateID, pTemplateRun) {
+    for (var i = 0; i < VelnorSSOTemplates.length; i++) {
+        var pTemplate = VelnorSSOTemplates[i];
+        trace("content -> RemoveTemplate: check template: " + nTemplateID + ", " + (pTemplate ? pTemplate.ID : pTemplate));
+        if (pTemplateRun ? pTemplate === pTemplateRun : (pTemplate && pTemplate.ID == nTemplateID)) {
+            VelnorSSOTemplates.splice(i, 1);
+            UpdateGlobalTemplates();
+            return true;
+        }
+    }
+    trace("content -> RemoveTemplate: template not found " + nTemplateID);
+    return false;
+}
+
+function OnDeferCheckTemplate(pTemplate) {
+    trace("content -> OnDeferCheckTemplate: " + pTemplate + ", " + pTemplate.ID);
+    try {
+        CheckTemplate(pTemplate);
+    } catch (e) {
+        trace("content -> OnDeferCheckTemplate: " + ErrorText(e));
+    }
+}
+
+function DeferCheck(pTemplate, nMilliseconds) {
+    setTimeout(function () {
+        OnDeferCheckTemplate(pTemplate);
+    }, nMilliseconds);
+}
+
+/* Runs one element step from action nFirstAction on. Returns "done", "failed" or "delayed". */
+function RunElementStep(pTemplate, nStep, nFirstAction) {
+    var pStep = pTemplate.elements[nStep];
+    var pFind = pStep.find;
+    trace("content -> CheckTemplate: check action: " + (nStep + 1));
+    trace("content -> CheckTemplate: element def: " + pFind + "[ " + (pFind ? pFind.type + ", " + pFind.value : "") + "]");
+    /* An element the page does not show yet counts as not found: the retry looks again. */
+    var pElement = FindWebElement(pFind, null, IsActionable);
+    if (pFind && !pElement) {
+        trace("content -> CheckTemplate: find element failed");
+        return "failed";
+    }
+    if (pElement && IsPasswordField(pElement)) {
+        NotePasswordField(pTemplate, pFind);
+    }
+    trace("content -> CheckTemplate: actions: " + pStep.actions);
+    if (!pStep.actions) {
+        return "done";
+    }
+    for (var j = nFirstAction; j < pStep.actions.length; j++) {
+        var pAction = pStep.actions[j];
+        /* What a "text" action types (a password, often) never reaches the console. */
+        trace("content -> CheckTemplate: action def: " + pAction + "[ " +
+              (pAction ? pAction.type + ", " + (pAction.type == "text" ? "*****" : pAction.value) : "") + "]");
+        if (pAction.type == "delay") {
+            pTemplate.startElement = nStep;
+            pTemplate.startAction = j + 1;
+            DeferCheck(pTemplate, pAction.value);
+            return "delayed";
+        }
+        var fDone;
+        try {
+            fDone = PerformAction(pAction, pElement);
+        } catch (e) {
+            trace("content -> CheckTemplate: action exception: " + ErrorText(e));
+            fDone = false;
+        }
+        if (!fDone) {
+            trace("content -> CheckTemplate: perform action failed");
+            return "failed";
+        }
+    }
+    return "done";
+}
+
+/* An interval that is not a positive number of seconds (0, negative, not a number) would
+   re-check the page every few milliseconds for as long as it is open: it counts as the default
+   of one second. The template keeps the value it was written with. */
+function RetryMilliseconds(retryInterval) {
+    var nSeconds = Number(retryInterval);
+    if (!(nSeconds > 0)) {
+        nSeconds = 1;
+    }
+    return nSeconds * 1000;
+}
+
+/* A step marked "nextPage" starts on the page that the steps before it lead to (a login that
+   asks for the user name and the password on pages of their own). */
+function StartsNextPage(pStep) {
+    return pStep.nextPage === true;
+}
+
+function PageStartOf(pTemplate, nStep) {
+    for (var i = Math.min(nStep, pTemplate.elements.length - 1); i > 0; i--) {
+        if (StartsNextPage(pTemplate.elements[i])) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+/*
+ * The steps of this page are done: the template goes back to the store resuming at nStep, for
+ * the next page that matches it. A page that shows the next step without loading another (an
+ * in-page flow) is looked at a while longer; the check resumes as soon as the step's element
+ * is there. Looks that find nothing cost no retry: the next page is still on its way.
+ */
+var NEXT_PAGE_LOOK_MS = 500;
+var NEXT_PAGE_LOOKS = 60;
+
+function AwaitNextPage(pTemplate, nStep) {
+    pTemplate.startElement = nStep;
+    pTemplate.startAction = 0;
+    trace("content -> CheckTemplate: the steps from " + (nStep + 1) + " on wait for the next page");
+    UpdateGlobalTemplates();
+    var nLooks = NEXT_PAGE_LOOKS;
+    function Look() {
+        if (LeavingPage || pTemplate.startElement != nStep || !HoldsTemplate(pTemplate)) {
+            return;
+        }
+        var pFind = pTemplate.elements[nStep].find;
+        if (!pFind || FindWebElement(pFind, null, IsActionable)) {
+            OnDeferCheckTemplate(pTemplate);
+        } else if (--nLooks > 0) {
+            setTimeout(Look, NEXT_PAGE_LOOK_MS);
+        }
+    }
+    setTimeout(Look, NEXT_PAGE_LOOK_MS);
+}
+
+function HoldsTemplate(pTemplate) {
+    for (var i = 0; i < VelnorSSOTemplates.length; i++) {
+        if (VelnorSSOTemplates[i] === pTemplate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* Checks and runs one template; reports whether it dropped the template. */
+function CheckTemplate(pTemplate) {
+    return RunCheck(pTemplate, null) == "dropped";
+}
+
+/* CheckTemplate for the load pass, which reads the page's URL once for many templates: reading
+   it costs more than the rest of a check that does not match. sPageUrl is that URL, or null to
+   read it here. Returns "dropped", "kept", or "unmatched" where the url did not match and
+   nothing but this script ran, so that the URL given still holds for the next check. */
+function RunCheck(pTemplate, sPageUrl) {
+    if (pTemplate.maxRetries == undefined) {
+        pTemplate.maxRetries = 0;
+    }
+    if (pTemplate.retryInterval == undefined) {
+        pTemplate.retryInterval = 1;
+    }
+    if (pTemplate.startElement == undefined) {
+        pTemplate.startElement = 0;
+    }
+    if (pTemplate.startAction == undefined) {
+        pTemplate.startAction = 0;
+    }
+    /* Building this line also costs more than such a check, so it is built only while tracing
+       is on, and where a field is an object: the text of an object can throw (a member named
+       toString that is no function), which then ends the check. Either way page code may run
+       (the page's console, its toString), which can change the page's URL. */
+    var fPageCode = LogEnabledTime || typeof pTemplate.ID == "object" || typeof pTemplate.url == "object" ||
+                    typeof pTemplate.title == "object" || typeof pTemplate.retryInterval == "object" ||
+                    typeof pTemplate.maxRetries == "object";
+    if (fPageCode) {
+        trace("content -> CheckTemplate: check template#" + pTemplate.ID + " - " + pTemplate.url + ", " + pTemplate.title +
+              ", retryInterval:" + pTemplate.retryInterval + ", maxRetries:" + pTemplate.maxRetries + ", " + window.location.href);
+    }
+    if (fPageCode || sPageUrl === null) {
+        sPageUrl = window.location.href;
+    }
+    if (!CompareMaskedString(pTemplate.url, sPageUrl)) {
+        return fPageCode ? "kept" : "unmatched";
+    }
+    /* From here on the page's handlers run. */
+    if (pTemplate.title != undefined && !CompareMaskedString(pTemplate.title, document.title)) {
+        return "kept";
+    }
+    trace("content -> CheckTemplate: template found, proceeding with login, elements: " + pTemplate.elements.length);
+
+    var sOutcome = "done";
+    var nFirst = pTemplate.startElement;
+    var fVerify = HasVerify(pTemplate);
+    var i;
+    if (fVerify) {
+        WatchRequests();
+    }
+    for (i = nFirst; i < pTemplate.elements.length; i++) {
+        if (i > nFirst && StartsNextPage(pTemplate.elements[i])) {
+            AwaitNextPage(pTemplate, i);
+            return "kept";
+        }
+        if (fVerify && i == pTemplate.elements.length - 1) {
+            CountingRequests = true;
+        }
+        sOutcome = RunElementStep(pTemplate, i, pTemplate.startAction);
+        if (sOutcome == "delayed") {
+            return "kept";
+        }
+        if (sOutcome == "failed") {
+            break;
+        }
+        /* A resumed position applies to the first resumed step only. */
+        pTemplate.startAction = 0;
+    }
+    /* A retry starts again at the first step of the page the check failed on: the steps of an
+       earlier page are done, and their fields are gone. */
+    pTemplate.startElement = sOutcome == "failed" ? PageStartOf(pTemplate, i) : 0;
+    pTemplate.startAction = 0;
+
+    if (sOutcome == "done") {
+        trace("content -> CheckTemplate: template excuted");
+        if (HasVerify(pTemplate)) {
+            ReplaceByOutcome(pTemplate);
+        } else {
+            RemoveTemplate(pTemplate.ID, pTemplate);
+        }
+        return "dropped";
+    }
+    trace("content -> CheckTemplate: Template.retryInterval = " + pTemplate.retryInterval);
+    if (pTemplate.maxRetries > 0 || pTemplate.maxRetries == -1) {
+        DeferCheck(pTemplate, RetryMilliseconds(pTemplate.retryInterval));
+        if (pTemplate.maxRetries != -1) {
+            pTemplate.maxRetries = pTemplate.maxRetries - 1;
+        }
+        return "kept";
+    }
+    RemoveTemplate(pTemplate.ID, pTemplate);
+    return "dropped";
 }
 
 /* ==== Finding ==== */
@@ -604,244 +1313,6 @@ function PerformAction(pAction, pElement) {
     }
 }
 
-/* ==== Running a template and retries ==== */
-
-/* Drops the template with that ID; given the template itself, drops exactly that one (a
-   template passed over as malformed keeps whatever ID it was stored with). */
-function RemoveTemplate(nTemplateID, pTemplateRun) {
-    for (var i = 0; i < VelnorSSOTemplates.length; i++) {
-        var pTemplate = VelnorSSOTemplates[i];
-        trace("content -> RemoveTemplate: check template: " + nTemplateID + ", " + (pTemplate ? pTemplate.ID : pTemplate));
-        if (pTemplateRun ? pTemplate === pTemplateRun : (pTemplate && pTemplate.ID == nTemplateID)) {
-            VelnorSSOTemplates.splice(i, 1);
-            UpdateGlobalTemplates();
-            return true;
-        }
-    }
-    trace("content -> RemoveTemplate: template not found " + nTemplateID);
-    return false;
-}
-
-function OnDeferCheckTemplate(pTemplate) {
-    trace("content -> OnDeferCheckTemplate: " + pTemplate + ", " + pTemplate.ID);
-    try {
-        CheckTemplate(pTemplate);
-    } catch (e) {
-        trace("content -> OnDeferCheckTemplate: " + ErrorText(e));
-    }
-}
-
-function DeferCheck(pTemplate, nMilliseconds) {
-    setTimeout(function () {
-        OnDeferCheckTemplate(pTemplate);
-    }, nMilliseconds);
-}
-
-/* Runs one element step from action nFirstAction on. Returns "done", "failed" or "delayed". */
-function RunElementStep(pTemplate, nStep, nFirstAction) {
-    var pStep = pTemplate.elements[nStep];
-    var pFind = pStep.find;
-    trace("content -> CheckTemplate: check action: " + (nStep + 1));
-    trace("content -> CheckTemplate: element def: " + pFind + "[ " + (pFind ? pFind.type + ", " + pFind.value : "") + "]");
-    /* An element the page does not show yet counts as not found: the retry looks again. */
-    var pElement = FindWebElement(pFind, null, IsActionable);
-    if (pFind && !pElement) {
-        trace("content -> CheckTemplate: find element failed");
-        return "failed";
-    }
-    if (pElement && IsPasswordField(pElement)) {
-        NotePasswordField(pTemplate, pFind);
-    }
-    trace("content -> CheckTemplate: actions: " + pStep.actions);
-    if (!pStep.actions) {
-        return "done";
-    }
-    for (var j = nFirstAction; j < pStep.actions.length; j++) {
-        var pAction = pStep.actions[j];
-        /* What a "text" action types (a password, often) never reaches the console. */
-        trace("content -> CheckTemplate: action def: " + pAction + "[ " +
-              (pAction ? pAction.type + ", " + (pAction.type == "text" ? "*****" : pAction.value) : "") + "]");
-        if (pAction.type == "delay") {
-            pTemplate.startElement = nStep;
-            pTemplate.startAction = j + 1;
-            DeferCheck(pTemplate, pAction.value);
-            return "delayed";
-        }
-        var fDone;
-        try {
-            fDone = PerformAction(pAction, pElement);
-        } catch (e) {
-            trace("content -> CheckTemplate: action exception: " + ErrorText(e));
-            fDone = false;
-        }
-        if (!fDone) {
-            trace("content -> CheckTemplate: perform action failed");
-            return "failed";
-        }
-    }
-    return "done";
-}
-
-/* An interval that is not a positive number of seconds (0, negative, not a number) would
-   re-check the page every few milliseconds for as long as it is open: it counts as the default
-   of one second. The template keeps the value it was written with. */
-function RetryMilliseconds(retryInterval) {
-    var nSeconds = Number(retryInterval);
-    if (!(nSeconds > 0)) {
-        nSeconds = 1;
-    }
-    return nSeconds * 1000;
-}
-
-/* A step marked "nextPage" starts on the page that the steps before it lead to (a login that
-   asks for the user name and the password on pages of their own). */
-function StartsNextPage(pStep) {
-    return pStep.nextPage === true;
-}
-
-function PageStartOf(pTemplate, nStep) {
-    for (var i = Math.min(nStep, pTemplate.elements.length - 1); i > 0; i--) {
-        if (StartsNextPage(pTemplate.elements[i])) {
-            return i;
-        }
-    }
-    return 0;
-}
-
-/*
- * The steps of this page are done: the template goes back to the store resuming at nStep, for
- * the next page that matches it. A page that shows the next step without loading another (an
- * in-page flow) is looked at a while longer; the check resumes as soon as the step's element
- * is there. Looks that find nothing cost no retry: the next page is still on its way.
- */
-var NEXT_PAGE_LOOK_MS = 500;
-var NEXT_PAGE_LOOKS = 60;
-
-function AwaitNextPage(pTemplate, nStep) {
-    pTemplate.startElement = nStep;
-    pTemplate.startAction = 0;
-    trace("content -> CheckTemplate: the steps from " + (nStep + 1) + " on wait for the next page");
-    UpdateGlobalTemplates();
-    var nLooks = NEXT_PAGE_LOOKS;
-    function Look() {
-        if (LeavingPage || pTemplate.startElement != nStep || !HoldsTemplate(pTemplate)) {
-            return;
-        }
-        var pFind = pTemplate.elements[nStep].find;
-        if (!pFind || FindWebElement(pFind, null, IsActionable)) {
-            OnDeferCheckTemplate(pTemplate);
-        } else if (--nLooks > 0) {
-            setTimeout(Look, NEXT_PAGE_LOOK_MS);
-        }
-    }
-    setTimeout(Look, NEXT_PAGE_LOOK_MS);
-}
-
-function HoldsTemplate(pTemplate) {
-    for (var i = 0; i < VelnorSSOTemplates.length; i++) {
-        if (VelnorSSOTemplates[i] === pTemplate) {
-            return true;
-        }
-    }
-    return false;
-}
-
-/* Checks and runs one template; reports whether it dropped the template. */
-function CheckTemplate(pTemplate) {
-    return RunCheck(pTemplate, null) == "dropped";
-}
-
-/* CheckTemplate for the load pass, which reads the page's URL once for many templates: reading
-   it costs more than the rest of a check that does not match. sPageUrl is that URL, or null to
-   read it here. Returns "dropped", "kept", or "unmatched" where the url did not match and
-   nothing but this script ran, so that the URL given still holds for the next check. */
-function RunCheck(pTemplate, sPageUrl) {
-    if (pTemplate.maxRetries == undefined) {
-        pTemplate.maxRetries = 0;
-    }
-    if (pTemplate.retryInterval == undefined) {
-        pTemplate.retryInterval = 1;
-    }
-    if (pTemplate.startElement == undefined) {
-        pTemplate.startElement = 0;
-    }
-    if (pTemplate.startAction == undefined) {
-        pTemplate.startAction = 0;
-    }
-    /* Building this line also costs more than such a check, so it is built only while tracing
-       is on, and where a field is an object: the text of an object can throw (a member named
-       toString that is no function), which then ends the check. Either way page code may run
-       (the page's console, its toString), which can change the page's URL. */
-    var fPageCode = LogEnabledTime || typeof pTemplate.ID == "object" || typeof pTemplate.url == "object" ||
-                    typeof pTemplate.title == "object" || typeof pTemplate.retryInterval == "object" ||
-                    typeof pTemplate.maxRetries == "object";
-    if (fPageCode) {
-        trace("content -> CheckTemplate: check template#" + pTemplate.ID + " - " + pTemplate.url + ", " + pTemplate.title +
-              ", retryInterval:" + pTemplate.retryInterval + ", maxRetries:" + pTemplate.maxRetries + ", " + window.location.href);
-    }
-    if (fPageCode || sPageUrl === null) {
-        sPageUrl = window.location.href;
-    }
-    if (!CompareMaskedString(pTemplate.url, sPageUrl)) {
-        return fPageCode ? "kept" : "unmatched";
-    }
-    /* From here on the page's handlers run. */
-    if (pTemplate.title != undefined && !CompareMaskedString(pTemplate.title, document.title)) {
-        return "kept";
-    }
-    trace("content -> CheckTemplate: template found, proceeding with login, elements: " + pTemplate.elements.length);
-
-    var sOutcome = "done";
-    var nFirst = pTemplate.startElement;
-    var fVerify = HasVerify(pTemplate);
-    var i;
-    if (fVerify) {
-        WatchRequests();
-    }
-    for (i = nFirst; i < pTemplate.elements.length; i++) {
-        if (i > nFirst && StartsNextPage(pTemplate.elements[i])) {
-            AwaitNextPage(pTemplate, i);
-            return "kept";
-        }
-        if (fVerify && i == pTemplate.elements.length - 1) {
-            CountingRequests = true;
-        }
-        sOutcome = RunElementStep(pTemplate, i, pTemplate.startAction);
-        if (sOutcome == "delayed") {
-            return "kept";
-        }
-        if (sOutcome == "failed") {
-            break;
-        }
-        /* A resumed position applies to the first resumed step only. */
-        pTemplate.startAction = 0;
-    }
-    /* A retry starts again at the first step of the page the check failed on: the steps of an
-       earlier page are done, and their fields are gone. */
-    pTemplate.startElement = sOutcome == "failed" ? PageStartOf(pTemplate, i) : 0;
-    pTemplate.startAction = 0;
-
-    if (sOutcome == "done") {
-        trace("content -> CheckTemplate: template excuted");
-        if (HasVerify(pTemplate)) {
-            ReplaceByOutcome(pTemplate);
-        } else {
-            RemoveTemplate(pTemplate.ID, pTemplate);
-        }
-        return "dropped";
-    }
-    trace("content -> CheckTemplate: Template.retryInterval = " + pTemplate.retryInterval);
-    if (pTemplate.maxRetries > 0 || pTemplate.maxRetries == -1) {
-        DeferCheck(pTemplate, RetryMilliseconds(pTemplate.retryInterval));
-        if (pTemplate.maxRetries != -1) {
-            pTemplate.maxRetries = pTemplate.maxRetries - 1;
-        }
-        return "kept";
-    }
-    RemoveTemplate(pTemplate.ID, pTemplate);
-    return "dropped";
-}
-
 /* ==== Sign-on outcomes ==== */
 
 /*
@@ -1150,6 +1621,17 @@ function WatchUnload() {
         }
     } catch (e) {
         trace("content -> WatchUnload: " + ErrorText(e));
+    }
+}
+
+/* ==== Store write-back ==== */
+
+function UpdateGlobalTemplates() {
+    try {
+        window.VelnorIEExt.Templates = StringifyJson(EntriesToWrite(VelnorSSOTemplates));
+    } catch (e) {
+        /* The store refuses a text that does not fit; what it held stays. */
+        trace("content -> UpdateGlobalTemplates: " + ErrorText(e));
     }
 }
 
@@ -1869,486 +2351,6 @@ function LocatorOf(pElement, pForm, pAnchors, fSubmit) {
         }
     }
     return fInFrame ? null : { type: "xpath", value: XPathOf(pElement, pForm, pAnchors) };
-}
-
-/* ==== Load pass and start ==== */
-
-/* Whether the load pass can work on a template at all: an object with a url and an array of
-   element steps, each an object whose actions (when it has them) are an array of objects.
-   Anything else is passed over and left in the store as it is. */
-function IsWellFormedTemplate(pTemplate) {
-    if (!pTemplate || typeof pTemplate != "object" || pTemplate.url == undefined) {
-        return false;
-    }
-    var pSteps = pTemplate.elements;
-    if (!pSteps || Object.prototype.toString.call(pSteps) != "[object Array]") {
-        return false;
-    }
-    for (var i = 0; i < pSteps.length; i++) {
-        var pStep = pSteps[i];
-        if (!pStep || typeof pStep != "object") {
-            return false;
-        }
-        if (pStep.actions == undefined) {
-            continue;
-        }
-        if (Object.prototype.toString.call(pStep.actions) != "[object Array]") {
-            return false;
-        }
-        for (var j = 0; j < pStep.actions.length; j++) {
-            if (!pStep.actions[j] || typeof pStep.actions[j] != "object") {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-function OnTemplatesLoaded(pTemplates) {
-    RunLoadPass(pTemplates, false);
-}
-
-/* OnTemplatesLoaded for the store's own text. fPlainText: the text has no member named
-   toString or valueOf, so the text of the whole array ("[object Object]" for each template)
-   cannot throw, and need not be built while tracing is off; where it can throw, it still ends
-   the pass before any check, as it always has. */
-function RunLoadPass(pTemplates, fPlainText) {
-    if (LogEnabledTime || !fPlainText) {
-        trace("content -> OnTemplatesLoaded: " + pTemplates);
-    }
-    if (!pTemplates) {
-        return;
-    }
-    var sCreds = "";
-    /* The trace shows the records with their passwords masked. */
-    var sTracedCreds = "";
-    trace("content -> OnTemplatesLoaded: templates count = " + pTemplates.length);
-    var i = 0;
-    /* The page's URL while every check since it was read stopped at its url (RunCheck). */
-    var sPageUrl = null;
-    /* Records (outcomes, the recorder, drafts) have no steps: met here, acted on after the pass. */
-    var pRecords = [];
-    while (i < pTemplates.length) {
-        var pTemplate = pTemplates[i];
-        if (!IsWellFormedTemplate(pTemplate)) {
-            if (IsRecord(pTemplate, "outcome") || IsRecord(pTemplate, "recorder")) {
-                pRecords[pRecords.length] = pTemplate;
-            } else if (!IsRecord(pTemplate, "draft")) {
-                trace("content -> OnTemplatesLoaded: template " + (i + 1) + " is malformed, passed over");
-            }
-            i++;
-            continue;
-        }
-        /* A launched sign-on carries "expires" (seconds since 1970 UTC): once past, it is dropped
-           unused, before its Basic credentials are collected, so a password nobody used does
-           not wait in the store for the next page. */
-        if (typeof pTemplate.expires == "number" && pTemplate.expires * 1000 <= new Date().getTime()) {
-            trace("content -> OnTemplatesLoaded: template " + (i + 1) + " expired, dropped");
-            pTemplates.splice(i, 1);
-            UpdateGlobalTemplates();
-            sPageUrl = null;
-            continue;
-        }
-        pTemplate.ID = i + 1;
-        for (var s = 0; s < pTemplate.elements.length; s++) {
-            var pActions = pTemplate.elements[s].actions;
-            for (var a = 0; pActions && a < pActions.length; a++) {
-                if (pActions[a].type == "httpBasicAuth") {
-                    /* The text of a user name or password that is an object may run page code. */
-                    sPageUrl = null;
-                    if (sCreds != "") {
-                        sCreds += "\n";
-                        sTracedCreds += "\n";
-                    }
-                    sCreds += pTemplate.url + "\r" + pActions[a].username + "\r" + pActions[a].password;
-                    sTracedCreds += pTemplate.url + "\r" + pActions[a].username + "\r" + "*****";
-                }
-            }
-        }
-        var sOutcome = "kept";
-        try {
-            sOutcome = RunCheck(pTemplate, sPageUrl);
-            if (sPageUrl === null && sOutcome == "unmatched") {
-                sPageUrl = window.location.href;
-            }
-        } catch (e) {
-            trace("content -> OnTemplatesLoaded: template " + pTemplate.ID + " failed: " + ErrorText(e));
-        }
-        if (sOutcome != "unmatched") {
-            sPageUrl = null;
-        }
-        if (sOutcome != "dropped") {
-            i++;
-        }
-    }
-    trace("content -> OnTemplatesLoaded: " + sTracedCreds);
-    if (sCreds != "") {
-        window.VelnorIEExt.AuthCreds = sCreds;
-    }
-    OnRecords(pRecords);
-}
-
-function OnRecords(pRecords) {
-    var nNow = NowSeconds();
-    for (var i = 0; i < pRecords.length; i++) {
-        try {
-            if (IsStaleRecord(pRecords[i], nNow)) {
-                continue;
-            }
-            if (IsRecord(pRecords[i], "outcome")) {
-                OnOutcomeRecord(pRecords[i], window.location.href);
-            } else {
-                StartRecording(pRecords[i]);
-            }
-        } catch (e) {
-            trace("content -> OnTemplatesLoaded: record " + ErrorText(e));
-        }
-    }
-}
-
-function ParseJson(sText) {
-    if (HasNativeJson()) {
-        return JSON.parse(sText);
-    }
-    return ParseJsonText("" + sText);
-}
-
-/* Names whose members make the text of a template run page code: toString and valueOf, spelled
-   out or with an escape. */
-var PAGE_CODE_NAMES = /toString|valueOf|\\u/;
-
-function StartVelnorSSO() {
-    LogEnabledTime = window.VelnorIEExt.DebugTime;
-    WatchUnload();
-    trace("content -> loaded: " + window.location.href + ", " + document.title);
-    if (!String.prototype.startsWith) {
-        String.prototype.startsWith = function (searchString, position) {
-            position = position || 0;
-            return this.indexOf(searchString, position) === position;
-        };
-    }
-    var sText = window.VelnorIEExt.Templates;
-    var fPlainText = true;
-    VelnorSSOTemplates = [];
-    if (sText != null && sText != "") {
-        try {
-            VelnorSSOTemplates = ParseJson(sText);
-        } catch (e) {
-            /* Nothing is checked and nothing is written: the store keeps its text. */
-            trace("content -> templates are not valid JSON: " + ErrorText(e));
-            return;
-        }
-        /* An escape can spell either name too. One pass of a regular expression over the text
-           costs a third of three searches for the names. */
-        fPlainText = !PAGE_CODE_NAMES.test("" + sText);
-    }
-    RunLoadPass(VelnorSSOTemplates, fPlainText);
-}
-
-/* ==== JSON reader for pages without JSON ==== */
-
-/*
- * Any page can write the store, so its text reaches eval only once it is known to be JSON as
- * the reader at the end of this section reads it: the same grammar, the same refusals (control
- * characters in strings, white space other than JSON's four, nesting deeper than
- * JSON_MAX_DEPTH). The check is a handful of regular-expression passes over the whole text,
- * where the reader makes several function calls a character, which cost microseconds each in
- * the engines this is for. Whatever the check does not pass goes to the reader, which refuses it
- * with the place of the fault (or, for text the check gives up on, reads it).
- */
-var JSON_MAX_DEPTH = 512;   /* deeper text is refused instead of exhausting the stack */
-var JSON_CONTROL = /[\x00-\x1f]/;
-
-/* Strings become \x01 and other values \x02; such characters can stand in no JSON text, so text
-   that has any is left to the reader. */
-var JSON_CHECK_CLASH = /[\x00-\x08\x0b\x0c\x0e-\x1f]/;
-var JSON_CHECK_STRING = /"[^"\\\x00-\x1f]*(?:\\(?:["\\\/bfnrt]|u[0-9a-fA-F]{4})[^"\\\x00-\x1f]*)*"/g;
-var JSON_CHECK_SCALAR = /-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+\-]?[0-9]+)?|true|false|null/g;
-var JSON_CHECK_SPACE = /[ \t\n\r]+/g;
-var JSON_CHECK_EMPTY = /\[\]|\{\}/g;
-var JSON_CHECK_INNERMOST = /\[[\x01\x02](?:,[\x01\x02])*\]|\{\x01:[\x01\x02](?:,\x01:[\x01\x02])*\}/g;
-/* Line terminators to eval, not to JSON: escaped before eval sees them. */
-var JSON_LINE_SEPARATOR = /[\u2028\u2029]/;
-
-/* Whether the reader would read sText without refusing it. False also where the check gives
-   up (text nested deeply enough to cost many passes), which leaves the text to the reader. */
-function IsJsonText(sText) {
-    if (JSON_CHECK_CLASH.test(sText)) {
-        return false;
-    }
-    /* A global replace takes the leftmost match each time, so the strings found are exactly
-       those a reader going left to right finds; a quote left over means a string that is not
-       JSON, and fails below with everything else that is left over. */
-    var sRest = sText.replace(JSON_CHECK_STRING, "\x01").replace(JSON_CHECK_SCALAR, "\x02");
-    /* Only now: white space also keeps apart tokens that would read as one ("1 2"). */
-    sRest = sRest.replace(JSON_CHECK_SPACE, "").replace(JSON_CHECK_EMPTY, "\x02");
-    /* Each pass turns every container whose members are all single values into one value, so
-       the passes count the nesting: a value at depth JSON_MAX_DEPTH (an empty container there,
-       or a scalar in a container at depth JSON_MAX_DEPTH - 1) needs JSON_MAX_DEPTH passes. */
-    var nBudget = 8 * sRest.length + 1048576;
-    var nPasses = 0;
-    var sNext;
-    while (sRest.length > 1) {
-        if (nPasses == JSON_MAX_DEPTH) {
-            return false;
-        }
-        sNext = sRest.replace(JSON_CHECK_INNERMOST, "\x02");
-        nBudget -= sRest.length;
-        if (sNext.length == sRest.length || nBudget < 0) {
-            return false;
-        }
-        sRest = sNext;
-        nPasses++;
-    }
-    return sRest == "\x01" || sRest == "\x02";
-}
-
-function EvalJsonText(sText) {
-    if (JSON_LINE_SEPARATOR.test(sText)) {
-        sText = sText.replace(/\u2028/g, "\\u2028").replace(/\u2029/g, "\\u2029");
-    }
-    return eval("(" + sText + ")");
-}
-
-function ParseJsonText(sText) {
-    if (IsJsonText(sText)) {
-        try {
-            return EvalJsonText(sText);
-        } catch (e) {
-            /* Not expected of checked text; should an engine's eval differ, the reader decides. */
-        }
-    }
-    return ReadJsonText(sText);
-}
-
-/* The reader, exact and slow: text the check did not pass, and the place of its fault. */
-function ReadJsonText(sText) {
-    var nAt = 0;
-    var nLength = sText.length;
-
-    function Fail(sWhat) {
-        throw new Error("not valid JSON: " + sWhat + " at position " + nAt);
-    }
-
-    /* Called only where white space stands: JSON written by programs rarely has any, and a
-       call costs more than the test in the engines this is for. */
-    function SkipSpace() {
-        var c;
-        while (nAt < nLength) {
-            c = sText.charCodeAt(nAt);
-            if (c != 32 && c != 9 && c != 10 && c != 13) {
-                return;
-            }
-            nAt++;
-        }
-    }
-
-    function Word(sWord, pValue) {
-        if (sText.substring(nAt, nAt + sWord.length) != sWord) {
-            Fail("unexpected character");
-        }
-        nAt += sWord.length;
-        return pValue;
-    }
-
-    function Digits() {
-        var nStart = nAt;
-        var c;
-        while (nAt < nLength) {
-            c = sText.charCodeAt(nAt);
-            if (c < 48 || c > 57) {
-                break;
-            }
-            nAt++;
-        }
-        if (nAt == nStart) {
-            Fail("digit expected");
-        }
-    }
-
-    function NumberValue() {
-        var nStart = nAt;
-        if (sText.charAt(nAt) == "-") {
-            nAt++;
-        }
-        if (sText.charAt(nAt) == "0") {
-            nAt++;
-        } else {
-            Digits();
-        }
-        if (sText.charAt(nAt) == ".") {
-            nAt++;
-            Digits();
-        }
-        if (sText.charAt(nAt) == "e" || sText.charAt(nAt) == "E") {
-            nAt++;
-            if (sText.charAt(nAt) == "+" || sText.charAt(nAt) == "-") {
-                nAt++;
-            }
-            Digits();
-        }
-        /* parseFloat, not Number: some JScript engines give NaN for Number("1.5e-7"). Some lose
-           the sign of "-0", which JSON keeps. */
-        var nValue = parseFloat(sText.substring(nStart, nAt));
-        return nValue == 0 && sText.charAt(nStart) == "-" ? -0 : nValue;
-    }
-
-    /* Where the next backslash is, found once and kept: looking for it from every string
-       would scan the rest of the text again each time. */
-    var nNextEscape = -2;
-
-    function StringValue() {
-        var sOut = "";
-        var nQuote, sRun, c, sHex;
-        nAt++;   /* the opening quote */
-        for (;;) {
-            /* Runs without escapes are copied whole: much cheaper than one character at a time. */
-            nQuote = sText.indexOf("\"", nAt);
-            if (nQuote < 0) {
-                Fail("unterminated string");
-            }
-            if (nNextEscape != -1 && nNextEscape < nAt) {
-                nNextEscape = sText.indexOf("\\", nAt);
-            }
-            if (nNextEscape < 0 || nNextEscape > nQuote) {
-                sRun = sText.substring(nAt, nQuote);
-                if (JSON_CONTROL.test(sRun)) {
-                    Fail("control character in string");
-                }
-                nAt = nQuote + 1;
-                return sOut + sRun;
-            }
-            sRun = sText.substring(nAt, nNextEscape);
-            if (JSON_CONTROL.test(sRun)) {
-                Fail("control character in string");
-            }
-            sOut += sRun;
-            nAt = nNextEscape;
-            c = sText.charAt(nAt + 1);
-            nAt += 2;
-            switch (c) {
-                case "\"": sOut += "\""; break;
-                case "\\": sOut += "\\"; break;
-                case "/": sOut += "/"; break;
-                case "b": sOut += "\b"; break;
-                case "f": sOut += "\f"; break;
-                case "n": sOut += "\n"; break;
-                case "r": sOut += "\r"; break;
-                case "t": sOut += "\t"; break;
-                case "u":
-                    sHex = sText.substring(nAt, nAt + 4);
-                    if (!/^[0-9a-fA-F]{4}$/.test(sHex)) {
-                        Fail("bad unicode escape");
-                    }
-                    sOut += String.fromCharCode(parseInt(sHex, 16));
-                    nAt += 4;
-                    break;
-                default:
-                    nAt -= 2;
-                    Fail("bad escape");
-            }
-        }
-    }
-
-    function Value(nDepth) {
-        var c, pArray, pObject, sKey;
-        if (nDepth > JSON_MAX_DEPTH) {
-            Fail("nested too deeply");
-        }
-        if (sText.charCodeAt(nAt) <= 32) {
-            SkipSpace();
-        }
-        c = sText.charAt(nAt);
-        if (c == "{") {
-            nAt++;
-            pObject = {};
-            if (sText.charCodeAt(nAt) <= 32) {
-                SkipSpace();
-            }
-            if (sText.charAt(nAt) == "}") {
-                nAt++;
-                return pObject;
-            }
-            for (;;) {
-                if (sText.charCodeAt(nAt) <= 32) {
-                    SkipSpace();
-                }
-                if (sText.charAt(nAt) != "\"") {
-                    Fail("name expected");
-                }
-                sKey = StringValue();
-                if (sText.charCodeAt(nAt) <= 32) {
-                    SkipSpace();
-                }
-                if (sText.charAt(nAt) != ":") {
-                    Fail("colon expected");
-                }
-                nAt++;
-                pObject[sKey] = Value(nDepth + 1);
-                if (sText.charCodeAt(nAt) <= 32) {
-                    SkipSpace();
-                }
-                c = sText.charAt(nAt++);
-                if (c == "}") {
-                    return pObject;
-                }
-                if (c != ",") {
-                    nAt--;
-                    Fail("comma or } expected");
-                }
-            }
-        }
-        if (c == "[") {
-            nAt++;
-            pArray = [];
-            if (sText.charCodeAt(nAt) <= 32) {
-                SkipSpace();
-            }
-            if (sText.charAt(nAt) == "]") {
-                nAt++;
-                return pArray;
-            }
-            for (;;) {
-                pArray[pArray.length] = Value(nDepth + 1);
-                if (sText.charCodeAt(nAt) <= 32) {
-                    SkipSpace();
-                }
-                c = sText.charAt(nAt++);
-                if (c == "]") {
-                    return pArray;
-                }
-                if (c != ",") {
-                    nAt--;
-                    Fail("comma or ] expected");
-                }
-            }
-        }
-        if (c == "\"") {
-            return StringValue();
-        }
-        if (c == "-" || (c >= "0" && c <= "9")) {
-            return NumberValue();
-        }
-        if (c == "t") {
-            return Word("true", true);
-        }
-        if (c == "f") {
-            return Word("false", false);
-        }
-        if (c == "n") {
-            return Word("null", null);
-        }
-        Fail(nAt < nLength ? "unexpected character" : "unexpected end");
-    }
-
-    var pResult = Value(0);
-    if (sText.charCodeAt(nAt) <= 32) {
-        SkipSpace();
-    }
-    if (nAt < nLength) {
-        Fail("text after the value");
-    }
-    return pResult;
 }
 
 /* For the checks of the reader and writer against an engine's JSON; the script itself never
