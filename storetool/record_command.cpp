@@ -163,8 +163,8 @@ Recording AwaitDrafts(const TemplateStore& store, const std::wstring& id, long l
                 if (!draft.ownPage || !draft.value.contains("password") ||
                     std::find(declined.begin(), declined.end(), draft.origin) != declined.end())
                     continue;
-                for (const std::string& warning : OriginWarnings(draft.origin)) Err("warning: " + warning + "\n");
-                if (yes || Ask("a login form was seen on " + Narrow(draft.origin) + ": record this site?")) {
+                for (const std::string& warning : OriginWarnings(draft.origin)) Err("warning: " + EscapeControls(warning) + "\n");
+                if (yes || Ask("a login form was seen on " + EscapeControls(Narrow(draft.origin)) + ": record this site?")) {
                     recording.origin = draft.origin;
                 } else {
                     declined.push_back(draft.origin);
@@ -281,7 +281,7 @@ int Record(Arguments arguments) {
             Err("--origin must name a site, for example https://intranet.example.com\n");
             return 2;
         }
-        for (const std::string& warning : OriginWarnings(origin)) Err("warning: " + warning + "\n");
+        for (const std::string& warning : OriginWarnings(origin)) Err("warning: " + EscapeControls(warning) + "\n");
     }
     const TemplateStore store(TemplateStore::Mode::kExistingOnly);
     if (!store.is_open()) {
@@ -310,7 +310,7 @@ int Record(Arguments arguments) {
     const Recording recording = AwaitDrafts(store, id, seconds, origin, yes, !onlyCredentials);
     const std::vector<json>& drafts = recording.drafts;
     if (!drafts.empty()) {
-        Out("seen on " + Narrow(recording.origin) + ":\n");
+        Out("seen on " + EscapeControls(Narrow(recording.origin)) + ":\n");
         PrintDrafts(drafts);
     }
     const std::string name = named ? Narrow(nameText)
@@ -318,16 +318,16 @@ int Record(Arguments arguments) {
     RecordedEntry recorded;
     std::string why;
     if (!EntryFromDrafts(drafts, name, onlyCredentials, &recorded, &why)) {
-        Out("nothing recorded: " + why +
-            (recording.origin.empty() ? std::string() : " on " + Narrow(recording.origin)) +
+        Out("nothing recorded: " + EscapeControls(why) +
+            (recording.origin.empty() ? std::string() : " on " + EscapeControls(Narrow(recording.origin))) +
             (recording.stopped ? " before recording was stopped\n" : " within " + std::to_string(seconds) + " seconds\n"));
         return kExitNothingSeen;
     }
     for (const std::string& note : recorded.notes) Out("note: " + EscapeControls(note) + "\n");
     const std::string entryText = WriteTemplateJson(recorded.entry, true);
-    Out("catalog entry for " + Narrow(recording.origin) + ":\n" + EscapeLines(entryText) + "\n");
+    Out("catalog entry for " + EscapeControls(Narrow(recording.origin)) + ":\n" + EscapeLines(entryText) + "\n");
     const std::vector<std::string> problems = CheckCatalogText("[" + entryText + "]");
-    for (const std::string& problem : problems) Err("the recorded entry is not valid: " + problem + "\n");
+    for (const std::string& problem : problems) Err("the recorded entry is not valid: " + EscapeControls(problem) + "\n");
     if (!problems.empty()) return 1;
     const std::string target = recorded.entry["credential"].get<std::string>();
     if (hasInto) {
