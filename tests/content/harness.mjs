@@ -201,9 +201,27 @@ export function runTool(args, { input = "" } = {}) {
     child.stdout.on("data", (data) => (out += data));
     child.stderr.on("data", (data) => (out += data));
     child.on("error", reject);
-    child.on("close", (code) => resolve({ code, out }));
+    whenEnded(child, (code) => resolve({ code, out }));
     child.stdin.end(input);
   });
+}
+
+// Calls back once `child` has exited and its output is read. The Wine process that starts the
+// wineserver passes its pipes on to Wine's own services, which hold them open until the last
+// program of the prefix ends (the store bridge, at the end of a test): waiting for the pipes to
+// close would then wait for the test itself. What the program wrote before it exited is read
+// within a moment.
+function whenEnded(child, callback) {
+  let done = false;
+  const end = (code) => {
+    if (done) return;
+    done = true;
+    child.stdout?.destroy();
+    child.stderr?.destroy();
+    callback(code);
+  };
+  child.on("close", end);
+  child.on("exit", (code) => setTimeout(() => end(code), 500));
 }
 
 export class RealStore {
@@ -222,14 +240,22 @@ export class RealStore {
     const started = new Promise((resolve) => (ready = resolve));
     lines.on("line", (line) => {
       if (line === "ready") return ready();
-      store.pending.shift()?.(line);
+      store.pending.shift()?.resolve(line);
+    });
+    // A bridge that ended answers nothing more: what waits on it fails, saying so.
+    store.child.on("exit", (code) => {
+      store.ended = new Error(`the store bridge ended (exit code ${code})`);
+      for (const waiting of store.pending.splice(0)) waiting.reject(store.ended);
+      ready();
     });
     await started;
+    if (store.ended) throw store.ended;
     return store;
   }
   request(line) {
-    return new Promise((resolve) => {
-      this.pending.push(resolve);
+    return new Promise((resolve, reject) => {
+      if (this.ended) return reject(this.ended);
+      this.pending.push({ resolve, reject });
       this.child.stdin.write(line + "\n");
     });
   }
@@ -261,7 +287,7 @@ export class RealStore {
   }
   async close() {
     this.child.stdin.end("quit\n");
-    await new Promise((resolve) => this.child.on("close", resolve));
+    await new Promise((resolve) => whenEnded(this.child, resolve));
   }
 }
 
