@@ -194,14 +194,23 @@ export const wineMissing = existsSync(join(wine.bin, "store_bridge.exe")) && exi
 export const windowsPath = (path) => "Z:" + path.replaceAll("/", "\\");
 
 // Runs VelnorSSOStore with `args`; `input` goes to its standard input.
-export function runTool(args, { input = "" } = {}) {
+// A run that has not ended after `limit` ms (the longest --wait a suite gives is 60 s) is ended
+// and fails, naming the command and what it printed.
+export function runTool(args, { input = "", limit = 120000 } = {}) {
   return new Promise((resolve, reject) => {
     const child = spawn(wine.run, [wine.prefix, join(wine.bin, "VelnorSSOStore.exe"), ...args], { stdio: "pipe" });
     let out = "";
     child.stdout.on("data", (data) => (out += data));
     child.stderr.on("data", (data) => (out += data));
     child.on("error", reject);
-    whenEnded(child, (code) => resolve({ code, out }));
+    const overdue = setTimeout(() => {
+      child.kill("SIGKILL");
+      reject(new Error(`VelnorSSOStore ${args.join(" ")} had not ended after ${limit} ms; it printed:\n${out}`));
+    }, limit);
+    whenEnded(child, (code) => {
+      clearTimeout(overdue);
+      resolve({ code, out });
+    });
     child.stdin.end(input);
   });
 }
@@ -252,10 +261,17 @@ export class RealStore {
     if (store.ended) throw store.ended;
     return store;
   }
+  // Each request is answered in order, within a second or two; one unanswered for a minute fails
+  // what waits on it, naming it.
   request(line) {
     return new Promise((resolve, reject) => {
       if (this.ended) return reject(this.ended);
-      this.pending.push({ resolve, reject });
+      const overdue = setTimeout(() => reject(new Error(`the store bridge has not answered ${line.slice(0, 80)}`)), 60000);
+      const settle = (then) => (value) => {
+        clearTimeout(overdue);
+        then(value);
+      };
+      this.pending.push({ resolve: settle(resolve), reject: settle(reject) });
       this.child.stdin.write(line + "\n");
     });
   }
@@ -375,12 +391,24 @@ export async function openPage(browser, store, { beforeScript } = {}) {
   page.on("load", () => {
     page.injected = page.inject().catch((error) => page.errors.push("injection: " + error.message));
   });
+  // Chromium now and then never answers the disposal of a context whose page is on its way to the
+  // next page (seen on a busy machine: the close waited until the test ran out). The page is closed
+  // first and each step given a while; a context that still stays goes with the browser at the end.
+  const closePage = page.close.bind(page);
   page.close = async () => {
     store.tabs.delete(page);
-    await context.close();
+    await within(closePage({ runBeforeUnload: false }), 10000);
+    await within(context.close(), 10000);
   };
   return page;
 }
+
+// Waits for `promise` at most `ms`, then goes on either way.
+const within = (promise, ms) => {
+  let timer;
+  return Promise.race([promise.catch(() => {}), new Promise((resolve) => (timer = setTimeout(resolve, ms)))])
+    .finally(() => clearTimeout(timer));
+};
 
 // Loads a page and waits until the content script has run on it.
 export async function visit(page, url) {

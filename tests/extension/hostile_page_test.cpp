@@ -82,7 +82,9 @@ protected:
         LPWSTR user = nullptr, password = nullptr;
         EXPECT_EQ(S_OK, authenticate->Authenticate(&window, &user, &password));
         const std::wstring answer = user ? user : L"(none)";
-        if (!user) EXPECT_EQ(reinterpret_cast<HWND>(browser.window), window) << "the browser's own prompt";
+        if (!user) {
+            EXPECT_EQ(reinterpret_cast<HWND>(browser.window), window) << "the browser's own prompt";
+        }
         CoTaskMemFree(user);
         CoTaskMemFree(password);
         return answer;
@@ -92,8 +94,9 @@ protected:
     // and as the store holds them (with it).
     void StoreTheBank(IDispatch* page) {
         ASSERT_TRUE(SetStoreText(L"[" + kBank + L"," + kEvil + L"]"));
-        if (!isolation)
+        if (!isolation) {
             ASSERT_EQ(S_OK, PutText(page, L"AuthCreds", L"https://bank.example/*\rteller\rbank-pw"));
+        }
     }
 
     bool isolation = false;
@@ -145,8 +148,9 @@ TEST_P(HostilePageTest, ARecordAnswersOnlyTheOriginItsPatternHolds) {
     IDispatch* page = Open(L"https://bank.example.evil.test/");
     ASSERT_TRUE(SetStoreText(L"[{\"url\":\"https://bank.example*\",\"elements\":[{\"actions\":[{\"type\":\"httpBasicAuth\","
                              L"\"username\":\"loose\",\"password\":\"pw\"}]}]}]"));
-    if (!isolation)
+    if (!isolation) {
         ASSERT_EQ(S_OK, PutText(page, L"AuthCreds", L"https://bank.example*\rloose\rpw\n*\reveryone\rpw"));
+    }
     ASSERT_EQ(S_OK, browser.FireBeforeNavigate2(L"https://bank.example.evil.test/401"));
     EXPECT_EQ(L"(none)", Challenge());
 }

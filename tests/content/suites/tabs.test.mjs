@@ -55,6 +55,7 @@ test("a tab's write-back loses neither a sign-on the tool put nor an outcome ano
     const b = await openPage(env.browser, store);
     await visit(b, `${env.base}/t/b/login`);
     await waitFor(() => site.posts === 1, 10000, "B signed on");
+    await waitFor(() => b.injections === 2, 10000, "the content script on B's home page");
     await b.close();
 
     // B's outcome record is written while A, which read the store before, writes back.
