@@ -315,6 +315,23 @@ function ReadJsonText(sText) {
         }
     }
 
+    /* After a member or an element: true at the closing sClose, false past a comma. */
+    function ClosedOrComma(sClose) {
+        var c;
+        if (sText.charCodeAt(nAt) <= 32) {
+            SkipSpace();
+        }
+        c = sText.charAt(nAt++);
+        if (c == sClose) {
+            return true;
+        }
+        if (c != ",") {
+            nAt--;
+            Fail("comma or " + sClose + " expected");
+        }
+        return false;
+    }
+
     function Value(nDepth) {
         var c, pArray, pObject, sKey;
         if (nDepth > JSON_MAX_DEPTH) {
@@ -350,16 +367,8 @@ function ReadJsonText(sText) {
                 }
                 nAt++;
                 pObject[sKey] = Value(nDepth + 1);
-                if (sText.charCodeAt(nAt) <= 32) {
-                    SkipSpace();
-                }
-                c = sText.charAt(nAt++);
-                if (c == "}") {
+                if (ClosedOrComma("}")) {
                     return pObject;
-                }
-                if (c != ",") {
-                    nAt--;
-                    Fail("comma or } expected");
                 }
             }
         }
@@ -375,16 +384,8 @@ function ReadJsonText(sText) {
             }
             for (;;) {
                 pArray[pArray.length] = Value(nDepth + 1);
-                if (sText.charCodeAt(nAt) <= 32) {
-                    SkipSpace();
-                }
-                c = sText.charAt(nAt++);
-                if (c == "]") {
+                if (ClosedOrComma("]")) {
                     return pArray;
-                }
-                if (c != ",") {
-                    nAt--;
-                    Fail("comma or ] expected");
                 }
             }
         }
